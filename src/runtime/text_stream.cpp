@@ -1,0 +1,150 @@
+#include "runtime/text_stream.hpp"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "runtime/os_error.hpp"
+#include "runtime/traps.hpp"
+
+namespace blocklevels::runtime {
+
+void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor) {
+  fd_ = fd;
+  line_end_ = line_end;
+  owns_descriptor_ = owns_descriptor;
+  interactive_ = ::isatty(fd) == 1;
+  result_ = 0;
+  used_ = 0;
+}
+
+void OutputStream::put(std::string_view bytes) {
+  const char* from = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0 && result_ == 0) {
+    const std::size_t used = used_;
+    const std::size_t take = left < kStreamBufferSize - used ? left : kStreamBufferSize - used;
+    std::memcpy(buffer_ + used, from, take);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    used_ = used + take;
+    from += take;
+    left -= take;
+    if (used_ == kStreamBufferSize) write_out();
+  }
+}
+
+void OutputStream::put_line_end() { put(line_end_ == LineEnd::crlf ? "\r\n" : "\n"); }
+
+void OutputStream::end_statement() {
+  if (interactive_ && used_ > 0 && result_ == 0) write_out();
+}
+
+void OutputStream::close() {
+  if (used_ > 0 && result_ == 0) write_out();
+  if (owns_descriptor_ && fd_ >= 0 && result_ == 0) {
+    if (::close(fd_) != 0) result_ = os_error_number(errno);
+  }
+  if (result_ == 0) fd_ = -1;
+}
+
+void OutputStream::write_out() {
+  // Interrupts wait until the buffer is consistent again (see IoSection).
+  IoSection section;
+  std::size_t done = 0;
+  const std::size_t used = used_;
+  while (done < used) {
+    const ssize_t n = ::write(fd_, buffer_ + done, used - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      if (section.interrupt_pending()) break;
+    } else {
+      result_ = os_error_number(n < 0 ? errno : ENOSPC);
+      break;
+    }
+  }
+  // Keep what was not written, so that a stop can still try to write it.
+  if (done < used) std::memmove(buffer_, buffer_ + done, used - done);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  used_ = used - done;
+}
+
+void OutputStream::flush_for_stop() noexcept {
+  if (fd_ < 0) return;
+  std::size_t done = 0;
+  const std::size_t used = used_;
+  while (done < used) {
+    const ssize_t n = ::write(fd_, buffer_ + done, used - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (!(n < 0 && errno == EINTR)) {
+      break;
+    }
+  }
+  used_ = 0;
+}
+
+void InputStream::open(int fd, bool ctrl_z_ends_input) {
+  fd_ = fd;
+  ctrl_z_ends_input_ = ctrl_z_ends_input;
+  at_end_ = false;
+  result_ = 0;
+  next_ = filled_ = 0;
+}
+
+bool InputStream::fill() {
+  while (!at_end_) {
+    const ssize_t n = ::read(fd_, buffer_, kStreamBufferSize);
+    if (n > 0) {
+      next_ = 0;
+      filled_ = static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n == 0) {
+      at_end_ = true;
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A non-blocking descriptor inherited from the caller: wait for input.
+      pollfd waiting{fd_, POLLIN, 0};
+      ::poll(&waiting, 1, -1);
+    } else if (errno == EPIPE || errno == ECONNRESET || errno == EIO) {
+      // A broken input (a vanished writer, a hung-up terminal) ends the input.
+      at_end_ = true;
+    } else {
+      record_result(os_error_number(errno));
+      at_end_ = true;
+    }
+  }
+  return false;
+}
+
+int InputStream::peek() {
+  if (next_ == filled_ && !fill()) return kEnd;
+  const int byte = buffer_[next_];
+  if (byte == 0x1A && ctrl_z_ends_input_) return kEnd;
+  return byte;
+}
+
+void InputStream::advance() {
+  if (peek() != kEnd) ++next_;
+}
+
+void InputStream::consume_end_marker() {
+  if (ctrl_z_ends_input_ && (next_ < filled_ || fill()) && buffer_[next_] == 0x1A) ++next_;
+}
+
+namespace {
+OutputStream console_stream;
+OutputStream output_file_stream;
+InputStream input_stream;
+}  // namespace
+
+OutputStream& console() { return console_stream; }
+OutputStream& output_file() { return output_file_stream; }
+InputStream& standard_input() { return input_stream; }
+
+}  // namespace blocklevels::runtime

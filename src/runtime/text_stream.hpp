@@ -1,0 +1,90 @@
+// Buffered text streams on file descriptors: the console, the output file and
+// standard input. Each has a 128-byte buffer. An output stream writes whole
+// 128-byte blocks, and after a write statement it is flushed only when it is
+// an interactive character device; the rest goes out when it is closed.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace blocklevels::runtime {
+
+inline constexpr std::size_t kStreamBufferSize = 128;
+
+enum class LineEnd { lf, crlf };
+
+class OutputStream {
+ public:
+  // Attaches the stream to an open descriptor; `owns_descriptor` makes
+  // close() close it (the output file does, standard output never does).
+  void open(int fd, LineEnd line_end, bool owns_descriptor);
+  bool is_open() const { return fd_ >= 0; }
+
+  // Puts bytes into the buffer; a full buffer is written out at once.
+  // After a failure nothing more is written until the result is tested.
+  void put(std::string_view bytes);
+  void put_line_end();
+  // Ends a write statement: an interactive stream is flushed.
+  void end_statement();
+  // Writes the rest of the buffer and, when owned, closes the descriptor.
+  void close();
+
+  // 0, or the error number of the first failure on this stream.
+  int result() const { return result_; }
+
+  // Writes out whatever the buffer holds, ignoring failures. Used by the stop
+  // report and the interrupt handlers; async-signal-safe.
+  void flush_for_stop() noexcept;
+
+ private:
+  void write_out();
+
+  int fd_ = -1;
+  bool owns_descriptor_ = false;
+  bool interactive_ = false;
+  LineEnd line_end_ = LineEnd::lf;
+  int result_ = 0;
+  // `used_` is published only after the bytes it covers are in the buffer, so
+  // a signal handler that flushes the stream never sees unwritten bytes.
+  volatile std::size_t used_ = 0;
+  char buffer_[kStreamBufferSize] = {};
+};
+
+class InputStream {
+ public:
+  static constexpr int kEnd = -1;
+
+  // `ctrl_z_ends_input`: the byte 0x1A reads as end of input and stays unread
+  // (standard input).
+  void open(int fd, bool ctrl_z_ends_input);
+
+  // The next byte (0..255) without consuming it, or kEnd at end of input.
+  int peek();
+  // Consumes the byte that peek() returned; nothing at end of input.
+  void advance();
+  // Consumes a 0x1A end-of-input byte if it is the next byte.
+  void consume_end_marker();
+
+  int result() const { return result_; }
+  void record_result(int error_number) {
+    if (result_ == 0) result_ = error_number;
+  }
+
+ private:
+  bool fill();
+
+  int fd_ = -1;
+  bool ctrl_z_ends_input_ = false;
+  bool at_end_ = false;
+  int result_ = 0;
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
+  unsigned char buffer_[kStreamBufferSize] = {};
+};
+
+// The run-wide streams.
+OutputStream& console();
+OutputStream& output_file();
+InputStream& standard_input();
+
+}  // namespace blocklevels::runtime

@@ -7,6 +7,11 @@
 #include "runtime/text_stream.hpp"
 
 namespace blocklevels::runtime {
+namespace {
+StopHook stop_hook = nullptr;
+}  // namespace
+
+void set_stop_hook(StopHook hook) { stop_hook = hook; }
 
 std::size_t format_stop_report(char (&out)[kStopReportLength], int error_number,
                                std::uint32_t place) {
@@ -57,6 +62,10 @@ void stop_run_at(int error_number, std::uintptr_t code_address) noexcept {
 [[gnu::noinline]] void stop_run(int error_number) {
   // The return address points after the call; one byte back lies inside it,
   // which is what addr2line should name.
+  if (stop_hook != nullptr) {
+    stop_hook(error_number);
+    _exit(error_number);  // a hook that returns still ends the run
+  }
   const auto caller = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
   stop_run_at(error_number, caller - 1);
 }

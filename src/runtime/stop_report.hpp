@@ -24,4 +24,10 @@ std::size_t format_stop_report(char (&out)[kStopReportLength], int error_number,
 // Writes out the output file's buffer, then the console's. Async-signal-safe.
 void flush_run_streams() noexcept;
 
+// For in-process harnesses (fuzzing, tests) only: when set, stop_run hands
+// the error number to `hook` instead of ending the process. The hook must not
+// return (it throws or jumps back into the harness). The program never sets it.
+using StopHook = void (*)(int error_number);
+void set_stop_hook(StopHook hook);
+
 }  // namespace blocklevels::runtime

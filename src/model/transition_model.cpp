@@ -1,0 +1,203 @@
+#include "model/transition_model.hpp"
+
+#include <vector>
+
+#include "model/combinatorics.hpp"
+#include "model/wrapping_int.hpp"
+
+namespace blocklevels {
+namespace {
+
+// base^0, base^1, ..., base^top, each from the previous one by one
+// multiplication with the running result on the left: bit for bit the values
+// int_power computes. Empty when top < 0.
+std::vector<long double> powers_up_to(long double base, std::int32_t top) {
+  std::vector<long double> powers;
+  if (top < 0) return powers;
+  powers.resize(static_cast<std::size_t>(top) + 1);
+  long double running = 1.0L;
+  powers[0] = running;
+  for (std::size_t n = 1; n < powers.size(); ++n) {
+    running = running * base;
+    powers[n] = running;
+  }
+  return powers;
+}
+
+// The sums of one parent level i. Only the terms the literal evaluation
+// forms are formed, so a power or product that would overflow there
+// overflows here, and none that would not.
+class ParentLevelSums {
+ public:
+  ParentLevelSums(const MutationConstants& constants, std::int32_t l) : l_(l) {
+    const auto size = static_cast<std::size_t>(l) + 1;
+    // The exponents used: a^k for k <= l; na^(l-i-k), pbreak^r, pkeep_up^(i-r)
+    // up to l - 1; pkeep_down^(i-r) up to l (row l, r = 0).
+    factorials_ = std::vector<long double>(size);
+    long double running = 1.0L;
+    factorials_[0] = running;
+    for (std::size_t n = 1; n < size; ++n) {
+      running *= static_cast<long double>(n);
+      factorials_[n] = running;
+    }
+    a_ = powers_up_to(constants.a, l);
+    na_ = powers_up_to(constants.na, l - 1);
+    pbreak_down_ = powers_up_to(constants.pbreak_down, l - 1);
+    pkeep_down_ = powers_up_to(constants.pkeep_down, l);
+    pbreak_up_ = powers_up_to(constants.pbreak_up, l - 1);
+    pkeep_up_ = powers_up_to(constants.pkeep_up, l - 1);
+    outer_ = std::vector<long double>(size);
+    down_prefix_ = std::vector<long double>(size);
+    up_outer_ = std::vector<long double>(size);
+    up_inner_ = std::vector<long double>(size + 1);
+  }
+
+  // Forms the terms and inner sums of parent level i, 0 <= i <= l.
+  void prepare(std::int32_t i) {
+    i_ = i;
+    const std::int32_t free_blocks = l_ - i;
+    // t(i, k): every k for the lower triangle, k >= 1 for the upper one;
+    // row 0 has no lower triangle.
+    for (std::int32_t k = i == 0 ? 1 : 0; k <= free_blocks; ++k) {
+      outer_[at(k)] = (a_[at(k)] * binomial_of(free_blocks, k)) * na_[at(free_blocks - k)];
+    }
+    if (i >= 1) {
+      // Prefix sums of d(i, r) over r, accumulated from 0 like the literal
+      // inner loop; row l only reaches r = l - 1.
+      const std::int32_t top = i == l_ ? i - 1 : i;
+      long double inner = 0.0L;
+      for (std::int32_t r = 0; r <= top; ++r) {
+        inner = inner + (pbreak_down_[at(r)] * binomial_of(i, r)) * pkeep_down_[at(i - r)];
+        down_prefix_[at(r)] = inner;
+      }
+    }
+    if (i < l_) {
+      for (std::int32_t r = 0; r <= i; ++r) {
+        up_outer_[at(r)] = (pbreak_up_[at(r)] * binomial_of(i, r)) * pkeep_up_[at(i - r)];
+      }
+      // For each lower bound k0, the sum of t(i, k) from k0 upward, in the
+      // literal order (from k0 up, starting at 0). Four bounds at a time keep
+      // four independent sums in flight; each still adds its own terms in
+      // the same order.
+      std::int32_t k0 = 1;
+      for (; k0 + 3 <= free_blocks; k0 += 4) {
+        long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
+        s0 = s0 + outer_[at(k0)];
+        s0 = s0 + outer_[at(k0 + 1)];
+        s1 = s1 + outer_[at(k0 + 1)];
+        s0 = s0 + outer_[at(k0 + 2)];
+        s1 = s1 + outer_[at(k0 + 2)];
+        s2 = s2 + outer_[at(k0 + 2)];
+        for (std::int32_t k = k0 + 3; k <= free_blocks; ++k) {
+          const long double term = outer_[at(k)];
+          s0 = s0 + term;
+          s1 = s1 + term;
+          s2 = s2 + term;
+          s3 = s3 + term;
+        }
+        up_inner_[at(k0)] = s0;
+        up_inner_[at(k0 + 1)] = s1;
+        up_inner_[at(k0 + 2)] = s2;
+        up_inner_[at(k0 + 3)] = s3;
+      }
+      for (; k0 <= free_blocks; ++k0) {
+        long double s = 0.0L;
+        for (std::int32_t k = k0; k <= free_blocks; ++k) s = s + outer_[at(k)];
+        up_inner_[at(k0)] = s;
+      }
+      // A lower bound beyond l - i means an empty inner loop: 0.
+      up_inner_[at(free_blocks + 1)] = 0.0L;
+    }
+  }
+
+  // P(level >= j | parent level i) for 1 <= j <= i.
+  long double down(std::int32_t j) const {
+    const std::int32_t free_blocks = l_ - i_;
+    long double sum = 0.0L;
+    for (std::int32_t k = 0; k <= free_blocks; ++k) {
+      const std::int32_t m = i_ - j + k > i_ ? i_ : i_ - j + k;
+      sum = sum + outer_[at(k)] * down_prefix_[at(m)];
+    }
+    return sum;
+  }
+
+  // P(level >= j | parent level i) for i < j <= l. An empty inner sum still
+  // takes part as a product with 0, as in the literal evaluation.
+  long double up(std::int32_t j) const {
+    const std::int32_t free_blocks = l_ - i_;
+    long double sum = 0.0L;
+    for (std::int32_t r = 0; r <= i_; ++r) {
+      const std::int32_t k0 = j - i_ + r > free_blocks ? free_blocks + 1 : j - i_ + r;
+      sum = sum + up_outer_[at(r)] * up_inner_[at(k0)];
+    }
+    return sum;
+  }
+
+ private:
+  static std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
+
+  // The binomial coefficient's expression, factorial(n) / (factorial(n - k) *
+  // factorial(k)), from the table. 0 <= k <= n <= l.
+  long double binomial_of(std::int32_t n, std::int32_t k) const {
+    return factorials_[at(n)] / (factorials_[at(n - k)] * factorials_[at(k)]);
+  }
+
+  std::int32_t l_;
+  std::int32_t i_ = 0;
+  std::vector<long double> factorials_;
+  std::vector<long double> a_, na_, pbreak_down_, pkeep_down_, pbreak_up_, pkeep_up_;
+  std::vector<long double> outer_;        // t(i, k)
+  std::vector<long double> down_prefix_;  // sum of d(i, r) for r = 0..m
+  std::vector<long double> up_outer_;     // u(i, r)
+  std::vector<long double> up_inner_;     // sum of t(i, k) for k = k0..l-i
+};
+
+}  // namespace
+
+MutationConstants mutation_constants(long double x, std::int32_t b, std::int32_t acc) {
+  MutationConstants c;
+  c.q = 1 - x;
+  c.a = acc > 0 ? (x * 2) / 3 : x / 3;
+  c.na = 1 - c.a;
+  if (acc <= 0) {
+    c.pkeep_down = int_power(low_16_bits(b), c.q);
+    c.pkeep_up = c.pkeep_down;
+  } else {
+    const long double two_option_survival = x / 3 + c.q;
+    c.pkeep_down = int_power(low_16_bits(acc), two_option_survival) *
+                   int_power(low_16_bits(wrapping_sub(b, acc)), c.q);
+    c.pkeep_up = int_power(low_16_bits(b), two_option_survival);
+  }
+  c.pbreak_down = 1 - c.pkeep_down;
+  c.pbreak_up = 1 - c.pkeep_up;
+  return c;
+}
+
+long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long double y) {
+  const long double c = static_cast<long double>(mu) / static_cast<long double>(lambda);
+  if (y >= c) return 0.0L;
+  return 1 - (static_cast<long double>(lambda) * y) / static_cast<long double>(mu);
+}
+
+void build_model(const Params& params, long double initial, long double x, LevelModel& model) {
+  const std::int32_t l = params.blocks;
+  bool fail = false;  // shared by the three containers and not consulted
+  model.A.init(l, fail);
+  model.C.init(l, fail);
+  model.M.init(l, fail);
+  for (std::int32_t j = 1; j <= l; ++j) model.A.set(j, initial);
+  if (l < 0) return;
+
+  const MutationConstants constants =
+      mutation_constants(x, params.block_length, params.two_option_positions);
+  ParentLevelSums sums(constants, l);
+  for (std::int32_t i = 0; i <= l; ++i) {
+    sums.prepare(i);
+    for (std::int32_t j = 1; j <= i; ++j) model.M.set(i, j, sums.down(j));
+    if (i < l) {
+      for (std::int32_t j = i + 1; j <= l; ++j) model.M.set(i, j, sums.up(j));
+    }
+  }
+}
+
+}  // namespace blocklevels

@@ -1,0 +1,285 @@
+// Typed numbers, printed numbers and the powers of ten behind them.
+#include "driver/number_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "driver/decimal_powers.hpp"
+
+namespace blocklevels {
+namespace {
+
+struct TypedInteger {
+  const char* typed;
+  bool valid;
+  std::int32_t value;
+};
+
+TEST(TypedIntegers, ReadAsTheTextRulesSay) {
+  const TypedInteger cases[] = {
+      {"007", true, 7},
+      {"$10", true, 16},
+      {"x10", true, 16},
+      {"X10", true, 16},
+      {"0x10", true, 16},
+      {"0X10", true, 16},
+      {"-$10", true, -16},
+      {"-0x10", true, -16},
+      {"+7", true, 7},
+      {"$FFFFFFFF", true, -1},
+      {"-$FFFFFFFF", true, 1},
+      {"$80000000", true, INT32_MIN},
+      {"$7fffffff", true, INT32_MAX},
+      {"$aBc", true, 0xABC},
+      {"$00000001", true, 1},
+      {"2147483647", true, INT32_MAX},
+      {"-2147483648", true, INT32_MIN},
+      {"00000000000000000000000000000042", true, 42},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"4294967296", false, 0},  // 2^32: would wrap to 0
+      {"99999999999999999999", false, 0},
+      {"$123456789", false, 0},  // nine hex digits
+      {"$000000001", false, 0},
+      {"0x", false, 0},
+      {"$", false, 0},
+      {"x", false, 0},
+      {"$G", false, 0},
+      {"1.5", false, 0},
+      {"12a", false, 0},
+      {"1,000", false, 0},
+      {"+-5", false, 0},
+      {"--5", false, 0},
+      {"-", false, 0},
+      {"+", false, 0},
+      {"1e3", false, 0},
+      {"$-1", false, 0},
+  };
+  for (const auto& c : cases) {
+    const IntegerParse parsed = parse_integer_token(c.typed);
+    EXPECT_EQ(parsed.valid, c.valid) << c.typed;
+    if (c.valid) EXPECT_EQ(parsed.value, c.value) << c.typed;
+  }
+}
+
+struct TypedReal {
+  const char* typed;
+  bool valid;
+  long double value;
+};
+
+TEST(TypedReals, ReadAsTheTextRulesSay) {
+  const long double infinity = std::numeric_limits<long double>::infinity();
+  // Each expected value is the correctly rounded quotient or product of two
+  // exact extended values, as the reading rule prescribes.
+  const TypedReal cases[] = {
+      {"5.", true, 5.0L},
+      {".", true, 0.0L},
+      {".5", true, 0.5L},
+      {"e5", true, 0.0L},
+      {"E5", true, 0.0L},
+      {"1E-2", true, 0.01L},
+      {"1e+2", true, 100.0L},
+      {"0.3", true, 3.0L / 10.0L},
+      {"-0.3", true, -(3.0L / 10.0L)},
+      {"+2.5", true, 2.5L},
+      {"0.0045", true, 45.0L / 10000.0L},
+      {"123.456e1", true, 123456.0L / 100.0L},
+      {"12345678901234567890", true, 12345678901234567890.0L},  // below 2^64: exact
+      {"1e27", true, 1e27L},
+      {"0.000000000000000000000000000001", true, 1.0L / 1e30L},
+      {"1e5120", true, infinity},
+      {"-1e5120", true, -infinity},
+      {"1e-5120", true, 0.0L},
+      {"1,5", false, 0},
+      {"1e", false, 0},
+      {"1e+", false, 0},
+      {"1E-", false, 0},
+      {"+", false, 0},
+      {"-", false, 0},
+      {"1..5", false, 0},
+      {"1.5.", false, 0},
+      {"1e5e5", false, 0},
+      {"1e2.5", false, 0},
+      {"0x10", false, 0},
+      {"inf", false, 0},
+      {"nan", false, 0},
+      {"+-1", false, 0},
+  };
+  for (const auto& c : cases) {
+    const RealParse parsed = parse_real_token(c.typed);
+    EXPECT_EQ(parsed.valid, c.valid) << c.typed;
+    if (c.valid) EXPECT_EQ(parsed.value, c.value) << c.typed;
+  }
+}
+
+std::string fixed(long double x, int width, int decimals) {
+  char out[kFixedTextCapacity];
+  return std::string(out, format_fixed(out, x, width, decimals));
+}
+
+struct FixedRow {
+  long double x;
+  const char* w3d3;
+  const char* w10d6;
+  const char* w5d5;
+};
+
+TEST(FixedFormat, ExampleTable) {
+  const FixedRow rows[] = {
+      {0.0L, "0.000", "  0.000000", "0.00000"},
+      {0.5L, "0.500", "  0.500000", "0.50000"},
+      {1.0L, "1.000", "  1.000000", "1.00000"},
+      {0.0123456789L, "0.012", "  0.012346", "0.01235"},
+      {0.0625L, "0.063", "  0.062500", "0.06250"},
+      {static_cast<long double>(0.0045), "0.005", "  0.004500", "0.00450"},
+      {static_cast<long double>(5e-7), "0.000", "  0.000001", "0.00000"},
+      {0.9995L, "1.000", "  0.999500", "0.99950"},
+      {2.0L / 3.0L, "0.667", "  0.666667", "0.66667"},
+      {-0.0001L, "-0.000", " -0.000100", "-0.00010"},
+      {-0.0L, "-0.000", " -0.000000", "-0.00000"},
+      {9.9996L, "10.000", "  9.999600", "9.99960"},
+      {-9.9999996L, "-10.000", "-10.000000", "-10.00000"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(fixed(row.x, 3, 3), row.w3d3) << static_cast<double>(row.x);
+    EXPECT_EQ(fixed(row.x, 10, 6), row.w10d6) << static_cast<double>(row.x);
+    EXPECT_EQ(fixed(row.x, 5, 5), row.w5d5) << static_cast<double>(row.x);
+  }
+}
+
+struct FixedCase {
+  long double x;
+  int width;
+  int decimals;
+  const char* text;
+};
+
+TEST(FixedFormat, NonFiniteLargeAndOtherPrecisions) {
+  const long double inf = std::numeric_limits<long double>::infinity();
+  const FixedCase cases[] = {
+      {std::numeric_limits<long double>::quiet_NaN(), 3, 3, "Nan"},
+      {std::numeric_limits<long double>::quiet_NaN(), 10, 6, "       Nan"},
+      {inf, 3, 3, "+Inf"},
+      {inf, 10, 6, "      +Inf"},
+      {-inf, 5, 5, " -Inf"},
+      {123.456L, 10, 6, "123.456000"},
+      {-123.456L, 10, 6, "-123.456000"},
+      {99.9996L, 3, 3, "100.000"},  // the carry runs into a new digit
+      {1e20L, 5, 5, "100000000000000000000.00000"},
+      {1e25L, 3, 3, "10000000000000000000000000.000"},
+      // 1.2345678901234567890e19: 17 decimals of 1.23456789012345678|90 round
+      // up to ...679, and the places beyond them read as 0.
+      {12345678901234567890.0L, 3, 3, "12345678901234567900.000"},
+      {2.5L, 0, 0, "3"},  // half-up, no point without decimals
+      {0.5L, 1, 0, "1"},
+      // 2^-18 * 10^17 = 381469726562.5 exactly: a tie, rounded to even, and
+      // decimals past the 17th are 0.
+      {std::ldexp(1.0L, -18), 0, 17, "0.00000381469726562"},
+      {std::ldexp(1.0L, -18), 0, 20, "0.00000381469726562000"},
+      {std::ldexp(3.0L, -18), 0, 17, "0.00001144409179688"},  // ...687.5 to even
+      {std::ldexp(1.0L, -18), 0, 16, "0.0000038146972656"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fixed(c.x, c.width, c.decimals), c.text) << c.text;
+  }
+}
+
+TEST(IntegerFormat, DigitsAndSignOnly) {
+  const std::pair<std::int32_t, const char*> cases[] = {
+      {0, "0"}, {7, "7"}, {-42, "-42"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
+  for (const auto& [v, text] : cases) {
+    char out[12];
+    EXPECT_EQ(std::string(out, format_integer(out, v)), text);
+  }
+}
+
+// A natural number as little-endian 32-bit words: just enough to hold 10^k
+// exactly and compare it with an extended value.
+using Big = std::vector<std::uint32_t>;
+__extension__ using Wide = unsigned __int128;
+
+Big big_power_of_ten(int k) {
+  Big n{1};
+  for (int i = 0; i < k; ++i) {
+    std::uint64_t carry = 0;
+    for (auto& w : n) {
+      const std::uint64_t p = std::uint64_t{w} * 10 + carry;
+      w = static_cast<std::uint32_t>(p);
+      carry = p >> 32;
+    }
+    if (carry != 0) n.push_back(static_cast<std::uint32_t>(carry));
+  }
+  return n;
+}
+
+// s * 2^e for s < 2^64 and e >= 0.
+Big big_shifted(std::uint64_t s, int e) {
+  Big n(static_cast<std::size_t>(e / 32), 0);
+  const int bits = e % 32;
+  const Wide wide = static_cast<Wide>(s) << bits;
+  for (int i = 0; i < 3; ++i) n.push_back(static_cast<std::uint32_t>(wide >> (32 * i)));
+  while (n.size() > 1 && n.back() == 0) n.pop_back();
+  return n;
+}
+
+int big_compare(const Big& a, const Big& b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (std::size_t i = a.size(); i-- > 0;) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+Big big_difference(const Big& larger, const Big& smaller) {
+  Big d = larger;
+  std::int64_t borrow = 0;
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    std::int64_t v = std::int64_t{d[i]} - borrow - (i < smaller.size() ? smaller[i] : 0);
+    borrow = v < 0;
+    d[i] = static_cast<std::uint32_t>(v + (borrow << 32));
+  }
+  while (d.size() > 1 && d.back() == 0) d.pop_back();
+  return d;
+}
+
+TEST(PowersOfTen, ExactWhileFiveToTheKFitsTheSignificand) {
+  std::uint64_t five_to_k = 1;
+  for (int k = 0; k <= 27; ++k, five_to_k *= 5) {
+    EXPECT_EQ(correctly_rounded_power_of_ten(k), std::ldexp(static_cast<long double>(five_to_k), k))
+        << k;
+  }
+}
+
+// Correct rounding: |10^k - r| is at most half a unit in the last place of r
+// (a quarter of one below r when r is a power of two), and a tie leaves an
+// even significand.
+TEST(PowersOfTen, WithinHalfAnUlpOfTheExactPower) {
+  std::vector<int> powers;
+  for (int k = 28; k <= 60; ++k) powers.push_back(k);
+  for (const int k : {100, 308, 1000, 4096, 4931, 4932}) powers.push_back(k);
+  for (const int k : powers) {
+    const long double r = correctly_rounded_power_of_ten(k);
+    int e = 0;
+    const long double m = std::frexp(r, &e);  // r = m * 2^e, m in [0.5, 1)
+    const auto s = static_cast<std::uint64_t>(std::ldexp(m, 64));
+    e -= 64;
+    ASSERT_GT(e, 1) << k;
+    const Big exact = big_power_of_ten(k);
+    const Big rounded = big_shifted(s, e);
+    const int order = big_compare(exact, rounded);
+    const Big distance = order < 0 ? big_difference(rounded, exact) : big_difference(exact, rounded);
+    const bool power_of_two_from_above = s == std::uint64_t{1} << 63 && order < 0;
+    const int half = power_of_two_from_above ? big_compare(distance, big_shifted(1, e - 2))
+                                             : big_compare(distance, big_shifted(1, e - 1));
+    EXPECT_TRUE(half < 0 || (half == 0 && s % 2 == 0)) << k;
+  }
+}
+
+}  // namespace
+}  // namespace blocklevels

@@ -1,0 +1,185 @@
+#include "support/run_program.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <stdexcept>
+
+namespace blocklevels::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kRunLimit = std::chrono::seconds(60);
+
+int milliseconds_left(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+// Appends what one read gives; false at end of file or on a hung-up terminal.
+bool read_some(int fd, std::string& into) {
+  char chunk[4096];
+  const ssize_t n = ::read(fd, chunk, sizeof chunk);
+  if (n > 0) into.append(chunk, static_cast<std::size_t>(n));
+  return n > 0 || (n < 0 && errno == EINTR);
+}
+
+[[noreturn]] void exec_program(const std::string& directory) {
+  ::signal(SIGPIPE, SIG_DFL);
+  if (::chdir(directory.c_str()) == 0) ::execl(BLOCKLEVELS_BINARY, "blocklevels", nullptr);
+  ::_exit(127);
+}
+
+void finish(pid_t pid, ProgramRun& run) {
+  if (run.timed_out) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  run.exit_status = !run.timed_out && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ProgramRun run_program(std::string_view input, const std::string& directory) {
+  ::signal(SIGPIPE, SIG_IGN);  // the program may stop before reading everything
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    exec_program(directory);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+  ProgramRun run;
+  std::size_t sent = 0;
+  int to_child = in[1];
+  if (input.empty()) ::close(std::exchange(to_child, -1));
+  std::string* into[] = {&run.out, &run.err};
+  int from_child[] = {out[0], err[0]};
+  const auto deadline = Clock::now() + kRunLimit;
+  while (from_child[0] >= 0 || from_child[1] >= 0) {
+    pollfd fds[3] = {{from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}, {to_child, POLLOUT, 0}};
+    if (::poll(fds, 3, milliseconds_left(deadline)) == 0) {
+      run.timed_out = true;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents != 0 && !read_some(from_child[i], *into[i])) {
+        ::close(std::exchange(from_child[i], -1));
+      }
+    }
+    if (fds[2].revents != 0) {
+      const ssize_t n = ::write(to_child, input.data() + sent, input.size() - sent);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || sent == input.size()) {
+        ::close(std::exchange(to_child, -1));
+      }
+    }
+  }
+  for (const int fd : {from_child[0], from_child[1], to_child}) {
+    if (fd >= 0) ::close(fd);
+  }
+  finish(pid, run);
+  return run;
+}
+
+ProgramRun run_program_on_terminal(const std::vector<std::pair<std::string, std::string>>& steps,
+                                   const std::string& directory) {
+  int master = -1, terminal = -1, err[2];
+  if (::openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+    throw std::runtime_error("openpty");
+  termios mode{};
+  ::tcgetattr(terminal, &mode);
+  ::cfmakeraw(&mode);
+  ::tcsetattr(terminal, TCSANOW, &mode);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    ::ioctl(terminal, TIOCSCTTY, 0);
+    ::dup2(terminal, 0);
+    ::dup2(terminal, 1);
+    ::dup2(err[1], 2);
+    ::close(master);
+    ::close(terminal);
+    exec_program(directory);
+  }
+  ::close(terminal);
+  ::close(err[1]);
+  ProgramRun run;
+  const auto deadline = Clock::now() + kRunLimit;
+  // Reads the terminal until `until` holds, the program hangs up or time runs out.
+  auto read_until = [&](auto until) {
+    while (!until()) {
+      pollfd fd{master, POLLIN, 0};
+      if (::poll(&fd, 1, milliseconds_left(deadline)) == 0) {
+        run.timed_out = true;
+        return false;
+      }
+      if (!read_some(master, run.out)) return false;
+    }
+    return true;
+  };
+  for (const auto& [prompt, answer] : steps) {
+    if (!read_until([&] { return run.out.ends_with(prompt); })) break;
+    if (::write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
+  }
+  if (!run.timed_out) read_until([] { return false; });
+  ::close(master);
+  while (read_some(err[0], run.err)) {
+  }
+  ::close(err[0]);
+  finish(pid, run);
+  return run;
+}
+
+std::string mask_stop_place(std::string text) {
+  static const std::regex place("(Runtime error [ 0-9]{3} at )[0-9A-F]{8}\r\n");
+  return std::regex_replace(text, place, "$1XXXXXXXX\r\n");
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "blocklevels-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TemporaryDirectory::entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string TemporaryDirectory::read(const std::string& name) const {
+  std::ifstream file(path_ + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace blocklevels::testing

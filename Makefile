@@ -2,11 +2,12 @@
 # `make test` builds everything and runs every test.
 BUILD ?= build
 JOBS ?= 2
+CMAKE_EXTRA ?=
 
 .PHONY: run test build clean
 
 build:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
 	@cmake --build $(BUILD) -j$(JOBS) > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
 
 run: build

@@ -52,9 +52,8 @@ TEST(TransitionModel, WorkedMatrixWithBothSurvivalFormulas) {
   // x = 0.1, b = 3, acc = 1, l = 2.
   const long double x = 1.0L / 10;
   const LevelModel model = built(3, 1, 2, x);
-  const double expected[3][3] = {{0, 0.128889, 0.004444},
-                                 {0, 0.772267, 0.054202},
-                                 {0, 0.940464, 0.571536}};
+  const double expected[3][3] = {
+      {0, 0.128889, 0.004444}, {0, 0.772267, 0.054202}, {0, 0.940464, 0.571536}};
   for (int i = 0; i <= 2; ++i) {
     for (int j = 1; j <= 2; ++j) {
       EXPECT_NEAR(static_cast<double>(model.M.get(i, j)), expected[i][j], 5e-7) << i << "," << j;
@@ -73,7 +72,8 @@ TEST(TransitionModel, NoMutationKeepsEveryLevel) {
   const LevelModel model = built(4, 2, 6, 0.0L);
   for (int i = 0; i <= 6; ++i) {
     EXPECT_EQ(model.M.get(i, 0), 0.0L);
-    for (int j = 1; j <= 6; ++j) EXPECT_EQ(model.M.get(i, j), j <= i ? 1.0L : 0.0L) << i << "," << j;
+    for (int j = 1; j <= 6; ++j)
+      EXPECT_EQ(model.M.get(i, j), j <= i ? 1.0L : 0.0L) << i << "," << j;
   }
 }
 

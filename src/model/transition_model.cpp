@@ -1,5 +1,6 @@
 #include "model/transition_model.hpp"
 
+#include <cmath>
 #include <vector>
 
 #include "model/combinatorics.hpp"
@@ -72,8 +73,10 @@ class ParentLevelSums {
       }
     }
     if (i < l_) {
+      up_outer_finite_ = true;
       for (std::int32_t r = 0; r <= i; ++r) {
         up_outer_[at(r)] = (pbreak_up_[at(r)] * binomial_of(i, r)) * pkeep_up_[at(i - r)];
+        up_outer_finite_ = up_outer_finite_ && std::isfinite(up_outer_[at(r)]);
       }
       // For each lower bound k0, the sum of t(i, k) from k0 upward, in the
       // literal order (from k0 up, starting at 0). Four bounds at a time keep
@@ -110,31 +113,111 @@ class ParentLevelSums {
     }
   }
 
-  // P(level >= j | parent level i) for 1 <= j <= i.
-  long double down(std::int32_t j) const {
+  // P(level >= j | parent level i) for j = 1..i into values[j]. Four
+  // consecutive j at a time keep four independent sums in flight; each adds
+  // its own products in the literal order (k upward, from 0). The inner bound
+  // i - j - n + k reaches i from k = j + n on; from k = j + 3 on all four
+  // sums multiply by the same full prefix sum, so the product is formed once.
+  void down(long double* values) const {
     const std::int32_t free_blocks = l_ - i_;
-    long double sum = 0.0L;
-    for (std::int32_t k = 0; k <= free_blocks; ++k) {
-      const std::int32_t m = i_ - j + k > i_ ? i_ : i_ - j + k;
-      sum = sum + outer_[at(k)] * down_prefix_[at(m)];
+    const long double full = down_prefix_[at(i_)];
+    std::int32_t j = 1;
+    for (; j + 3 <= i_; j += 4) {
+      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
+      const std::int32_t unclamped_end = j <= free_blocks + 1 ? j : free_blocks + 1;
+      const long double* prefix = &down_prefix_[at(i_ - j)];
+      std::int32_t k = 0;
+      for (; k < unclamped_end; ++k) {
+        const long double t = outer_[at(k)];
+        s0 = s0 + t * prefix[k];
+        s1 = s1 + t * prefix[k - 1];
+        s2 = s2 + t * prefix[k - 2];
+        s3 = s3 + t * prefix[k - 3];
+      }
+      const std::int32_t mixed_end = j + 3 <= free_blocks + 1 ? j + 3 : free_blocks + 1;
+      for (; k < mixed_end; ++k) {
+        const long double t = outer_[at(k)];
+        s0 = s0 + t * down_prefix_[at(clamped_index(i_ - j + k))];
+        s1 = s1 + t * down_prefix_[at(clamped_index(i_ - j - 1 + k))];
+        s2 = s2 + t * down_prefix_[at(clamped_index(i_ - j - 2 + k))];
+        s3 = s3 + t * down_prefix_[at(clamped_index(i_ - j - 3 + k))];
+      }
+      for (; k <= free_blocks; ++k) {
+        const long double product = outer_[at(k)] * full;
+        s0 = s0 + product;
+        s1 = s1 + product;
+        s2 = s2 + product;
+        s3 = s3 + product;
+      }
+      values[j] = s0;
+      values[j + 1] = s1;
+      values[j + 2] = s2;
+      values[j + 3] = s3;
     }
-    return sum;
+    for (; j <= i_; ++j) {
+      long double sum = 0.0L;
+      for (std::int32_t k = 0; k <= free_blocks; ++k) {
+        sum = sum + outer_[at(k)] * down_prefix_[at(clamped_index(i_ - j + k))];
+      }
+      values[j] = sum;
+    }
   }
 
-  // P(level >= j | parent level i) for i < j <= l. An empty inner sum still
-  // takes part as a product with 0, as in the literal evaluation.
-  long double up(std::int32_t j) const {
+  // P(level >= j | parent level i) for j = i+1..l into values[j], four j at
+  // a time like down(). The inner lower bound j + n - i + r passes l - i
+  // from some r on; there the inner sum is empty and the product is u * 0.
+  // Adding a zero leaves a sum's bits as they are (a sum that starts at +0
+  // never becomes -0), so those products are skipped when every u is
+  // finite; an infinite u must still form its invalid u * 0.
+  void up(long double* values) const {
     const std::int32_t free_blocks = l_ - i_;
-    long double sum = 0.0L;
-    for (std::int32_t r = 0; r <= i_; ++r) {
-      const std::int32_t k0 = j - i_ + r > free_blocks ? free_blocks + 1 : j - i_ + r;
-      sum = sum + up_outer_[at(r)] * up_inner_[at(k0)];
+    std::int32_t j = i_ + 1;
+    for (; j + 3 <= l_; j += 4) {
+      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
+      // r < free_blocks - (j + 3 - i) + 1: every bound within l - i.
+      const std::int32_t all_within = free_blocks - (j + 3 - i_) + 1;
+      const std::int32_t unclamped_end = all_within < i_ + 1 ? all_within : i_ + 1;
+      const long double* inner = &up_inner_[at(j - i_)];
+      std::int32_t r = 0;
+      for (; r < unclamped_end; ++r) {
+        const long double u = up_outer_[at(r)];
+        s0 = s0 + u * inner[r];
+        s1 = s1 + u * inner[r + 1];
+        s2 = s2 + u * inner[r + 2];
+        s3 = s3 + u * inner[r + 3];
+      }
+      const std::int32_t end = up_outer_finite_ ? unclamped_end + 3 : i_ + 1;
+      for (; r < end && r <= i_; ++r) {
+        const long double u = up_outer_[at(r)];
+        s0 = s0 + u * up_inner_[at(lower_bound(j - i_ + r))];
+        s1 = s1 + u * up_inner_[at(lower_bound(j + 1 - i_ + r))];
+        s2 = s2 + u * up_inner_[at(lower_bound(j + 2 - i_ + r))];
+        s3 = s3 + u * up_inner_[at(lower_bound(j + 3 - i_ + r))];
+      }
+      values[j] = s0;
+      values[j + 1] = s1;
+      values[j + 2] = s2;
+      values[j + 3] = s3;
     }
-    return sum;
+    for (; j <= l_; ++j) {
+      long double sum = 0.0L;
+      for (std::int32_t r = 0; r <= i_; ++r) {
+        sum = sum + up_outer_[at(r)] * up_inner_[at(lower_bound(j - i_ + r))];
+      }
+      values[j] = sum;
+    }
   }
 
  private:
   static std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
+
+  // The inner bound of down: m = i - j + k, at most i.
+  std::int32_t clamped_index(std::int32_t m) const { return m > i_ ? i_ : m; }
+  // The inner lower bound of up: k0 = j - i + r; past l - i the inner sum is
+  // empty, which up_inner_ holds as 0 at l - i + 1.
+  std::int32_t lower_bound(std::int32_t k0) const {
+    return k0 > l_ - i_ ? l_ - i_ + 1 : k0;
+  }
 
   // The binomial coefficient's expression, factorial(n) / (factorial(n - k) *
   // factorial(k)), from the table. 0 <= k <= n <= l.
@@ -150,6 +233,7 @@ class ParentLevelSums {
   std::vector<long double> down_prefix_;  // sum of d(i, r) for r = 0..m
   std::vector<long double> up_outer_;     // u(i, r)
   std::vector<long double> up_inner_;     // sum of t(i, k) for k = k0..l-i
+  bool up_outer_finite_ = true;
 };
 
 }  // namespace
@@ -191,12 +275,13 @@ void build_model(const Params& params, long double initial, long double x, Level
   const MutationConstants constants =
       mutation_constants(x, params.block_length, params.two_option_positions);
   ParentLevelSums sums(constants, l);
+  std::vector<long double> row(static_cast<std::size_t>(l) + 1);
   for (std::int32_t i = 0; i <= l; ++i) {
     sums.prepare(i);
-    for (std::int32_t j = 1; j <= i; ++j) model.M.set(i, j, sums.down(j));
-    if (i < l) {
-      for (std::int32_t j = i + 1; j <= l; ++j) model.M.set(i, j, sums.up(j));
-    }
+    sums.down(row.data());
+    if (i < l) sums.up(row.data());
+    // Stored in column order, as the literal build stores them.
+    for (std::int32_t j = 1; j <= l; ++j) model.M.set(i, j, row[static_cast<std::size_t>(j)]);
   }
 }
 

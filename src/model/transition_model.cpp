@@ -113,46 +113,51 @@ class ParentLevelSums {
     }
   }
 
-  // P(level >= j | parent level i) for j = 1..i into values[j]. Four
-  // consecutive j at a time keep four independent sums in flight; each adds
-  // its own products in the literal order (k upward, from 0). The inner bound
-  // i - j - n + k reaches i from k = j + n on; from k = j + 3 on all four
-  // sums multiply by the same full prefix sum, so the product is formed once.
+  // P(level >= j | parent level i) for j = 1..i into values[j]. Three
+  // consecutive j at a time keep three independent sums in flight; each adds
+  // its own products in the literal order (k upward, from 0). Sum n of a
+  // group uses the inner bound i - j - n + k, which reaches i from k = j + n
+  // on: below k = j no bound is clamped (a sliding window over the prefix
+  // sums serves all three), from k = j + 2 on all three multiply by the same
+  // full prefix sum, so the product is formed once.
   void down(long double* values) const {
     const std::int32_t free_blocks = l_ - i_;
     const long double full = down_prefix_[at(i_)];
     std::int32_t j = 1;
-    for (; j + 3 <= i_; j += 4) {
-      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
+    for (; j + 2 <= i_; j += 3) {
+      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L;
       const std::int32_t unclamped_end = j <= free_blocks + 1 ? j : free_blocks + 1;
-      const long double* prefix = &down_prefix_[at(i_ - j)];
       std::int32_t k = 0;
-      for (; k < unclamped_end; ++k) {
-        const long double t = outer_[at(k)];
-        s0 = s0 + t * prefix[k];
-        s1 = s1 + t * prefix[k - 1];
-        s2 = s2 + t * prefix[k - 2];
-        s3 = s3 + t * prefix[k - 3];
+      if (unclamped_end > 0) {
+        // prefix[k - n] is sum n's factor; 0 <= i - j - 2, so prefix[-2] exists.
+        const long double* prefix = &down_prefix_[at(i_ - j)];
+        long double behind1 = prefix[-1], behind2 = prefix[-2];
+        for (; k < unclamped_end; ++k) {
+          const long double t = outer_[at(k)];
+          const long double current = prefix[k];
+          s0 = s0 + t * current;
+          s1 = s1 + t * behind1;
+          s2 = s2 + t * behind2;
+          behind2 = behind1;
+          behind1 = current;
+        }
       }
-      const std::int32_t mixed_end = j + 3 <= free_blocks + 1 ? j + 3 : free_blocks + 1;
+      const std::int32_t mixed_end = j + 2 <= free_blocks + 1 ? j + 2 : free_blocks + 1;
       for (; k < mixed_end; ++k) {
         const long double t = outer_[at(k)];
         s0 = s0 + t * down_prefix_[at(clamped_index(i_ - j + k))];
         s1 = s1 + t * down_prefix_[at(clamped_index(i_ - j - 1 + k))];
         s2 = s2 + t * down_prefix_[at(clamped_index(i_ - j - 2 + k))];
-        s3 = s3 + t * down_prefix_[at(clamped_index(i_ - j - 3 + k))];
       }
       for (; k <= free_blocks; ++k) {
         const long double product = outer_[at(k)] * full;
         s0 = s0 + product;
         s1 = s1 + product;
         s2 = s2 + product;
-        s3 = s3 + product;
       }
       values[j] = s0;
       values[j + 1] = s1;
       values[j + 2] = s2;
-      values[j + 3] = s3;
     }
     for (; j <= i_; ++j) {
       long double sum = 0.0L;
@@ -163,41 +168,44 @@ class ParentLevelSums {
     }
   }
 
-  // P(level >= j | parent level i) for j = i+1..l into values[j], four j at
-  // a time like down(). The inner lower bound j + n - i + r passes l - i
+  // P(level >= j | parent level i) for j = i+1..l into values[j], three j
+  // at a time like down(). The inner lower bound j + n - i + r passes l - i
   // from some r on; there the inner sum is empty and the product is u * 0.
   // Adding a zero leaves a sum's bits as they are (a sum that starts at +0
   // never becomes -0), so those products are skipped when every u is
   // finite; an infinite u must still form its invalid u * 0.
   void up(long double* values) const {
-    const std::int32_t free_blocks = l_ - i_;
     std::int32_t j = i_ + 1;
-    for (; j + 3 <= l_; j += 4) {
-      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
-      // r < free_blocks - (j + 3 - i) + 1: every bound within l - i.
-      const std::int32_t all_within = free_blocks - (j + 3 - i_) + 1;
-      const std::int32_t unclamped_end = all_within < i_ + 1 ? all_within : i_ + 1;
-      const long double* inner = &up_inner_[at(j - i_)];
+    for (; j + 2 <= l_; j += 3) {
+      long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L;
+      // Every bound of the group lies within l - i while r <= l - j - 2.
+      const std::int32_t within = l_ - j - 2 + 1;
+      const std::int32_t unclamped_end = within < i_ + 1 ? within : i_ + 1;
       std::int32_t r = 0;
-      for (; r < unclamped_end; ++r) {
-        const long double u = up_outer_[at(r)];
-        s0 = s0 + u * inner[r];
-        s1 = s1 + u * inner[r + 1];
-        s2 = s2 + u * inner[r + 2];
-        s3 = s3 + u * inner[r + 3];
+      if (unclamped_end > 0) {
+        // inner[r + n] is sum n's factor: a window sliding forward.
+        const long double* inner = &up_inner_[at(j - i_)];
+        long double ahead0 = inner[0], ahead1 = inner[1];
+        for (; r < unclamped_end; ++r) {
+          const long double u = up_outer_[at(r)];
+          const long double ahead2 = inner[r + 2];
+          s0 = s0 + u * ahead0;
+          s1 = s1 + u * ahead1;
+          s2 = s2 + u * ahead2;
+          ahead0 = ahead1;
+          ahead1 = ahead2;
+        }
       }
-      const std::int32_t end = up_outer_finite_ ? unclamped_end + 3 : i_ + 1;
-      for (; r < end && r <= i_; ++r) {
+      const std::int32_t mixed_end = up_outer_finite_ ? (unclamped_end > 0 ? unclamped_end : 0) + 2 : i_ + 1;
+      for (; r < mixed_end && r <= i_; ++r) {
         const long double u = up_outer_[at(r)];
         s0 = s0 + u * up_inner_[at(lower_bound(j - i_ + r))];
         s1 = s1 + u * up_inner_[at(lower_bound(j + 1 - i_ + r))];
         s2 = s2 + u * up_inner_[at(lower_bound(j + 2 - i_ + r))];
-        s3 = s3 + u * up_inner_[at(lower_bound(j + 3 - i_ + r))];
       }
       values[j] = s0;
       values[j + 1] = s1;
       values[j + 2] = s2;
-      values[j + 3] = s3;
     }
     for (; j <= l_; ++j) {
       long double sum = 0.0L;

@@ -78,7 +78,8 @@ ProgramRun run_program(std::string_view input, const std::string& directory) {
   int from_child[] = {out[0], err[0]};
   const auto deadline = Clock::now() + kRunLimit;
   while (from_child[0] >= 0 || from_child[1] >= 0) {
-    pollfd fds[3] = {{from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}, {to_child, POLLOUT, 0}};
+    pollfd fds[3] = {
+        {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}, {to_child, POLLOUT, 0}};
     if (::poll(fds, 3, milliseconds_left(deadline)) == 0) {
       run.timed_out = true;
       break;

@@ -10,8 +10,8 @@
 namespace blocklevels::testing {
 
 struct ProgramRun {
-  std::string out;  // every byte written to standard output
-  std::string err;  // every byte written to standard error
+  std::string out;       // every byte written to standard output
+  std::string err;       // every byte written to standard error
   int exit_status = -1;  // -1 when the program did not exit normally
   bool timed_out = false;
 };

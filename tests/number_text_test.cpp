@@ -63,7 +63,9 @@ TEST(TypedIntegers, ReadAsTheTextRulesSay) {
   for (const auto& c : cases) {
     const IntegerParse parsed = parse_integer_token(c.typed);
     EXPECT_EQ(parsed.valid, c.valid) << c.typed;
-    if (c.valid) EXPECT_EQ(parsed.value, c.value) << c.typed;
+    if (c.valid) {
+      EXPECT_EQ(parsed.value, c.value) << c.typed;
+    }
   }
 }
 
@@ -114,7 +116,9 @@ TEST(TypedReals, ReadAsTheTextRulesSay) {
   for (const auto& c : cases) {
     const RealParse parsed = parse_real_token(c.typed);
     EXPECT_EQ(parsed.valid, c.valid) << c.typed;
-    if (c.valid) EXPECT_EQ(parsed.value, c.value) << c.typed;
+    if (c.valid) {
+      EXPECT_EQ(parsed.value, c.value) << c.typed;
+    }
   }
 }
 
@@ -173,9 +177,10 @@ TEST(FixedFormat, NonFiniteLargeAndOtherPrecisions) {
       {99.9996L, 3, 3, "100.000"},  // the carry runs into a new digit
       {1e20L, 5, 5, "100000000000000000000.00000"},
       {1e25L, 3, 3, "10000000000000000000000000.000"},
-      // 1.2345678901234567890e19: 17 decimals of 1.23456789012345678|90 round
-      // up to ...679, and the places beyond them read as 0.
-      {12345678901234567890.0L, 3, 3, "12345678901234567900.000"},
+      {999.9996L, 3, 3, "1000.000"},
+      // 2^70 / 10^20 rounded, times 10^17 rounded, is ...303.5: even gives
+      // ...304, and the places beyond the 17-decimal figure read as 0.
+      {std::ldexp(1.0L, 70), 3, 3, "1180591620717411304000.000"},
       {2.5L, 0, 0, "3"},  // half-up, no point without decimals
       {0.5L, 1, 0, "1"},
       // 2^-18 * 10^17 = 381469726562.5 exactly: a tie, rounded to even, and
@@ -273,7 +278,8 @@ TEST(PowersOfTen, WithinHalfAnUlpOfTheExactPower) {
     const Big exact = big_power_of_ten(k);
     const Big rounded = big_shifted(s, e);
     const int order = big_compare(exact, rounded);
-    const Big distance = order < 0 ? big_difference(rounded, exact) : big_difference(exact, rounded);
+    const Big distance =
+        order < 0 ? big_difference(rounded, exact) : big_difference(exact, rounded);
     const bool power_of_two_from_above = s == std::uint64_t{1} << 63 && order < 0;
     const int half = power_of_two_from_above ? big_compare(distance, big_shifted(1, e - 2))
                                              : big_compare(distance, big_shifted(1, e - 1));

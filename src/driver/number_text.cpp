@@ -1,6 +1,7 @@
 #include "driver/number_text.hpp"
 
 #include <cmath>
+#include <cstring>
 
 #include "driver/decimal_powers.hpp"
 
@@ -155,8 +156,11 @@ std::size_t put_general_fixed(char* out, long double ax, int decimals) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < int_count; ++i) out[n++] = out[start + i];
   if (decimals > 0) {
-    out[n++] = '.';
-    for (int i = 0; i < decimals; ++i) out[n++] = out[start + int_count + static_cast<std::size_t>(i)];
+    // After a carry (start 0) the point's place still holds the first
+    // decimal: move the decimals right first, then put the point.
+    std::memmove(out + n + 1, out + start + int_count, static_cast<std::size_t>(decimals));
+    out[n] = '.';
+    n += 1 + static_cast<std::size_t>(decimals);
   }
   return n;
 }

@@ -14,7 +14,7 @@ namespace blocklevels {
 
 class GenerationStep {
  public:
-  // Takes the differences of M once. Allocates everything it needs here.
+  // Copies M column by column. Allocates everything it needs here.
   GenerationStep(const LevelModel& model, std::int32_t mu, std::int32_t lambda);
 
   // Advances model.A by one generation through model.C. Returns true when A
@@ -26,12 +26,13 @@ class GenerationStep {
   std::int32_t l_;
   std::int32_t mu_;
   std::int32_t lambda_;
-  // differences_[(j - 1) * l + (i - 1)] = M[i-1][j] - M[i][j], column by column.
-  std::vector<long double> differences_;
+  // M column by column: columns_[(j - 1) * (l + 1) + i] = M[i][j], so that a
+  // column's differences M[i-1][j] - M[i][j] are read from adjacent doubles.
+  std::vector<double> columns_;
   std::vector<long double> top_row_;  // M[l][j]
   // The levels whose shortfall is not 0, and their shortfalls: a term with a
   // shortfall of 0 adds a zero and leaves the sum's bits unchanged.
-  std::vector<std::int32_t> active_levels_;
+  std::vector<std::size_t> active_levels_;
   std::vector<long double> active_shortfalls_;
 };
 

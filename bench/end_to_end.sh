@@ -29,12 +29,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 reps=${REPS:-5}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBLOCKLEVELS_BENCH=ON \
-    -DBLOCKLEVELS_TESTS=OFF >/dev/null
+# bench/run.sh has built everything already (and sets NO_BUILD=1), so that
+# all its figures come from the same build.
+if [ -z "${NO_BUILD:-}" ]; then
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBLOCKLEVELS_BENCH=ON \
+      -DBLOCKLEVELS_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" -j2 --target blocklevels blocklevels_timed_run \
+    blocklevels_block_writer blocklevels_steady_count >/dev/null
 fi
-cmake --build "$build" -j2 --target blocklevels blocklevels_timed_run blocklevels_block_writer \
-  blocklevels_steady_count >/dev/null
 
 program=$build/blocklevels
 timer=$build/bench/blocklevels_timed_run

@@ -48,7 +48,7 @@ for bench in model generation format; do
     --benchmark_out="$results/$bench.csv" --benchmark_out_format=csv
 done
 echo "== end to end"
-RESULTS="$results/end_to_end.txt" "$root/bench/end_to_end.sh" "$build"
+NO_BUILD=1 RESULTS="$results/end_to_end.txt" "$root/bench/end_to_end.sh" "$build"
 
 # value FILE NAME_PREFIX STATISTIC COLUMN: a column of the row whose name
 # starts with NAME_PREFIX and ends with _STATISTIC (columns: 3 real time,

@@ -21,6 +21,14 @@ export REPS=$reps
 results=$build/bench-results
 
 started=$(date '+%Y-%m-%d %H:%M:%S %Z')
+# The sources as they are when the build starts.
+commit=unknown
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  commit=$(git -C "$root" rev-parse --short HEAD)
+  if [ -n "$(git -C "$root" status --porcelain -- src CMakeLists.txt)" ]; then
+    commit="$commit, with uncommitted changes in src/"
+  fi
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBLOCKLEVELS_BENCH=ON \
   -DBLOCKLEVELS_TESTS=OFF >"$build.configure.log" 2>&1 || {
   cat "$build.configure.log"
@@ -32,14 +40,6 @@ cmake --build "$build" -j2 >"$build.build.log" 2>&1 || {
 }
 rm -rf "$results"
 mkdir -p "$results"
-
-commit=unknown
-if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
-  commit=$(git -C "$root" rev-parse --short HEAD)
-  if [ -n "$(git -C "$root" status --porcelain -- src CMakeLists.txt)" ]; then
-    commit="$commit, with uncommitted changes in src/"
-  fi
-fi
 
 for bench in model generation format; do
   echo "== $bench"

@@ -106,11 +106,10 @@ TEST_F(Dialogue, BlockLengthZeroStopsWith200WhileAskingForBlocks) {
       "Enter block length (at most 300):\n"
       "how many block positions with two options acceptable (at most 0):\n"
       "The number of blocks l (at most Runtime error 200 at XXXXXXXX\r\n";
-  // Block length 0 typed, all input ending before it, or ended by 0x1A.
-  for (const std::string& input : std::vector<std::string>{answers(2, "0"), std::string(),
-                                                           answers(99, "", 1), answers(99, "", 2),
-                                                           "10\n\x1A"
-                                                           "0.3\n1\n0\n1\n"}) {
+  // Block length 0 typed, all input ending before it, or ended by 0x1A (\032).
+  const std::vector<std::string> inputs = {answers(2, "0"), "", answers(99, "", 1),
+                                           answers(99, "", 2), "10\n\0320.3\n1\n0\n1\n"};
+  for (const auto& input : inputs) {
     const ProgramRun result = run(input);
     EXPECT_EQ(result.out, expected) << input;
     EXPECT_EQ(result.exit_status, 200);
@@ -128,20 +127,21 @@ TEST_F(Dialogue, InvalidNumberAtAnyPromptStopsWith106) {
 }
 
 struct Refused {
-  std::size_t index;
-  std::string answer;
-  std::size_t count;  // answer lines typed
+  std::string input;
+  std::size_t asked;  // prompts written before the stop
 };
 
 // No blocks and no step are refused as soon as they are read, also when they
 // are 0 because the input ended.
 TEST_F(Dialogue, BlocksOrStepBelowOneAreRefusedBeforeAnyFileExists) {
-  const Refused cases[] = {{4, "0", 9}, {4, "-1", 9}, {6, "0", 9}, {6, "-5", 9},
-                           {3, "", 3},  {4, "", 4},   {5, "", 5},  {6, "", 6}};
+  const Refused cases[] = {
+      {answers(4, "0"), 5},    {answers(4, "-1"), 5},   {answers(6, "0"), 7},
+      {answers(6, "-5"), 7},   {answers(99, "", 3), 5}, {answers(99, "", 4), 5},
+      {answers(99, "", 5), 7}, {answers(99, "", 6), 7},
+  };
   for (const auto& c : cases) {
-    const ProgramRun result = run(answers(c.index, c.answer, c.count));
-    const std::size_t asked = c.index == 3 ? 5 : c.index == 5 ? 7 : c.index + 1;
-    EXPECT_EQ(result.out, transcript(kWorkedPrompts, asked) + report(106)) << c.index;
+    const ProgramRun result = run(c.input);
+    EXPECT_EQ(result.out, transcript(kWorkedPrompts, c.asked) + report(106)) << c.input;
     EXPECT_EQ(result.exit_status, 106);
     EXPECT_TRUE(dir.entries().empty());
   }
@@ -199,7 +199,7 @@ TEST_F(Dialogue, FileOfARunningProgramIsInUse) {
 TEST_F(Dialogue, NameIsUsedAsTypedAndAnExistingFileIsReplaced) {
   for (const std::string name : {"my run.txt", " spaced ", "run1.txt"}) {
     std::ofstream(dir.path() + "/run1.txt") << std::string(10000, 'Z');
-    const ProgramRun result = run(answers(8, name));
+    EXPECT_EQ(run(answers(8, name)).exit_status, 0);
     const std::string file = dir.read(name);
     EXPECT_TRUE(file.starts_with(kWorkedHeader)) << name;
     EXPECT_EQ(file.find('Z'), std::string::npos) << name;

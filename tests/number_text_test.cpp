@@ -14,111 +14,73 @@
 namespace blocklevels {
 namespace {
 
-struct TypedInteger {
-  const char* typed;
-  bool valid;
-  std::int32_t value;
-};
-
 TEST(TypedIntegers, ReadAsTheTextRulesSay) {
-  const TypedInteger cases[] = {
-      {"007", true, 7},
-      {"$10", true, 16},
-      {"x10", true, 16},
-      {"X10", true, 16},
-      {"0x10", true, 16},
-      {"0X10", true, 16},
-      {"-$10", true, -16},
-      {"-0x10", true, -16},
-      {"+7", true, 7},
-      {"$FFFFFFFF", true, -1},
-      {"-$FFFFFFFF", true, 1},
-      {"$80000000", true, INT32_MIN},
-      {"$7fffffff", true, INT32_MAX},
-      {"$aBc", true, 0xABC},
-      {"$00000001", true, 1},
-      {"2147483647", true, INT32_MAX},
-      {"-2147483648", true, INT32_MIN},
-      {"00000000000000000000000000000042", true, 42},
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"4294967296", false, 0},  // 2^32: would wrap to 0
-      {"99999999999999999999", false, 0},
-      {"$123456789", false, 0},  // nine hex digits
-      {"$000000001", false, 0},
-      {"0x", false, 0},
-      {"$", false, 0},
-      {"x", false, 0},
-      {"$G", false, 0},
-      {"1.5", false, 0},
-      {"12a", false, 0},
-      {"1,000", false, 0},
-      {"+-5", false, 0},
-      {"--5", false, 0},
-      {"-", false, 0},
-      {"+", false, 0},
-      {"1e3", false, 0},
-      {"$-1", false, 0},
+  const std::pair<const char*, std::int32_t> valid[] = {
+      {"007", 7},
+      {"$10", 16},
+      {"x10", 16},
+      {"X10", 16},
+      {"0x10", 16},
+      {"0X10", 16},
+      {"-$10", -16},
+      {"-0x10", -16},
+      {"+7", 7},
+      {"$FFFFFFFF", -1},
+      {"-$FFFFFFFF", 1},
+      {"$80000000", INT32_MIN},
+      {"$7fffffff", INT32_MAX},
+      {"$aBc", 0xABC},
+      {"$00000001", 1},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"00000000000000000000000000000042", 42},
   };
-  for (const auto& c : cases) {
-    const IntegerParse parsed = parse_integer_token(c.typed);
-    EXPECT_EQ(parsed.valid, c.valid) << c.typed;
-    if (c.valid) {
-      EXPECT_EQ(parsed.value, c.value) << c.typed;
-    }
+  for (const auto& [typed, value] : valid) {
+    const IntegerParse parsed = parse_integer_token(typed);
+    EXPECT_TRUE(parsed.valid) << typed;
+    EXPECT_EQ(parsed.value, value) << typed;
+  }
+  // Out of range (2^32 would wrap to 0), nine hex digits, no digit, or another
+  // character.
+  for (const char* typed : {"2147483648", "-2147483649", "4294967296", "99999999999999999999",
+                            "$123456789", "$000000001", "0x", "$", "x", "$G", "1.5", "12a", "1,000",
+                            "+-5", "--5", "-", "+", "1e3", "$-1"}) {
+    EXPECT_FALSE(parse_integer_token(typed).valid) << typed;
   }
 }
-
-struct TypedReal {
-  const char* typed;
-  bool valid;
-  long double value;
-};
 
 TEST(TypedReals, ReadAsTheTextRulesSay) {
   const long double infinity = std::numeric_limits<long double>::infinity();
   // Each expected value is the correctly rounded quotient or product of two
   // exact extended values, as the reading rule prescribes.
-  const TypedReal cases[] = {
-      {"5.", true, 5.0L},
-      {".", true, 0.0L},
-      {".5", true, 0.5L},
-      {"e5", true, 0.0L},
-      {"E5", true, 0.0L},
-      {"1E-2", true, 0.01L},
-      {"1e+2", true, 100.0L},
-      {"0.3", true, 3.0L / 10.0L},
-      {"-0.3", true, -(3.0L / 10.0L)},
-      {"+2.5", true, 2.5L},
-      {"0.0045", true, 45.0L / 10000.0L},
-      {"123.456e1", true, 123456.0L / 100.0L},
-      {"12345678901234567890", true, 12345678901234567890.0L},  // below 2^64: exact
-      {"1e27", true, 1e27L},
-      {"0.000000000000000000000000000001", true, 1.0L / 1e30L},
-      {"1e5120", true, infinity},
-      {"-1e5120", true, -infinity},
-      {"1e-5120", true, 0.0L},
-      {"1,5", false, 0},
-      {"1e", false, 0},
-      {"1e+", false, 0},
-      {"1E-", false, 0},
-      {"+", false, 0},
-      {"-", false, 0},
-      {"1..5", false, 0},
-      {"1.5.", false, 0},
-      {"1e5e5", false, 0},
-      {"1e2.5", false, 0},
-      {"0x10", false, 0},
-      {"inf", false, 0},
-      {"nan", false, 0},
-      {"+-1", false, 0},
+  const std::pair<const char*, long double> valid[] = {
+      {"5.", 5.0L},
+      {".", 0.0L},
+      {".5", 0.5L},
+      {"e5", 0.0L},
+      {"E5", 0.0L},
+      {"1E-2", 0.01L},
+      {"1e+2", 100.0L},
+      {"0.3", 3.0L / 10.0L},
+      {"-0.3", -(3.0L / 10.0L)},
+      {"+2.5", 2.5L},
+      {"0.0045", 45.0L / 10000.0L},
+      {"123.456e1", 123456.0L / 100.0L},
+      {"12345678901234567890", 12345678901234567890.0L},  // below 2^64: exact
+      {"1e27", 1e27L},
+      {"0.000000000000000000000000000001", 1.0L / 1e30L},
+      {"1e5120", infinity},
+      {"-1e5120", -infinity},
+      {"1e-5120", 0.0L},
   };
-  for (const auto& c : cases) {
-    const RealParse parsed = parse_real_token(c.typed);
-    EXPECT_EQ(parsed.valid, c.valid) << c.typed;
-    if (c.valid) {
-      EXPECT_EQ(parsed.value, c.value) << c.typed;
-    }
+  for (const auto& [typed, value] : valid) {
+    const RealParse parsed = parse_real_token(typed);
+    EXPECT_TRUE(parsed.valid) << typed;
+    EXPECT_EQ(parsed.value, value) << typed;
+  }
+  for (const char* typed : {"1,5", "1e", "1e+", "1E-", "+", "-", "1..5", "1.5.", "1e5e5", "1e2.5",
+                            "0x10", "inf", "nan", "+-1"}) {
+    EXPECT_FALSE(parse_real_token(typed).valid) << typed;
   }
 }
 
@@ -135,21 +97,19 @@ struct FixedRow {
 };
 
 TEST(FixedFormat, ExampleTable) {
-  const FixedRow rows[] = {
-      {0.0L, "0.000", "  0.000000", "0.00000"},
-      {0.5L, "0.500", "  0.500000", "0.50000"},
-      {1.0L, "1.000", "  1.000000", "1.00000"},
-      {0.0123456789L, "0.012", "  0.012346", "0.01235"},
-      {0.0625L, "0.063", "  0.062500", "0.06250"},
-      {static_cast<long double>(0.0045), "0.005", "  0.004500", "0.00450"},
-      {static_cast<long double>(5e-7), "0.000", "  0.000001", "0.00000"},
-      {0.9995L, "1.000", "  0.999500", "0.99950"},
-      {2.0L / 3.0L, "0.667", "  0.666667", "0.66667"},
-      {-0.0001L, "-0.000", " -0.000100", "-0.00010"},
-      {-0.0L, "-0.000", " -0.000000", "-0.00000"},
-      {9.9996L, "10.000", "  9.999600", "9.99960"},
-      {-9.9999996L, "-10.000", "-10.000000", "-10.00000"},
-  };
+  const FixedRow rows[] = {{0.0L, "0.000", "  0.000000", "0.00000"},
+                           {0.5L, "0.500", "  0.500000", "0.50000"},
+                           {1.0L, "1.000", "  1.000000", "1.00000"},
+                           {0.0123456789L, "0.012", "  0.012346", "0.01235"},
+                           {0.0625L, "0.063", "  0.062500", "0.06250"},
+                           {static_cast<long double>(0.0045), "0.005", "  0.004500", "0.00450"},
+                           {static_cast<long double>(5e-7), "0.000", "  0.000001", "0.00000"},
+                           {0.9995L, "1.000", "  0.999500", "0.99950"},
+                           {2.0L / 3.0L, "0.667", "  0.666667", "0.66667"},
+                           {-0.0001L, "-0.000", " -0.000100", "-0.00010"},
+                           {-0.0L, "-0.000", " -0.000000", "-0.00000"},
+                           {9.9996L, "10.000", "  9.999600", "9.99960"},
+                           {-9.9999996L, "-10.000", "-10.000000", "-10.00000"}};
   for (const auto& row : rows) {
     EXPECT_EQ(fixed(row.x, 3, 3), row.w3d3) << static_cast<double>(row.x);
     EXPECT_EQ(fixed(row.x, 10, 6), row.w10d6) << static_cast<double>(row.x);
@@ -188,8 +148,7 @@ TEST(FixedFormat, NonFiniteLargeAndOtherPrecisions) {
       {std::ldexp(1.0L, -18), 0, 17, "0.00000381469726562"},
       {std::ldexp(1.0L, -18), 0, 20, "0.00000381469726562000"},
       {std::ldexp(3.0L, -18), 0, 17, "0.00001144409179688"},  // ...687.5 to even
-      {std::ldexp(1.0L, -18), 0, 16, "0.0000038146972656"},
-  };
+      {std::ldexp(1.0L, -18), 0, 16, "0.0000038146972656"}};
   for (const auto& c : cases) {
     EXPECT_EQ(fixed(c.x, c.width, c.decimals), c.text) << c.text;
   }

@@ -21,12 +21,13 @@ export REPS=$reps
 results=$build/bench-results
 
 started=$(date '+%Y-%m-%d %H:%M:%S %Z')
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 # The sources as they are when the build starts.
 commit=unknown
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
   commit=$(git -C "$root" rev-parse --short HEAD)
   if [ -n "$(git -C "$root" status --porcelain -- src CMakeLists.txt)" ]; then
-    commit="$commit, with uncommitted changes in src/"
+    commit="$commit, with uncommitted changes in src/ or CMakeLists.txt"
   fi
 fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBLOCKLEVELS_BENCH=ON \
@@ -50,104 +51,114 @@ done
 echo "== end to end"
 NO_BUILD=1 RESULTS="$results/end_to_end.txt" "$root/bench/end_to_end.sh" "$build"
 
-# value FILE NAME_PREFIX STATISTIC COLUMN: a column of the row whose name
-# starts with NAME_PREFIX and ends with _STATISTIC (columns: 3 real time,
-# 7 items per second).
-value() {
-  awk -F, -v prefix="$2" -v suffix="_$3" -v column="$4" '
-    { name = $1; gsub(/"/, "", name) }
-    index(name, prefix) == 1 && substr(name, length(name) - length(suffix) + 1) == suffix {
-      print $column; exit
-    }' "$1"
-}
-# spread FILE NAME_PREFIX COLUMN: "median min max".
-spread() {
-  echo "$(value "$1" "$2" median "$3") $(value "$1" "$2" min "$3") $(value "$1" "$2" max "$3")"
-}
-e2e() { awk -v key="$1" '$1 == key { $1 = ""; print substr($0, 2) }' "$results/end_to_end.txt"; }
-
-read -r m50 _ _ < <(spread "$results/model.csv" BM_BuildModel/50/ 3)
-read -r m100 _ _ < <(spread "$results/model.csv" BM_BuildModel/100/ 3)
-read -r m300 m300lo m300hi < <(spread "$results/model.csv" BM_BuildModel/300/ 3)
-read -r m1000 m1000lo m1000hi < <(spread "$results/model.csv" BM_BuildModel/1000/ 3)
-read -r lit50 lit50lo lit50hi < <(spread "$results/model.csv" BM_LiteralMatrix/50/ 3)
-read -r lit100 lit100lo lit100hi < <(spread "$results/model.csv" BM_LiteralMatrix/100/ 3)
-read -r gen genlo genhi < <(spread "$results/generation.csv" BM_Generation 3)
-read -r f106 f106lo f106hi < <(spread "$results/format.csv" BM_FormatFixed/width:10/decimals:6 7)
-read -r f33 f33lo f33hi < <(spread "$results/format.csv" BM_FormatFixed/width:3/decimals:3 7)
-read -r s6 _ _ < <(spread "$results/format.csv" BM_Snprintf/decimals:6 7)
-read -r s3 _ _ < <(spread "$results/format.csv" BM_Snprintf/decimals:3 7)
-read -r rss rsslo rsshi < <(e2e rss_kib)
-read -r rn rnlo rnhi < <(e2e ratio_null)
-read -r rf rflo rfhi < <(e2e ratio_file)
-read -r cn cnlo cnhi < <(e2e cpu_ratio_null)
-read -r cf cflo cfhi < <(e2e cpu_ratio_file)
-read -r m300cpu _ _ < <(spread "$results/model.csv" BM_BuildModel/300/ 4)
-read -r m1000cpu _ _ < <(spread "$results/model.csv" BM_BuildModel/1000/ 4)
-read -r gencpu _ _ < <(spread "$results/generation.csv" BM_Generation 4)
-
-summary=$results/summary.txt
-awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
-  -v load="$(cut -d' ' -f1-3 /proc/loadavg)" \
-  -v m50="$m50" -v m100="$m100" -v m300="$m300" -v m300lo="$m300lo" -v m300hi="$m300hi" \
-  -v m1000="$m1000" -v m1000lo="$m1000lo" -v m1000hi="$m1000hi" \
-  -v lit50="$lit50" -v lit50lo="$lit50lo" -v lit50hi="$lit50hi" \
-  -v lit100="$lit100" -v lit100lo="$lit100lo" -v lit100hi="$lit100hi" \
-  -v gen="$gen" -v genlo="$genlo" -v genhi="$genhi" \
-  -v f106="$f106" -v f106lo="$f106lo" -v f106hi="$f106hi" \
-  -v f33="$f33" -v f33lo="$f33lo" -v f33hi="$f33hi" -v s6="$s6" -v s3="$s3" \
-  -v rss="$rss" -v rsslo="$rsslo" -v rsshi="$rsshi" \
-  -v rn="$rn" -v rnlo="$rnlo" -v rnhi="$rnhi" -v rf="$rf" -v rflo="$rflo" -v rfhi="$rfhi" \
-  -v cn="$cn" -v cnlo="$cnlo" -v cnhi="$cnhi" -v cf="$cf" -v cflo="$cflo" -v cfhi="$cfhi" \
-  -v m300cpu="$m300cpu" -v m1000cpu="$m1000cpu" -v gencpu="$gencpu" '
-  function row(target, measured, pass) {
-    printf "%-44s %-40s %s\n", target, measured, pass ? "pass" : "FAIL"
+# One "key median min max" line per figure. From the benchmarks' CSV: KEY.wall
+# and KEY.cpu for every benchmark (real and CPU time per iteration, in its
+# unit), KEY being the name without "/iterations:N"; then the end-to-end
+# medians as end_to_end.sh wrote them.
+facts=$results/facts.txt
+awk -F, '
+  { name = $1; gsub(/"/, "", name) }
+  match(name, /_(median|min|max)$/) {
+    base = substr(name, 1, RSTART - 1)
+    stat = substr(name, RSTART + 1)
+    sub(/\/iterations:[0-9]+/, "", base)
+    if (!(base in seen)) { seen[base] = 1; order[++count] = base }
+    wall[base, stat] = $3
+    cpu[base, stat] = $4
   }
-  BEGIN {
+  END {
+    for (n = 1; n <= count; ++n) {
+      b = order[n]
+      print b ".wall", wall[b, "median"], wall[b, "min"], wall[b, "max"]
+      print b ".cpu", cpu[b, "median"], cpu[b, "min"], cpu[b, "max"]
+    }
+  }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" >"$facts"
+cat "$results/end_to_end.txt" >>"$facts"
+
+awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
+  -v load_start="$load_start" -v load_end="$(cut -d' ' -f1-3 /proc/loadavg)" '
+  { med[$1] = $2; lo[$1] = $3; hi[$1] = $4 }
+  function need(key) {
+    if (!(key in med)) { print "run.sh: no figure " key > "/dev/stderr"; failed = 1 }
+  }
+  # Sets v, vlo, vhi to a time figure times `scale`.
+  function time_of(key, scale) {
+    need(key)
+    v = med[key] * scale; vlo = lo[key] * scale; vhi = hi[key] * scale
+  }
+  # Sets v, vlo, vhi to a rate: `items` per iteration over a time in us.
+  function rate_of(key, items) {
+    need(key)
+    v = items * 1e6 / med[key]; vlo = items * 1e6 / hi[key]; vhi = items * 1e6 / lo[key]
+  }
+  # Sets v, vlo, vhi to the literal time at l = 300 (from l = 100, grown as
+  # l^5, that is times 3^5) over the model build at l = 300.
+  function speedup_of(kind) {
+    need("BM_LiteralMatrix/100." kind); need("BM_BuildModel/300." kind)
+    v = med["BM_LiteralMatrix/100." kind] * 243 / med["BM_BuildModel/300." kind]
+    vlo = lo["BM_LiteralMatrix/100." kind] * 243 / hi["BM_BuildModel/300." kind]
+    vhi = hi["BM_LiteralMatrix/100." kind] * 243 / lo["BM_BuildModel/300." kind]
+  }
+  function cell(format) { return sprintf(format " (" format ".." format ")", v, vlo, vhi) }
+  function verdict(limit, at_most) { return (at_most ? v <= limit : v >= limit) ? "pass" : "FAIL" }
+  function line(target, wall_cell, wall_verdict, cpu_cell, cpu_verdict) {
+    printf "%-42s %-26s %-26s %s/%s\n", target, wall_cell, cpu_cell, wall_verdict, cpu_verdict
+  }
+  function time_row(target, key, scale, format, limit) {
+    time_of(key ".wall", scale); wc = cell(format); wv = verdict(limit, 1)
+    time_of(key ".cpu", scale); line(target, wc, wv, cell(format), verdict(limit, 1))
+  }
+  function rate_row(target, key, format, limit) {
+    rate_of(key ".wall", 4096 / 1e6); wc = cell(format); wv = verdict(limit, 0)
+    rate_of(key ".cpu", 4096 / 1e6); line(target, wc, wv, cell(format), verdict(limit, 0))
+  }
+  END {
     printf "blocklevels benchmarks, started %s\n", started
-    printf "commit %s; %d cores; load average at the end %s\n", commit, cores, load
-    printf "medians of %d repetitions (min..max)\n\n", reps
-    printf "%-44s %-40s %s\n", "target", "measured", "result"
-    row("model build l=300 <= 15 ms",
-        sprintf("%.2f ms (%.2f..%.2f)", m300, m300lo, m300hi), m300 <= 15)
-    # The literal evaluation grows as l^5: l = 300 is 3^5 times l = 100.
-    est = lit100 * 243
-    row("literal / model build l=300 >= 30000",
-        sprintf("%.0f (%.0f..%.0f)", est / m300, lit100lo * 243 / m300hi,
-                lit100hi * 243 / m300lo), est / m300 >= 30000)
-    row("model build l=1000 <= 1 s",
-        sprintf("%.0f ms (%.0f..%.0f)", m1000, m1000lo, m1000hi), m1000 <= 1000)
-    row("peak resident l=1000 <= 40 MB",
-        sprintf("%.1f MB (%.1f..%.1f)", rss * 1024 / 1e6, rsslo * 1024 / 1e6,
-                rsshi * 1024 / 1e6), rss * 1024 <= 40e6)
-    row("one generation l=300, all active <= 0.3 ms",
-        sprintf("%.3f ms (%.3f..%.3f)", gen / 1000, genlo / 1000, genhi / 1000), gen <= 300)
-    row("format_fixed (10,6) >= 20 M numbers/s",
-        sprintf("%.1f M/s (%.1f..%.1f)", f106 / 1e6, f106lo / 1e6, f106hi / 1e6), f106 >= 20e6)
-    row("format_fixed (3,3) >= 20 M numbers/s",
-        sprintf("%.1f M/s (%.1f..%.1f)", f33 / 1e6, f33lo / 1e6, f33hi / 1e6), f33 >= 20e6)
-    row("l=5 200000 reports <= 1.3 x writes, null",
-        sprintf("%.3f x (%.3f..%.3f)", rn, rnlo, rnhi), rn <= 1.3)
-    row("l=5 200000 reports <= 1.3 x writes, file",
-        sprintf("%.3f x (%.3f..%.3f)", rf, rflo, rfhi), rf <= 1.3)
-    row("  the same in CPU time, null",
-        sprintf("%.3f x (%.3f..%.3f)", cn, cnlo, cnhi), cn <= 1.3)
-    row("  the same in CPU time, file",
-        sprintf("%.3f x (%.3f..%.3f)", cf, cflo, cfhi), cf <= 1.3)
-    printf "\n"
-    printf "model build: l=50 %.3f ms, l=100 %.3f ms, l=300 %.2f ms, l=1000 %.0f ms\n",
-           m50, m100, m300, m1000
-    printf "CPU time medians: model build l=300 %.2f ms, l=1000 %.0f ms; generation %.3f ms\n",
-           m300cpu, m1000cpu, gencpu / 1000
-    printf "literal evaluation: l=50 %.1f ms (%.1f..%.1f), l=100 %.0f ms (%.0f..%.0f)\n",
-           lit50, lit50lo, lit50hi, lit100, lit100lo, lit100hi
-    printf "literal at l=300, not run, extrapolated as l^5: from l=100 %.0f s, from l=50 %.0f s\n",
-           lit100 * 243 / 1000, lit50 * 7776 / 1000
-    printf "  (speed-up from the l=50 figure: %.0f); measured growth l=50 -> 100: x%.1f (l^5: x32)\n",
-           lit50 * 7776 / m300, lit100 / lit50
-    printf "snprintf: %%.6Lf %.1f M/s, %%.3Lf %.1f M/s; format_fixed (10,6) is x%.1f of %%.6Lf\n",
-           s6 / 1e6, s3 / 1e6, f106 / s6
-    printf "times are wall-clock unless marked CPU; ratios: program / 128-byte writes of the\n"
-    printf "same bytes, paired by repetition, wall-clock unless marked CPU; null: console to\n"
-    printf "/dev/null, file: console to a file; the output file is on disk in both\n"
-  }' | tee "$summary"
+    printf "commit %s; %d cores\n", commit, cores
+    printf "load average at the start %s, at the end %s\n", load_start, load_end
+    printf "medians of %d repetitions (min..max); result: wall/CPU\n\n", reps
+    printf "%-42s %-26s %-26s %s\n", "target", "wall-clock", "CPU time", "result"
+    time_row("model build l=300 <= 15 ms", "BM_BuildModel/300", 1, "%.2f", 15)
+    speedup_of("wall"); wc = cell("%.0f"); wv = verdict(30000, 0)
+    speedup_of("cpu")
+    line("literal/build l=300 >= 30000 (l^5 est.)", wc, wv, cell("%.0f"), verdict(30000, 0))
+    time_row("model build l=1000 <= 1 s (ms)", "BM_BuildModel/1000", 1, "%.0f", 1000)
+    time_of("rss_kib", 1024 / 1e6)
+    line("peak resident l=1000 <= 40 MB", cell("%.1f"), verdict(40, 1), "", "-")
+    time_row("one generation l=300 <= 0.3 ms", "BM_Generation", 1 / 1000, "%.3f", 0.3)
+    rate_row("format_fixed (10,6) >= 20 M/s", "BM_FormatFixed/width:10/decimals:6", "%.1f", 20)
+    rate_row("format_fixed (3,3) >= 20 M/s", "BM_FormatFixed/width:3/decimals:3", "%.1f", 20)
+    time_of("ratio_null", 1); wc = cell("%.2f"); wv = verdict(1.3, 1)
+    time_of("cpu_ratio_null", 1)
+    line("l=5 reports <= 1.3 x writes, null", wc, wv, cell("%.2f"), verdict(1.3, 1))
+    time_of("ratio_file", 1); wc = cell("%.2f"); wv = verdict(1.3, 1)
+    time_of("cpu_ratio_file", 1)
+    line("l=5 reports <= 1.3 x writes, file", wc, wv, cell("%.2f"), verdict(1.3, 1))
+
+    printf "\nmodel build (ms, wall): l=50 %.3f, l=100 %.3f, l=300 %.2f, l=1000 %.0f\n",
+      med["BM_BuildModel/50.wall"], med["BM_BuildModel/100.wall"],
+      med["BM_BuildModel/300.wall"], med["BM_BuildModel/1000.wall"]
+    for (n = 0; n < 2; ++n) {
+      kind = n ? "cpu" : "wall"
+      l50 = med["BM_LiteralMatrix/50." kind]; l100 = med["BM_LiteralMatrix/100." kind]
+      printf "literal evaluation (ms, %s): l=50 %.1f (%.1f..%.1f), l=100 %.0f (%.0f..%.0f)\n",
+        kind, l50, lo["BM_LiteralMatrix/50." kind], hi["BM_LiteralMatrix/50." kind], l100,
+        lo["BM_LiteralMatrix/100." kind], hi["BM_LiteralMatrix/100." kind]
+      printf "  l=300 not run; as l^5 from l=100 %.0f s, from l=50 %.0f s (speed-up from that %.0f);" \
+        " growth l=50 to 100 x%.1f (l^5: x32)\n", l100 * 243 / 1000, l50 * 7776 / 1000,
+        l50 * 7776 / med["BM_BuildModel/300." kind], l100 / l50
+    }
+    printf "snprintf (M/s, CPU): %%.6Lf %.1f, %%.3Lf %.1f; format_fixed (10,6) / %%.6Lf: x%.1f\n",
+      4096 / med["BM_Snprintf/decimals:6.cpu"], 4096 / med["BM_Snprintf/decimals:3.cpu"],
+      med["BM_Snprintf/decimals:6.cpu"] / med["BM_FormatFixed/width:10/decimals:6.cpu"]
+    printf "end to end (ms, wall): l=300 1000 generations: 1 report %.1f, 1000 reports %.1f" \
+      " (%s changed generations, %s of 300 levels active on average)\n",
+      med["a_one_wall"], med["a_each_wall"], med["a_generations"], med["a_active"]
+    printf "  l=5 200000 reports: console /dev/null %.1f vs writes %.1f;" \
+      " console file %.1f vs writes %.1f\n",
+      med["b_null_wall"], med["w_null_wall"], med["b_file_wall"], med["w_file_wall"]
+    printf "ratios: program / 128-byte writes of the same bytes, median of the ratios of\n"
+    printf "repetitions run side by side; null: console to /dev/null, file: console to a\n"
+    printf "file; the output file on disk in both. Rates count CPU or wall time as marked.\n"
+    exit failed
+  }' "$facts" | tee "$results/summary.txt"

@@ -1,7 +1,9 @@
 #include "driver/number_text.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "driver/decimal_powers.hpp"
 
@@ -65,26 +67,51 @@ std::size_t put_unsigned(char* out, std::uint64_t v) {
   return n;
 }
 
-// Digits of |x| < 10 with decimals <= 16: keep units and `decimals` decimals
+// Digits of |x| < 10 with kDecimals <= 16: keep units and kDecimals decimals
 // of the 17-decimal figure, and add one in the last place when the next
-// digit is 5 or more. All in integer arithmetic; N < 10^18 + 1, so
-// N / 10^(16 - decimals) + 5 cannot overflow.
-std::size_t put_small_fixed(char* out, long double ax, int decimals) {
-  const std::uint64_t n17 = round_to_17_decimals(ax);
-  const std::uint64_t with_next_digit = n17 / kPowersOfTen[16 - decimals];
-  const std::uint64_t kept = (with_next_digit + 5) / 10;
-  const std::uint64_t scale = kPowersOfTen[decimals];
-  std::size_t n = put_unsigned(out, kept / scale);
-  if (decimals > 0) {
+// digit is 5 or more. All in integer arithmetic, every divisor a constant;
+// N <= 10^18, so N / 10^(16 - kDecimals) + 5 cannot overflow, and the units
+// come out as 0..10 (10 after a carry, as 9.9996 gives 10.000).
+template <int kDecimals>
+std::size_t put_small_fixed(char* out, long double ax) {
+  constexpr std::uint64_t kDropped = kPowersOfTen[16 - kDecimals];
+  constexpr std::uint64_t kScale = kPowersOfTen[kDecimals];
+  const std::uint64_t kept = (round_to_17_decimals(ax) / kDropped + 5) / 10;
+  std::uint64_t units = kept / kScale;
+  std::size_t n = 0;
+  if (units >= 10) {
+    out[n++] = '1';
+    units -= 10;
+  }
+  out[n++] = static_cast<char>('0' + units);
+  if constexpr (kDecimals > 0) {
     out[n++] = '.';
-    std::uint64_t fraction = kept % scale;
-    for (int i = decimals - 1; i >= 0; --i) {
-      out[n + static_cast<std::size_t>(i)] = static_cast<char>('0' + fraction % 10);
+    std::uint64_t fraction = kept % kScale;
+    for (std::size_t i = kDecimals; i-- > 0;) {
+      out[n + i] = static_cast<char>('0' + fraction % 10);
       fraction /= 10;
     }
-    n += static_cast<std::size_t>(decimals);
+    n += kDecimals;
   }
   return n;
+}
+
+using SmallFixedWriter = std::size_t (*)(char*, long double);
+
+template <std::size_t... kDecimals>
+constexpr std::array<SmallFixedWriter, sizeof...(kDecimals)> small_fixed_writers(
+    std::index_sequence<kDecimals...>) {
+  return {&put_small_fixed<static_cast<int>(kDecimals)>...};
+}
+
+constexpr auto kSmallFixedWriters = small_fixed_writers(std::make_index_sequence<17>());
+
+// Pads `text` on the left to `width` into `out`; never cuts.
+std::size_t pad_to_width(char* out, const char* text, std::size_t n, int width) {
+  const std::size_t pad = n < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - n : 0;
+  std::memset(out, ' ', pad);
+  std::memcpy(out + pad, text, n);
+  return pad + n;
 }
 
 // The smallest k >= 0 with ax / 10^k < 16, and that quotient.
@@ -268,7 +295,15 @@ RealParse parse_real_token(std::string_view token) {
 std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals) {
   width = width < 0 ? 0 : (width > kMaxFixedWidth ? kMaxFixedWidth : width);
   decimals = decimals < 0 ? 0 : (decimals > kMaxFixedDecimals ? kMaxFixedDecimals : decimals);
-  // Build the text at the end of the buffer's front part, then pad.
+  const long double ax = std::fabs(x);
+  // Every value the reports write: finite, below 10, few decimals.
+  if (ax < 10 && decimals <= 16) {
+    char text[24];
+    std::size_t n = 0;
+    if (std::signbit(x)) text[n++] = '-';
+    n += kSmallFixedWriters[static_cast<std::size_t>(decimals)](text + n, ax);
+    return pad_to_width(out, text, n, width);
+  }
   char text[kFixedTextCapacity];
   std::size_t n = 0;
   if (std::isnan(x)) {
@@ -282,17 +317,9 @@ std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int wid
     text[n++] = 'f';
   } else {
     if (std::signbit(x)) text[n++] = '-';
-    const long double ax = std::fabs(x);
-    if (ax < 10 && decimals <= 16) {
-      n += put_small_fixed(text + n, ax, decimals);
-    } else {
-      n += put_general_fixed(text + n, ax, decimals);
-    }
+    n += put_general_fixed(text + n, ax, decimals);
   }
-  const std::size_t pad = n < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - n : 0;
-  for (std::size_t i = 0; i < pad; ++i) out[i] = ' ';
-  for (std::size_t i = 0; i < n; ++i) out[pad + i] = text[i];
-  return pad + n;
+  return pad_to_width(out, text, n, width);
 }
 
 std::size_t format_integer(char (&out)[12], std::int32_t v) {

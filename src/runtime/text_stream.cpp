@@ -21,7 +21,7 @@ void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor) {
   used_ = 0;
 }
 
-void OutputStream::put(std::string_view bytes) {
+void OutputStream::put_and_write_blocks(std::string_view bytes) {
   const char* from = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0 && result_ == 0) {

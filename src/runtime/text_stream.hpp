@@ -4,7 +4,9 @@
 // an interactive character device; the rest goes out when it is closed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace blocklevels::runtime {
@@ -22,7 +24,17 @@ class OutputStream {
 
   // Puts bytes into the buffer; a full buffer is written out at once.
   // After a failure nothing more is written until the result is tested.
-  void put(std::string_view bytes);
+  void put(std::string_view bytes) {
+    // The common case: the bytes fit and the buffer does not fill up.
+    const std::size_t used = used_;
+    if (used < kStreamBufferSize && bytes.size() < kStreamBufferSize - used && result_ == 0) {
+      std::memcpy(buffer_ + used, bytes.data(), bytes.size());
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+      used_ = used + bytes.size();
+      return;
+    }
+    put_and_write_blocks(bytes);
+  }
   void put_line_end();
   // Ends a write statement: an interactive stream is flushed.
   void end_statement();
@@ -37,6 +49,7 @@ class OutputStream {
   void flush_for_stop() noexcept;
 
  private:
+  void put_and_write_blocks(std::string_view bytes);
   void write_out();
 
   int fd_ = -1;

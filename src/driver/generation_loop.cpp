@@ -16,24 +16,21 @@ namespace {
 Params params;
 LevelModel model;
 
-// One part of a report line: label, "(t)", " <=", the tail value.
-void write_tail_value(OutputStream& out, std::string_view label, std::int32_t t, long double value,
-                      int width, int decimals) {
-  write_text(out, label);
-  write_integer(out, t);
-  write_text(out, ") <=");
-  write_fixed(out, value, width, decimals);
-}
-
-// The three highest levels: l always, l - 1 and l - 2 when they exist. The
-// console and the file label level l - 1 differently.
-void write_report(OutputStream& out, std::string_view second_label, std::int32_t t, int width,
-                  int decimals) {
-  const std::int32_t l = params.blocks;
-  write_tail_value(out, "Xl(", t, model.A.get(l), width, decimals);
-  if (l > 1) write_tail_value(out, second_label, t, model.A.get(l - 1), width, decimals);
-  if (l > 2) write_tail_value(out, "  X_(l-2)(", t, model.A.get(l - 2), width, decimals);
-  write_line_end(out);
+// The three highest levels: l always, l - 1 and l - 2 when they exist, each
+// as label, t, ") <=" and the tail value. The console and the file label
+// level l - 1 differently. The line is collected first and put at once.
+void write_report(OutputStream& out, std::string_view second_label, std::string_view t,
+                  const FixedFigure (&tail)[3], int width, int decimals) {
+  const std::string_view labels[] = {"Xl(", second_label, "  X_(l-2)("};
+  StatementText line;
+  for (std::int32_t n = 0; n < 3 && n < params.blocks; ++n) {
+    line.text(labels[n]);
+    line.text(t);
+    line.text(") <=");
+    line.fixed(tail[n], width, decimals);
+  }
+  line.text(out.line_end());
+  write_text(out, line.view());
   end_write_statement(out);
 }
 
@@ -74,9 +71,15 @@ void run_generations() {
     for (std::int32_t g = 0; g < params.step_generations && !steady; ++g) {
       steady = generation.advance(model);
     }
-    const auto label = static_cast<std::int32_t>(t);
-    write_report(runtime::console(), "  X_(l-1)(", label, 3, 3);
-    write_report(file, "  Xl_1(", label, 10, 6);
+    // The console and the file show the same t and tail values.
+    char digits[kIntegerTextCapacity];
+    const std::string_view label(digits, format_integer(digits, static_cast<std::int32_t>(t)));
+    const std::int32_t l = params.blocks;
+    const FixedFigure tail[3] = {fixed_figure(model.A.get(l)),
+                                 fixed_figure(l > 1 ? model.A.get(l - 1) : 0.0L),
+                                 fixed_figure(l > 2 ? model.A.get(l - 2) : 0.0L)};
+    write_report(runtime::console(), "  X_(l-1)(", label, tail, 3, 3);
+    write_report(file, "  Xl_1(", label, tail, 10, 6);
     t += params.step_generations;
   } while (t <= params.final_iteration);
   end_run();

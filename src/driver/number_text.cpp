@@ -55,15 +55,33 @@ std::uint64_t round_to_17_decimals(long double ax) {
   return round_to_integer_nearest_even(ax * kTenTo17);
 }
 
+// "00", "01", ..., "99": two digits per division.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes exactly `count` decimal digits of v (leading zeros included) ending
+// just before `end`, two at a time.
+void put_digits_backward(char* end, std::uint64_t v, std::size_t count) {
+  for (; count >= 2; count -= 2) {
+    const std::size_t pair = 2 * static_cast<std::size_t>(v % 100);
+    v /= 100;
+    *--end = kDigitPairs[pair + 1];
+    *--end = kDigitPairs[pair];
+  }
+  if (count == 1) *--end = static_cast<char>('0' + v % 10);
+}
+
 // Writes the decimal digits of v at `out`; returns how many.
 std::size_t put_unsigned(char* out, std::uint64_t v) {
-  char reversed[20];
-  std::size_t n = 0;
-  do {
-    reversed[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  for (std::size_t i = 0; i < n; ++i) out[i] = reversed[n - 1 - i];
+  std::size_t n = 1;
+  for (std::uint64_t rest = v / 10; rest != 0; rest /= 10) ++n;
+  put_digits_backward(out + n, v, n);
   return n;
 }
 
@@ -73,12 +91,17 @@ std::size_t put_unsigned(char* out, std::uint64_t v) {
 // N <= 10^18, so N / 10^(16 - kDecimals) + 5 cannot overflow, and the units
 // come out as 0..10 (10 after a carry, as 9.9996 gives 10.000).
 template <int kDecimals>
-std::size_t put_small_fixed(char* out, long double ax) {
+std::size_t put_small_fixed(char* out, const FixedFigure& figure, int width) {
   constexpr std::uint64_t kDropped = kPowersOfTen[16 - kDecimals];
   constexpr std::uint64_t kScale = kPowersOfTen[kDecimals];
-  const std::uint64_t kept = (round_to_17_decimals(ax) / kDropped + 5) / 10;
+  const std::uint64_t kept = (figure.n17 / kDropped + 5) / 10;
   std::uint64_t units = kept / kScale;
+  const bool negative = std::signbit(figure.value);
+  const std::size_t length = (negative ? 1u : 0u) + (units >= 10 ? 2u : 1u) +
+                             (kDecimals > 0 ? static_cast<std::size_t>(kDecimals) + 1 : 0u);
   std::size_t n = 0;
+  while (n + length < static_cast<std::size_t>(width)) out[n++] = ' ';
+  if (negative) out[n++] = '-';
   if (units >= 10) {
     out[n++] = '1';
     units -= 10;
@@ -86,17 +109,13 @@ std::size_t put_small_fixed(char* out, long double ax) {
   out[n++] = static_cast<char>('0' + units);
   if constexpr (kDecimals > 0) {
     out[n++] = '.';
-    std::uint64_t fraction = kept % kScale;
-    for (std::size_t i = kDecimals; i-- > 0;) {
-      out[n + i] = static_cast<char>('0' + fraction % 10);
-      fraction /= 10;
-    }
     n += kDecimals;
+    put_digits_backward(out + n, kept % kScale, kDecimals);
   }
   return n;
 }
 
-using SmallFixedWriter = std::size_t (*)(char*, long double);
+using SmallFixedWriter = std::size_t (*)(char*, const FixedFigure&, int);
 
 template <std::size_t... kDecimals>
 constexpr std::array<SmallFixedWriter, sizeof...(kDecimals)> small_fixed_writers(
@@ -292,18 +311,23 @@ RealParse parse_real_token(std::string_view token) {
   return result;
 }
 
-std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals) {
+FixedFigure fixed_figure(long double x) {
+  FixedFigure figure;
+  figure.value = x;
+  const long double ax = std::fabs(x);
+  figure.small = ax < 10;  // false for NaN and infinities
+  if (figure.small) figure.n17 = round_to_17_decimals(ax);
+  return figure;
+}
+
+std::size_t format_fixed_figure_at(char* out, const FixedFigure& figure, int width, int decimals) {
   width = width < 0 ? 0 : (width > kMaxFixedWidth ? kMaxFixedWidth : width);
   decimals = decimals < 0 ? 0 : (decimals > kMaxFixedDecimals ? kMaxFixedDecimals : decimals);
-  const long double ax = std::fabs(x);
   // Every value the reports write: finite, below 10, few decimals.
-  if (ax < 10 && decimals <= 16) {
-    char text[24];
-    std::size_t n = 0;
-    if (std::signbit(x)) text[n++] = '-';
-    n += kSmallFixedWriters[static_cast<std::size_t>(decimals)](text + n, ax);
-    return pad_to_width(out, text, n, width);
+  if (figure.small && decimals <= 16) {
+    return kSmallFixedWriters[static_cast<std::size_t>(decimals)](out, figure, width);
   }
+  const long double x = figure.value;
   char text[kFixedTextCapacity];
   std::size_t n = 0;
   if (std::isnan(x)) {
@@ -317,12 +341,20 @@ std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int wid
     text[n++] = 'f';
   } else {
     if (std::signbit(x)) text[n++] = '-';
-    n += put_general_fixed(text + n, ax, decimals);
+    n += put_general_fixed(text + n, std::fabs(x), decimals);
   }
   return pad_to_width(out, text, n, width);
 }
 
-std::size_t format_integer(char (&out)[12], std::int32_t v) {
+std::size_t format_fixed_at(char* out, long double x, int width, int decimals) {
+  return format_fixed_figure_at(out, fixed_figure(x), width, decimals);
+}
+
+std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals) {
+  return format_fixed_at(out, x, width, decimals);
+}
+
+std::size_t format_integer_at(char* out, std::int32_t v) {
   std::size_t n = 0;
   // Magnitude in 64 bits: -2147483648 has no 32-bit positive counterpart.
   std::int64_t magnitude = v;
@@ -331,6 +363,10 @@ std::size_t format_integer(char (&out)[12], std::int32_t v) {
     magnitude = -magnitude;
   }
   return n + put_unsigned(out + n, static_cast<std::uint64_t>(magnitude));
+}
+
+std::size_t format_integer(char (&out)[kIntegerTextCapacity], std::int32_t v) {
+  return format_integer_at(out, v);
 }
 
 }  // namespace blocklevels

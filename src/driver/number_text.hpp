@@ -52,8 +52,25 @@ inline constexpr std::size_t kFixedTextCapacity = 5120;
 // whenever the sign bit is set; NaN is "Nan", infinities "+Inf" and "-Inf".
 // `width` is clamped to 0..kMaxFixedWidth, `decimals` to 0..kMaxFixedDecimals.
 std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals);
+// The same, written at `out`, which must have room for kFixedTextCapacity bytes.
+std::size_t format_fixed_at(char* out, long double x, int width, int decimals);
+
+// A value with its 17-decimal figure (|x| * 10^17 rounded to an integer, for
+// |x| < 10): what format_fixed rounds from. Writing one value in several
+// layouts shares the one extended multiplication and rounding.
+struct FixedFigure {
+  long double value = 0.0L;
+  std::uint64_t n17 = 0;
+  bool small = true;  // finite and below 10: n17 holds the figure
+};
+FixedFigure fixed_figure(long double x);
+// format_fixed_at(out, x, width, decimals) for the figure of x.
+std::size_t format_fixed_figure_at(char* out, const FixedFigure& figure, int width, int decimals);
 
 // Decimal digits of v, "-" first when negative; returns the length (<= 11).
-std::size_t format_integer(char (&out)[12], std::int32_t v);
+inline constexpr std::size_t kIntegerTextCapacity = 12;
+std::size_t format_integer(char (&out)[kIntegerTextCapacity], std::int32_t v);
+// The same, written at `out`, which must have room for kIntegerTextCapacity bytes.
+std::size_t format_integer_at(char* out, std::int32_t v);
 
 }  // namespace blocklevels

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "driver/number_text.hpp"
 #include "model/extended_real.hpp"
 #include "runtime/stop_report.hpp"
 #include "runtime/text_stream.hpp"
@@ -36,6 +38,29 @@ struct LineText {
   bool too_long = false;
 };
 LineText read_line_text(InputStream& in);
+
+// The items of one write statement collected in order and then put into the
+// stream at once: the same bytes as writing them one by one, with one copy
+// into the stream's buffer. Room for at most kMaxFixedItems fixed-point
+// numbers (each may be thousands of digits long) and 256 bytes besides.
+class StatementText {
+ public:
+  static constexpr std::size_t kMaxFixedItems = 3;
+
+  void text(std::string_view s) {
+    std::memcpy(buffer_ + length_, s.data(), s.size());
+    length_ += s.size();
+  }
+  void integer(std::int32_t v) { length_ += format_integer_at(buffer_ + length_, v); }
+  void fixed(const FixedFigure& figure, int width, int decimals) {
+    length_ += format_fixed_figure_at(buffer_ + length_, figure, width, decimals);
+  }
+  std::string_view view() const { return {buffer_, length_}; }
+
+ private:
+  char buffer_[kMaxFixedItems * kFixedTextCapacity + 256];
+  std::size_t length_ = 0;
+};
 
 void write_text(OutputStream& out, std::string_view s);
 void write_integer(OutputStream& out, std::int32_t v);

@@ -36,7 +36,7 @@ void OutputStream::put_and_write_blocks(std::string_view bytes) {
   }
 }
 
-void OutputStream::put_line_end() { put(line_end_ == LineEnd::crlf ? "\r\n" : "\n"); }
+void OutputStream::put_line_end() { put(line_end()); }
 
 void OutputStream::end_statement() {
   if (interactive_ && used_ > 0 && result_ == 0) write_out();

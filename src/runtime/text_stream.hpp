@@ -36,6 +36,7 @@ class OutputStream {
     put_and_write_blocks(bytes);
   }
   void put_line_end();
+  std::string_view line_end() const { return line_end_ == LineEnd::crlf ? "\r\n" : "\n"; }
   // Ends a write statement: an interactive stream is flushed.
   void end_statement();
   // Writes the rest of the buffer and, when owned, closes the descriptor.

@@ -39,9 +39,9 @@ std::string header(const reference::RunParameters& p) {
          "\r\nnumber of block positions with two options acceptable=" + std::to_string(s.acc) +
          "\r\nlength of chromosome =" + std::to_string(s.l * s.b) +
          "\r\nNumber of fitness levels = " + std::to_string(s.l + 1) +
-         "\r\nPopulation size lambda=" + std::to_string(p.lambda) + "\r\nPmut=" +
-         pmut_text(p.Pmut) + "\r\nNumber of selectable (current best) individuals mu= " +
-         std::to_string(p.mu) + "\r\n";
+         "\r\nPopulation size lambda=" + std::to_string(p.lambda) +
+         "\r\nPmut=" + pmut_text(p.Pmut) +
+         "\r\nNumber of selectable (current best) individuals mu= " + std::to_string(p.mu) + "\r\n";
 }
 
 std::string answers(const reference::RunParameters& p, const std::string& pmut_typed) {
@@ -210,7 +210,8 @@ TEST(WholeRunStops, LambdaZeroStopsAtTheFirstSelectionFactor) {
 TEST(WholeRunStops, OverflowWhileBuildingTheMatrixStopsWith205) {
   // Pmut = 1e300: (2e300/3)^k overflows the extended range at k = 17.
   TemporaryDirectory directory;
-  const ProgramRun r = testing::run_program("10\n1e300\n1\n0\n20\n6\n1\n5\nout.txt\n", directory.path());
+  const ProgramRun r =
+      testing::run_program("10\n1e300\n1\n0\n20\n6\n1\n5\nout.txt\n", directory.path());
   EXPECT_EQ(r.exit_status, 205);
   EXPECT_EQ(testing::mask_stop_place(r.out), prompts(10, 1) + "Runtime error 205 at XXXXXXXX\r\n");
   const std::string file = directory.read("out.txt");

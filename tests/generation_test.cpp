@@ -20,8 +20,8 @@ struct Case {
 std::string describe(const Case& c, int generation) {
   std::ostringstream out;
   out.precision(21);
-  out << "b=" << c.b << " acc=" << c.acc << " l=" << c.l << " mu=" << c.mu
-      << " lambda=" << c.lambda << " Pmut=" << c.x << " generation " << generation;
+  out << "b=" << c.b << " acc=" << c.acc << " l=" << c.l << " mu=" << c.mu << " lambda=" << c.lambda
+      << " Pmut=" << c.x << " generation " << generation;
   return out.str();
 }
 

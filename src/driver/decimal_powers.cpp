@@ -33,7 +33,8 @@ long double correctly_rounded_power_of_ten(int k) {
   if (total_bits <= 64) return static_cast<long double>(words[0]);
   const long long drop = total_bits - 64;  // bits below the significand
   auto bit = [&](long long index) -> unsigned {
-    return static_cast<unsigned>((words[static_cast<std::size_t>(index / 64)] >> (index % 64)) & 1u);
+    return static_cast<unsigned>((words[static_cast<std::size_t>(index / 64)] >> (index % 64)) &
+                                 1u);
   };
   std::uint64_t significand = 0;
   for (long long i = total_bits - 1; i >= drop; --i) significand = (significand << 1) | bit(i);

@@ -32,7 +32,9 @@ constexpr std::uint64_t kPowersOfTen[] = {1ULL,
 
 constexpr long double kTenTo17 = 1e17L;  // exact: 2^17 * 5^17
 
-bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_decimal_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 int hex_digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -127,7 +129,8 @@ constexpr auto kSmallFixedWriters = small_fixed_writers(std::make_index_sequence
 
 // Pads `text` on the left to `width` into `out`; never cuts.
 std::size_t pad_to_width(char* out, const char* text, std::size_t n, int width) {
-  const std::size_t pad = n < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - n : 0;
+  const std::size_t pad =
+      n < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - n : 0;
   std::memset(out, ' ', pad);
   std::memcpy(out + pad, text, n);
   return pad + n;
@@ -223,7 +226,8 @@ IntegerParse parse_integer_token(std::string_view token) {
   if (token[i] == '$' || token[i] == 'x' || token[i] == 'X') {
     hex = true;
     ++i;
-  } else if (token[i] == '0' && i + 1 < token.size() && (token[i + 1] == 'x' || token[i + 1] == 'X')) {
+  } else if (token[i] == '0' && i + 1 < token.size() &&
+             (token[i + 1] == 'x' || token[i + 1] == 'X')) {
     hex = true;
     i += 2;
   }
@@ -279,7 +283,8 @@ RealParse parse_real_token(std::string_view token) {
   if (i < token.size() && (token[i] == 'E' || token[i] == 'e')) {
     ++i;
     bool negative_exponent = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative_exponent = token[i++] == '-';
+    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+      negative_exponent = token[i++] == '-';
     if (i == token.size()) return result;  // an exponent letter without digits
     for (; i < token.size() && is_decimal_digit(token[i]); ++i) {
       // Tokens are at most 64 bytes; saturate far beyond any meaningful exponent.

@@ -74,7 +74,9 @@ LineText read_line_text(InputStream& in) {
   return line;
 }
 
-void write_text(OutputStream& out, std::string_view s) { out.put(s); }
+void write_text(OutputStream& out, std::string_view s) {
+  out.put(s);
+}
 
 void write_integer(OutputStream& out, std::int32_t v) {
   char digits[12];
@@ -86,6 +88,8 @@ void write_fixed(OutputStream& out, long double x, int width, int decimals) {
   out.put({text, format_fixed(text, x, width, decimals)});
 }
 
-void write_line_end(OutputStream& out) { out.put_line_end(); }
+void write_line_end(OutputStream& out) {
+  out.put_line_end();
+}
 
 }  // namespace blocklevels

@@ -29,8 +29,8 @@ struct RealVector {
 };
 
 struct LevelMatrix {
-  std::int32_t n = 0;        // valid indices 0..n in both directions
-  double** rows = nullptr;   // n + 1 row pointers
+  std::int32_t n = 0;       // valid indices 0..n in both directions
+  double** rows = nullptr;  // n + 1 row pointers
 
   // Stores n first; then allocates (n+1)^2 zeros unless mem_avail() is below
   // ((n+1)*8 + 8)*(n+1) + (n+1)*4 + 8 (32-bit, wrapping), when `fail` is true.

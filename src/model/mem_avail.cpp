@@ -4,6 +4,8 @@
 
 namespace blocklevels {
 
-std::int32_t mem_avail() { return std::numeric_limits<std::int32_t>::max(); }
+std::int32_t mem_avail() {
+  return std::numeric_limits<std::int32_t>::max();
+}
 
 }  // namespace blocklevels

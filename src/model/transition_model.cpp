@@ -196,7 +196,8 @@ class ParentLevelSums {
           ahead1 = ahead2;
         }
       }
-      const std::int32_t mixed_end = up_outer_finite_ ? (unclamped_end > 0 ? unclamped_end : 0) + 2 : i_ + 1;
+      const std::int32_t mixed_end =
+          up_outer_finite_ ? (unclamped_end > 0 ? unclamped_end : 0) + 2 : i_ + 1;
       for (; r < mixed_end && r <= i_; ++r) {
         const long double u = up_outer_[at(r)];
         s0 = s0 + u * up_inner_[at(lower_bound(j - i_ + r))];
@@ -223,9 +224,7 @@ class ParentLevelSums {
   std::int32_t clamped_index(std::int32_t m) const { return m > i_ ? i_ : m; }
   // The inner lower bound of up: k0 = j - i + r; past l - i the inner sum is
   // empty, which up_inner_ holds as 0 at l - i + 1.
-  std::int32_t lower_bound(std::int32_t k0) const {
-    return k0 > l_ - i_ ? l_ - i_ + 1 : k0;
-  }
+  std::int32_t lower_bound(std::int32_t k0) const { return k0 > l_ - i_ ? l_ - i_ + 1 : k0; }
 
   // The binomial coefficient's expression, factorial(n) / (factorial(n - k) *
   // factorial(k)), from the table. 0 <= k <= n <= l.

@@ -15,7 +15,9 @@ int take_first_object(struct dl_phdr_info* info, std::size_t, void*) {
 
 }  // namespace
 
-void record_load_address() { dl_iterate_phdr(take_first_object, nullptr); }
+void record_load_address() {
+  dl_iterate_phdr(take_first_object, nullptr);
+}
 
 std::uint32_t code_offset(std::uintptr_t address) {
   return static_cast<std::uint32_t>(address - load_bias);

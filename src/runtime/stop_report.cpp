@@ -11,7 +11,9 @@ namespace {
 StopHook stop_hook = nullptr;
 }  // namespace
 
-void set_stop_hook(StopHook hook) { stop_hook = hook; }
+void set_stop_hook(StopHook hook) {
+  stop_hook = hook;
+}
 
 std::size_t format_stop_report(char (&out)[kStopReportLength], int error_number,
                                std::uint32_t place) {

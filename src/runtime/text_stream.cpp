@@ -36,7 +36,9 @@ void OutputStream::put_and_write_blocks(std::string_view bytes) {
   }
 }
 
-void OutputStream::put_line_end() { put(line_end()); }
+void OutputStream::put_line_end() {
+  put(line_end());
+}
 
 void OutputStream::end_statement() {
   if (interactive_ && used_ > 0 && result_ == 0) write_out();
@@ -143,8 +145,14 @@ OutputStream output_file_stream;
 InputStream input_stream;
 }  // namespace
 
-OutputStream& console() { return console_stream; }
-OutputStream& output_file() { return output_file_stream; }
-InputStream& standard_input() { return input_stream; }
+OutputStream& console() {
+  return console_stream;
+}
+OutputStream& output_file() {
+  return output_file_stream;
+}
+InputStream& standard_input() {
+  return input_stream;
+}
 
 }  // namespace blocklevels::runtime

@@ -43,7 +43,9 @@ volatile std::uintptr_t pending_place = 0;
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kTraps[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGABRT, SIGSYS};
 
-bool sent_by_a_process(const siginfo_t* info) { return info->si_code <= 0; }
+bool sent_by_a_process(const siginfo_t* info) {
+  return info->si_code <= 0;
+}
 
 int float_error_number(const siginfo_t* info) {
   switch (info->si_code) {
@@ -65,8 +67,8 @@ int trap_error_number(int signal, const siginfo_t* info) {
       return float_error_number(info);
     case SIGSEGV: {
       const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-      const bool below_stack = stack_low != 0 && address < stack_low + 4096 &&
-                               address + kStackOverflowZone >= stack_low;
+      const bool below_stack =
+          stack_low != 0 && address < stack_low + 4096 && address + kStackOverflowZone >= stack_low;
       return !sent_by_a_process(info) && below_stack ? kStackOverflow : kAccessViolation;
     }
     case SIGBUS:
@@ -121,7 +123,9 @@ void on_trap(int signal, siginfo_t* info, void* context) {
   stop_run_at(error_number, place);
 }
 
-void on_allocation_failure() { stop_run(kOutOfMemory); }
+void on_allocation_failure() {
+  stop_run(kOutOfMemory);
+}
 
 void record_stack_low() {
   pthread_attr_t attributes;
@@ -159,7 +163,9 @@ IoSection::~IoSection() {
   end_by_interrupt(signal);
 }
 
-bool IoSection::interrupt_pending() const { return pending_signal != 0; }
+bool IoSection::interrupt_pending() const {
+  return pending_signal != 0;
+}
 
 void enable_float_traps() {
   fesetround(FE_TONEAREST);

@@ -25,6 +25,7 @@ volatile long double huge = std::numeric_limits<long double>::max();
 [[gnu::noinline]] int recurse(int depth) {
   volatile char frame[1024];
   frame[0] = static_cast<char>(depth);
+  if (zero > 1) return frame[0];  // never: zero stays 0
   return recurse(depth + 1) + frame[0];
 }
 

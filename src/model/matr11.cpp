@@ -40,9 +40,13 @@ void RealVector::init(std::int32_t count, bool& fail) {
   n = count;
 }
 
+// The value becomes a double before the index is looked at, as a double
+// argument would: an overflowing value stops the run even at an index the
+// set then ignores.
 void RealVector::set(std::int32_t i, long double value) {
+  const double stored = round_to_double_or_stop(value);
   if (i < 1 || i > n) return;
-  data[i - 1] = round_to_double_or_stop(value);
+  data[i - 1] = stored;
 }
 
 void LevelMatrix::init(std::int32_t count, bool& fail) {
@@ -64,8 +68,9 @@ void LevelMatrix::init(std::int32_t count, bool& fail) {
 }
 
 void LevelMatrix::set(std::int32_t i, std::int32_t j, long double value) {
+  const double stored = round_to_double_or_stop(value);
   if (i < 0 || i > n || j < 0 || j > n) return;
-  rows[i][j] = round_to_double_or_stop(value);
+  rows[i][j] = stored;
 }
 
 }  // namespace blocklevels

@@ -145,6 +145,15 @@ TEST(TransitionModel, FastBuildEqualsLiteralEvaluationBitForBit) {
   EXPECT_EQ(sets, 320);
 }
 
+// Counts the dialogue accepts without a check: negative block lengths and
+// two-option counts reach the powers as the low 16 bits of their values.
+TEST(TransitionModel, NegativeCountsTakeTheSixteenBitExponentRule) {
+  EXPECT_EQ(first_difference(-2, 0, 6, 0.3L), "");
+  EXPECT_EQ(first_difference(3, -1, 6, 0.3L), "");
+  EXPECT_EQ(first_difference(-5, 2, 4, 0.7L), "");
+  EXPECT_EQ(first_difference(2, 70000, 5, 0.4L), "");
+}
+
 TEST(TransitionModelSlow, FastBuildEqualsLiteralEvaluationAt80Blocks) {
   EXPECT_EQ(first_difference(1, 0, 80, 0.01L), "");
   EXPECT_EQ(first_difference(2, 1, 80, 0.2L), "");

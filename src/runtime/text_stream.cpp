@@ -52,22 +52,38 @@ void OutputStream::close() {
   if (result_ == 0) fd_ = -1;
 }
 
-void OutputStream::write_out() {
-  // Interrupts wait until the buffer is consistent again (see IoSection).
-  IoSection section;
+namespace {
+
+// Writes bytes to fd, retrying after interruptions, until all are written,
+// the descriptor fails (its errno goes to `failure`; a write of 0 bytes
+// counts as a full device), or an interruption comes while `section` holds
+// back an interrupt. Returns how many bytes were written. Async-signal-safe.
+std::size_t write_all(int fd, const char* bytes, std::size_t size, int& failure,
+                      const IoSection* section) {
   std::size_t done = 0;
-  const std::size_t used = used_;
-  while (done < used) {
-    const ssize_t n = ::write(fd_, buffer_ + done, used - done);
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
-      if (section.interrupt_pending()) break;
+      if (section != nullptr && section->interrupt_pending()) break;
     } else {
-      result_ = os_error_number(n < 0 ? errno : ENOSPC);
+      failure = n < 0 ? errno : ENOSPC;
       break;
     }
   }
+  return done;
+}
+
+}  // namespace
+
+void OutputStream::write_out() {
+  // Interrupts wait until the buffer is consistent again (see IoSection).
+  IoSection section;
+  const std::size_t used = used_;
+  int failure = 0;
+  const std::size_t done = write_all(fd_, buffer_, used, failure, &section);
+  if (failure != 0) result_ = os_error_number(failure);
   // Keep what was not written, so that a stop can still try to write it.
   if (done < used) std::memmove(buffer_, buffer_ + done, used - done);
   std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -76,16 +92,8 @@ void OutputStream::write_out() {
 
 void OutputStream::flush_for_stop() noexcept {
   if (fd_ < 0) return;
-  std::size_t done = 0;
-  const std::size_t used = used_;
-  while (done < used) {
-    const ssize_t n = ::write(fd_, buffer_ + done, used - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (!(n < 0 && errno == EINTR)) {
-      break;
-    }
-  }
+  int ignored = 0;
+  write_all(fd_, buffer_, used_, ignored, nullptr);
   used_ = 0;
 }
 

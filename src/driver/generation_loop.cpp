@@ -7,6 +7,7 @@
 #include "driver/text_rules.hpp"
 #include "model/generation.hpp"
 #include "model/transition_model.hpp"
+#include "runtime/traps.hpp"
 
 namespace blocklevels {
 namespace {
@@ -21,6 +22,9 @@ LevelModel model;
 // level l - 1 differently. The line is collected first and put at once.
 void write_report(OutputStream& out, std::string_view second_label, std::string_view t,
                   const FixedFigure (&tail)[3], int width, int decimals) {
+  // An interrupt waits until the whole line is in the stream, so that the
+  // output written out on an interrupt ends with a complete line.
+  runtime::IoSection whole_line;
   const std::string_view labels[] = {"Xl(", second_label, "  X_(l-2)("};
   StatementText line;
   for (std::int32_t n = 0; n < 3 && n < params.blocks; ++n) {

@@ -32,7 +32,9 @@ void OutputStream::put_and_write_blocks(std::string_view bytes) {
     used_ = used + take;
     from += take;
     left -= take;
-    if (used_ == kStreamBufferSize) write_out();
+    // A write cut short by a held-back interrupt is not tried again: the
+    // reader has stalled, and the interrupt is acted on when its section ends.
+    if (used_ == kStreamBufferSize && !write_out()) return;
   }
 }
 
@@ -77,7 +79,7 @@ std::size_t write_all(int fd, const char* bytes, std::size_t size, int& failure,
 
 }  // namespace
 
-void OutputStream::write_out() {
+bool OutputStream::write_out() {
   // Interrupts wait until the buffer is consistent again (see IoSection).
   IoSection section;
   const std::size_t used = used_;
@@ -88,6 +90,7 @@ void OutputStream::write_out() {
   if (done < used) std::memmove(buffer_, buffer_ + done, used - done);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   used_ = used - done;
+  return failure != 0 || done == used;
 }
 
 void OutputStream::flush_for_stop() noexcept {

@@ -51,7 +51,8 @@ class OutputStream {
 
  private:
   void put_and_write_blocks(std::string_view bytes);
-  void write_out();
+  // False when a held-back interrupt cut the write short (the reader stalls).
+  bool write_out();
 
   int fd_ = -1;
   bool owns_descriptor_ = false;

@@ -5,6 +5,8 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,26 +46,60 @@ bool read_some(int fd, std::string& into) {
   ::_exit(127);
 }
 
+// In the child: descriptor `fd` becomes `pipe_end`, stays closed or is opened
+// on the target path.
+void attach(int fd, const std::string& target, int pipe_end, int flags) {
+  if (target == kPipe) {
+    ::dup2(pipe_end, fd);
+    return;
+  }
+  ::close(fd);
+  if (target == kClosed) return;
+  const int opened = ::open(target.c_str(), flags);
+  if (opened < 0) ::_exit(127);
+  if (opened != fd) {
+    ::dup2(opened, fd);
+    ::close(opened);
+  }
+}
+
 void finish(pid_t pid, ProgramRun& run) {
   if (run.timed_out) ::kill(pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  run.exit_status = !run.timed_out && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (run.timed_out) return;
+  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+}
+
+bool still_running(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
 }
 
 }  // namespace
 
 ProgramRun run_program(std::string_view input, const std::string& directory) {
+  return run_program(input, directory, RunOptions{});
+}
+
+ProgramRun run_program(std::string_view input, const std::string& directory,
+                       const RunOptions& options) {
   ::signal(SIGPIPE, SIG_IGN);  // the program may stop before reading everything
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
+    attach(0, options.standard_input, in[0], O_RDONLY);
+    attach(1, options.standard_output, out[1], O_WRONLY);
     ::dup2(err[1], 2);
+    if (options.memory_limit != 0) {
+      const rlimit limit{options.memory_limit, options.memory_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     exec_program(directory);
   }
   ::close(in[0]);
@@ -72,14 +109,23 @@ ProgramRun run_program(std::string_view input, const std::string& directory) {
   ProgramRun run;
   std::size_t sent = 0;
   int to_child = in[1];
-  if (input.empty()) ::close(std::exchange(to_child, -1));
+  if (options.standard_input != kPipe || (input.empty() && !options.when)) {
+    ::close(std::exchange(to_child, -1));
+  }
   std::string* into[] = {&run.out, &run.err};
   int from_child[] = {out[0], err[0]};
-  const auto deadline = Clock::now() + kRunLimit;
+  if (options.standard_output != kPipe) ::close(std::exchange(from_child[0], -1));
+  bool watching = static_cast<bool>(options.when);
+  const auto deadline = Clock::now() + options.time_limit;
   while (from_child[0] >= 0 || from_child[1] >= 0) {
-    pollfd fds[3] = {
-        {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}, {to_child, POLLOUT, 0}};
-    if (::poll(fds, 3, milliseconds_left(deadline)) == 0) {
+    const bool sending = to_child >= 0 && sent < input.size();
+    pollfd fds[3] = {{from_child[0], POLLIN, 0},
+                     {from_child[1], POLLIN, 0},
+                     {sending ? to_child : -1, POLLOUT, 0}};
+    const int wait =
+        watching ? std::min(5, milliseconds_left(deadline)) : milliseconds_left(deadline);
+    ::poll(fds, 3, wait);
+    if (Clock::now() >= deadline) {
       run.timed_out = true;
       break;
     }
@@ -91,16 +137,41 @@ ProgramRun run_program(std::string_view input, const std::string& directory) {
     if (fds[2].revents != 0) {
       const ssize_t n = ::write(to_child, input.data() + sent, input.size() - sent);
       if (n > 0) sent += static_cast<std::size_t>(n);
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || sent == input.size()) {
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || (sent == input.size() && !watching)) {
         ::close(std::exchange(to_child, -1));
       }
     }
+    if (!watching) continue;
+    int unread = 0;
+    const bool taken = sent == input.size() &&
+                       (to_child < 0 || (::ioctl(to_child, FIONREAD, &unread) == 0 && unread == 0));
+    if (!options.when(RunSoFar{pid, run.out, taken})) continue;
+    watching = false;
+    if (!still_running(pid)) continue;
+    run.acted = true;
+    if (options.signal != 0) {
+      ::kill(pid, options.signal);
+    } else if (from_child[0] >= 0) {
+      ::close(std::exchange(from_child[0], -1));
+    }
+    if (to_child >= 0) ::close(std::exchange(to_child, -1));
   }
   for (const int fd : {from_child[0], from_child[1], to_child}) {
     if (fd >= 0) ::close(fd);
   }
   finish(pid, run);
   return run;
+}
+
+bool waiting_in(pid_t pid, long call, int descriptor) {
+  // The first two fields: the system call the process waits in and its first
+  // argument, in hexadecimal.
+  std::ifstream calls("/proc/" + std::to_string(pid) + "/syscall");
+  std::string number, first;
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(descriptor));
+  return static_cast<bool>(calls >> number >> first) && number == std::to_string(call) &&
+         first == hex;
 }
 
 ProgramRun run_program_on_terminal(const std::vector<std::pair<std::string, std::string>>& steps,

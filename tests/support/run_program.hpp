@@ -2,6 +2,11 @@
 // console on standard output, in a chosen working directory.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,11 +18,45 @@ struct ProgramRun {
   std::string out;       // every byte written to standard output
   std::string err;       // every byte written to standard error
   int exit_status = -1;  // -1 when the program did not exit normally
+  int signal = 0;        // the signal that ended the program, 0 when none did
   bool timed_out = false;
+  bool acted = false;  // RunOptions::when held while the program still ran
+};
+
+// What a watcher sees of a run that is still going on.
+struct RunSoFar {
+  pid_t pid;
+  const std::string& out;  // standard output so far (when it is a pipe)
+  bool input_taken;        // every byte of the input is written and read
+};
+
+// A standard stream given to the program: kPipe connects it to the helper,
+// kClosed leaves the descriptor closed, anything else is a path to open.
+inline constexpr const char* kPipe = "";
+inline constexpr const char* kClosed = "<closed>";
+
+struct RunOptions {
+  std::string standard_input = kPipe;
+  std::string standard_output = kPipe;
+  std::size_t memory_limit = 0;  // bytes of address space (RLIMIT_AS), 0 for none
+  // Looked at every few milliseconds while the program runs. The first time
+  // it holds, the helper sends `signal`, or with signal 0 closes its end of
+  // standard output, as a reader that goes away. Until then the input pipe is
+  // kept open after the input.
+  std::function<bool(const RunSoFar&)> when;
+  int signal = 0;
+  std::chrono::seconds time_limit{60};  // then the program is killed and the run timed out
 };
 
 // Standard input and output are pipes; the input is closed after `input`.
 ProgramRun run_program(std::string_view input, const std::string& directory);
+ProgramRun run_program(std::string_view input, const std::string& directory,
+                       const RunOptions& options);
+
+// True while the process waits in system call `call` (a SYS_ number) on
+// descriptor `descriptor`: a read of its standard input (SYS_read, 0) or a
+// write to a standard output nobody reads (SYS_write, 1).
+bool waiting_in(pid_t pid, long call, int descriptor);
 
 // Standard input and output are one pseudo-terminal in raw mode (no echo, no
 // line-end translation). For each step the helper waits until the output so

@@ -9,6 +9,7 @@
 #include "driver/text_rules.hpp"
 #include "model/wrapping_int.hpp"
 #include "runtime/os_error.hpp"
+#include "runtime/traps.hpp"
 
 namespace blocklevels {
 namespace {
@@ -17,7 +18,10 @@ constexpr int kDivisionByZero = 200;
 constexpr int kInvalidName = 123;
 
 // The helpers are inlined so that a stop report names the question asked.
+// Each statement holds interrupts back until its line is complete in the
+// stream, so that what an interrupt writes out ends with whole lines.
 [[gnu::always_inline]] inline void prompt(std::string_view text) {
+  runtime::IoSection whole_line;
   OutputStream& console = runtime::console();
   write_text(console, text);
   write_line_end(console);
@@ -26,6 +30,7 @@ constexpr int kInvalidName = 123;
 
 [[gnu::always_inline]] inline void prompt(std::string_view before, std::int32_t bound,
                                           std::string_view after) {
+  runtime::IoSection whole_line;
   OutputStream& console = runtime::console();
   write_text(console, before);
   write_integer(console, bound);
@@ -89,6 +94,7 @@ void create_output_file(const LineText& name) {
 }
 
 [[gnu::always_inline]] inline void header_line(std::string_view label, std::int32_t value) {
+  runtime::IoSection whole_line;
   OutputStream& file = runtime::output_file();
   write_text(file, label);
   write_integer(file, value);
@@ -100,8 +106,11 @@ void create_output_file(const LineText& name) {
 
 void read_parameters(Params& params) {
   OutputStream& console = runtime::console();
-  write_line_end(console);
-  end_write_statement(console);
+  {
+    runtime::IoSection whole_line;
+    write_line_end(console);
+    end_write_statement(console);
+  }
 
   prompt("Enter population size (at most ", 1000000, "):");
   params.lambda = answer_integer();
@@ -113,11 +122,14 @@ void read_parameters(Params& params) {
          "):");
   params.two_option_positions = answer_integer();
 
-  write_text(console, "The number of blocks l (at most ");
-  write_integer(console, advised_blocks(params.block_length));
-  write_text(console, "):");
-  write_line_end(console);
-  end_write_statement(console);
+  {
+    runtime::IoSection whole_line;
+    write_text(console, "The number of blocks l (at most ");
+    write_integer(console, advised_blocks(params.block_length));
+    write_text(console, "):");
+    write_line_end(console);
+    end_write_statement(console);
+  }
   params.blocks = answer_integer();
   refuse_below_one(params.blocks);
   params.chromosome_length = wrapping_mul(params.blocks, params.block_length);
@@ -146,11 +158,14 @@ void read_parameters(Params& params) {
   header_line("length of chromosome =", params.chromosome_length);
   header_line("Number of fitness levels = ", wrapping_add(params.blocks, 1));
   header_line("Population size lambda=", params.lambda);
-  OutputStream& file = runtime::output_file();
-  write_text(file, "Pmut=");
-  write_fixed(file, params.Pmut, 5, 5);
-  write_line_end(file);
-  end_write_statement(file);
+  {
+    runtime::IoSection whole_line;
+    OutputStream& file = runtime::output_file();
+    write_text(file, "Pmut=");
+    write_fixed(file, params.Pmut, 5, 5);
+    write_line_end(file);
+    end_write_statement(file);
+  }
   header_line("Number of selectable (current best) individuals mu= ", params.mu);
 }
 

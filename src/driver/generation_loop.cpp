@@ -60,14 +60,17 @@ void run_generations() {
   build_model(params, 0.0L, params.Pmut, model);
 
   OutputStream& file = runtime::output_file();
-  write_text(file, "  Xl_1(");
-  write_integer(file, static_cast<std::int32_t>(t));
-  write_text(file, ")= ");
-  write_fixed(file, 0.0L, 3, 3);
-  write_text(file, " <=");
-  write_fixed(file, 0.0L, 3, 3);
-  write_line_end(file);
-  end_write_statement(file);
+  {
+    runtime::IoSection whole_line;
+    write_text(file, "  Xl_1(");
+    write_integer(file, static_cast<std::int32_t>(t));
+    write_text(file, ")= ");
+    write_fixed(file, 0.0L, 3, 3);
+    write_text(file, " <=");
+    write_fixed(file, 0.0L, 3, 3);
+    write_line_end(file);
+    end_write_statement(file);
+  }
 
   GenerationStep generation(model, params.mu, params.lambda);
   bool steady = false;

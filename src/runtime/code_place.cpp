@@ -20,6 +20,8 @@ void record_load_address() {
 }
 
 std::uint32_t code_offset(std::uintptr_t address) {
+  // 0 stands for no place (a signal sent by another process).
+  if (address == 0) return 0;
   return static_cast<std::uint32_t>(address - load_bias);
 }
 

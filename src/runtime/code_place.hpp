@@ -10,7 +10,8 @@ namespace blocklevels::runtime {
 void record_load_address();
 
 // The offset of a code address within the executable, reduced to 32 bits:
-// the value `addr2line -e blocklevels 0x...` expects. Async-signal-safe.
+// the value `addr2line -e blocklevels 0x...` expects; 0 for the address 0
+// (no place). Async-signal-safe.
 std::uint32_t code_offset(std::uintptr_t address);
 
 }  // namespace blocklevels::runtime

@@ -25,33 +25,41 @@ std::vector<long double> powers_up_to(long double base, std::int32_t top) {
   return powers;
 }
 
+// 0!, 1!, ..., top!, each from the previous one by one multiplication: bit
+// for bit the values factorial computes.
+std::vector<long double> factorials_up_to(std::int32_t top) {
+  std::vector<long double> factorials(static_cast<std::size_t>(top) + 1);
+  long double running = 1.0L;
+  factorials[0] = running;
+  for (std::size_t n = 1; n < factorials.size(); ++n) {
+    running *= static_cast<long double>(n);
+    factorials[n] = running;
+  }
+  return factorials;
+}
+
 // The sums of one parent level i. Only the terms the literal evaluation
 // forms are formed, so a power or product that would overflow there
 // overflows here, and none that would not.
 class ParentLevelSums {
  public:
-  ParentLevelSums(const MutationConstants& constants, std::int32_t l) : l_(l) {
-    const auto size = static_cast<std::size_t>(l) + 1;
-    // The exponents used: a^k for k <= l; na^(l-i-k), pbreak^r, pkeep_up^(i-r)
-    // up to l - 1; pkeep_down^(i-r) up to l (row l, r = 0).
-    factorials_ = std::vector<long double>(size);
-    long double running = 1.0L;
-    factorials_[0] = running;
-    for (std::size_t n = 1; n < size; ++n) {
-      running *= static_cast<long double>(n);
-      factorials_[n] = running;
-    }
-    a_ = powers_up_to(constants.a, l);
-    na_ = powers_up_to(constants.na, l - 1);
-    pbreak_down_ = powers_up_to(constants.pbreak_down, l - 1);
-    pkeep_down_ = powers_up_to(constants.pkeep_down, l);
-    pbreak_up_ = powers_up_to(constants.pbreak_up, l - 1);
-    pkeep_up_ = powers_up_to(constants.pkeep_up, l - 1);
-    outer_ = std::vector<long double>(size);
-    down_prefix_ = std::vector<long double>(size);
-    up_outer_ = std::vector<long double>(size);
-    up_inner_ = std::vector<long double>(size + 1);
-  }
+  // The factorials come first: 1755! overflows, and a run with that many
+  // blocks stops there, before the powers, as the literal evaluation does.
+  // The exponents used: a^k for k <= l; na^(l-i-k), pbreak^r, pkeep_up^(i-r)
+  // up to l - 1; pkeep_down^(i-r) up to l (row l, r = 0).
+  ParentLevelSums(const MutationConstants& constants, std::int32_t l)
+      : l_(l),
+        factorials_(factorials_up_to(l)),
+        a_(powers_up_to(constants.a, l)),
+        na_(powers_up_to(constants.na, l - 1)),
+        pbreak_down_(powers_up_to(constants.pbreak_down, l - 1)),
+        pkeep_down_(powers_up_to(constants.pkeep_down, l)),
+        pbreak_up_(powers_up_to(constants.pbreak_up, l - 1)),
+        pkeep_up_(powers_up_to(constants.pkeep_up, l - 1)),
+        outer_(static_cast<std::size_t>(l) + 1),
+        down_prefix_(static_cast<std::size_t>(l) + 1),
+        up_outer_(static_cast<std::size_t>(l) + 1),
+        up_inner_(static_cast<std::size_t>(l) + 2) {}
 
   // Forms the terms and inner sums of parent level i, 0 <= i <= l.
   void prepare(std::int32_t i) {

@@ -104,9 +104,19 @@ std::vector<JailEntry> empty_jail() {
   return entries;
 }
 
+// Leaves the jail and removes it with what it holds, as far as it can: at
+// exit, and before a failed check aborts (libFuzzer then writes the input
+// outside).
 void remove_jail() {
   leave_jail();
-  empty_jail();
+  if (DIR* listing = ::fdopendir(::dup(jail.dir))) {
+    ::rewinddir(listing);
+    while (const dirent* e = ::readdir(listing)) {
+      const std::string_view name = e->d_name;
+      if (name != "." && name != "..") ::unlinkat(jail.dir, e->d_name, 0);
+    }
+    ::closedir(listing);
+  }
   ::rmdir(jail.path.c_str());
 }
 
@@ -413,7 +423,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   jail.chrooted = ::chroot(".") == 0;
   leave_jail();
   std::atexit(remove_jail);
-  set_before_failure(leave_jail);
+  set_before_failure(remove_jail);
   std::fprintf(stderr, "fuzz_dialogue: the dialogue runs in %s (%s)\n", path.c_str(),
                jail.chrooted ? "chroot" : "working directory only; names with '/' are skipped");
 

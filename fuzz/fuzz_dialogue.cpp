@@ -15,7 +15,10 @@
 // input runs chrooted into a fresh empty directory (we run as root), so no
 // name can reach any other file; libFuzzer's own files are written outside
 // it. Without the right to chroot, the directory is only the working
-// directory and inputs whose name holds a "/" are skipped.
+// directory and inputs whose name holds a "/" are skipped. Sanitizer reports,
+// failed checks and exceptions leave the jail before libFuzzer writes the
+// input; a timeout or an out-of-memory report that strikes while the
+// dialogue runs is written inside the jail, whose path is printed at start.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fenv.h>
@@ -346,6 +349,9 @@ int run_dialogue(Params& params) {
       read_parameters(params);
     } catch (const RunStopped& stopped) {
       stop = stopped.error_number;
+    } catch (...) {
+      leave_jail();  // anything else is a finding: let libFuzzer report it from outside
+      throw;
     }
   } else {
     stop = trap_error;

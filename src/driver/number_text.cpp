@@ -98,7 +98,7 @@ std::size_t put_small_fixed(char* out, const FixedFigure& figure, int width) {
   constexpr std::uint64_t kScale = kPowersOfTen[kDecimals];
   const std::uint64_t kept = (figure.n17 / kDropped + 5) / 10;
   std::uint64_t units = kept / kScale;
-  const bool negative = std::signbit(figure.value);
+  const bool negative = figure.negative;
   const std::size_t length = (negative ? 1u : 0u) + (units >= 10 ? 2u : 1u) +
                              (kDecimals > 0 ? static_cast<std::size_t>(kDecimals) + 1 : 0u);
   std::size_t n = 0;
@@ -319,6 +319,7 @@ RealParse parse_real_token(std::string_view token) {
 FixedFigure fixed_figure(long double x) {
   FixedFigure figure;
   figure.value = x;
+  figure.negative = std::signbit(x);
   const long double ax = std::fabs(x);
   figure.small = ax < 10;  // false for NaN and infinities
   if (figure.small) figure.n17 = round_to_17_decimals(ax);

@@ -61,7 +61,8 @@ std::size_t format_fixed_at(char* out, long double x, int width, int decimals);
 struct FixedFigure {
   long double value = 0.0L;
   std::uint64_t n17 = 0;
-  bool small = true;  // finite and below 10: n17 holds the figure
+  bool small = true;      // finite and below 10: n17 holds the figure
+  bool negative = false;  // the sign bit of value
 };
 FixedFigure fixed_figure(long double x);
 // format_fixed_at(out, x, width, decimals) for the figure of x.

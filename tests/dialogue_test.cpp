@@ -23,36 +23,7 @@ namespace {
 using testing::ProgramRun;
 using testing::TemporaryDirectory;
 
-// The empty first line and the nine prompts, with the bounds they show.
-std::vector<std::string> prompts(int lambda, int block_length, int blocks_bound) {
-  return {"\n",
-          "Enter population size (at most 1000000):\n",
-          "Enter allele mutation probability:\n",
-          "Enter block length (at most 300):\n",
-          "how many block positions with two options acceptable (at most " +
-              std::to_string(block_length) + "):\n",
-          "The number of blocks l (at most " + std::to_string(blocks_bound) + "):\n",
-          "The final iteration number:\n",
-          "The number of generations in one step in the output:\n",
-          "Enter parameter mu (at most " + std::to_string(lambda) + "):\n",
-          "Output file name:\n"};
-}
-
-// The empty line and the first `count` prompts.
-std::string transcript(const std::vector<std::string>& lines, std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i <= count; ++i) text += lines[i];
-  return text;
-}
-
-std::string report(int error_number) {
-  char line[40];
-  std::snprintf(line, sizeof line, "Runtime error %3d at XXXXXXXX\r\n", error_number);
-  return line;
-}
-
-const std::vector<std::string> kWorkedPrompts = prompts(10, 1, 300);
-const std::string kWorkedTranscript = transcript(kWorkedPrompts, 9);
+const std::string kWorkedTranscript = testing::dialogue_transcript(10, 1);
 const std::vector<std::string> kWorkedAnswers = {"10", "0.3", "1", "0",       "1",
                                                  "6",  "1",   "5", "run1.txt"};
 const std::string kWorkedHeader =
@@ -120,7 +91,9 @@ TEST_F(Dialogue, BlockLengthZeroStopsWith200WhileAskingForBlocks) {
 TEST_F(Dialogue, InvalidNumberAtAnyPromptStopsWith106) {
   for (std::size_t index = 0; index < 8; ++index) {
     const ProgramRun result = run(answers(index, "1,5"));
-    EXPECT_EQ(result.out, transcript(kWorkedPrompts, index + 1) + report(106)) << index;
+    EXPECT_EQ(result.out,
+              testing::dialogue_transcript(10, 1, index + 1) + testing::masked_stop_report(106))
+        << index;
     EXPECT_EQ(result.exit_status, 106);
     EXPECT_TRUE(dir.entries().empty());
   }
@@ -141,7 +114,9 @@ TEST_F(Dialogue, BlocksOrStepBelowOneAreRefusedBeforeAnyFileExists) {
   };
   for (const auto& c : cases) {
     const ProgramRun result = run(c.input);
-    EXPECT_EQ(result.out, transcript(kWorkedPrompts, c.asked) + report(106)) << c.input;
+    EXPECT_EQ(result.out,
+              testing::dialogue_transcript(10, 1, c.asked) + testing::masked_stop_report(106))
+        << c.input;
     EXPECT_EQ(result.exit_status, 106);
     EXPECT_TRUE(dir.entries().empty());
   }
@@ -157,8 +132,12 @@ TEST_F(Dialogue, OutputFileThatCannotBeCreatedOrWritten) {
   std::ofstream(dir.path() + "/plain") << "x";
   const BadName cases[] = {
       {"missing/run1.txt", 3},
+      {"missing/deeper/run1.txt", 3},
       {"plain/run1.txt", 3},
       {"sub", 5},
+      {"sub/", 5},
+      {"/proc/version", 5},  // exists, not writable
+      {"sub/" + std::string(256, 'n'), 123},
       {"/dev/full", 112},  // created, then the header's first block fails
       {std::string(300, 'n'), 123},
       {std::string(4096, 'n'), 123},
@@ -167,7 +146,8 @@ TEST_F(Dialogue, OutputFileThatCannotBeCreatedOrWritten) {
   };
   for (const auto& c : cases) {
     const ProgramRun result = run(answers(8, c.name));
-    EXPECT_EQ(result.out, kWorkedTranscript + report(c.error_number)) << c.name.substr(0, 20);
+    EXPECT_EQ(result.out, kWorkedTranscript + testing::masked_stop_report(c.error_number))
+        << c.name.substr(0, 20);
     EXPECT_EQ(result.exit_status, c.error_number);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"plain", "sub"}));
   }
@@ -188,7 +168,7 @@ TEST_F(Dialogue, FileOfARunningProgramIsInUse) {
   if (probe >= 0) ::close(probe);
   if (probe < 0 && probe_errno == ETXTBSY) {
     const ProgramRun result = run(answers(8, busy));
-    EXPECT_EQ(result.out, kWorkedTranscript + report(32));
+    EXPECT_EQ(result.out, kWorkedTranscript + testing::masked_stop_report(32));
     EXPECT_EQ(result.exit_status, 32);
   }
   ::kill(sleeper, SIGKILL);
@@ -256,8 +236,11 @@ TEST_F(Dialogue, EmptyNameSharesStandardOutputInWholeBlocks) {
 
 TEST_F(Dialogue, OnATerminalEachPromptComesBeforeItsAnswer) {
   std::vector<std::pair<std::string, std::string>> steps;
-  for (std::size_t i = 0; i < 9; ++i)
-    steps.emplace_back(kWorkedPrompts[i + 1], kWorkedAnswers[i] + "\n");
+  for (std::size_t i = 0; i < 9; ++i) {
+    const std::string prompt = testing::dialogue_transcript(10, 1, i + 1)
+                                   .substr(testing::dialogue_transcript(10, 1, i).size());
+    steps.emplace_back(prompt, kWorkedAnswers[i] + "\n");
+  }
   const ProgramRun result = testing::run_program_on_terminal(steps, dir.path());
   EXPECT_FALSE(result.timed_out) << result.out;
   EXPECT_TRUE(result.out.starts_with(kWorkedTranscript)) << result.out;
@@ -268,22 +251,30 @@ TEST_F(Dialogue, OnATerminalEachPromptComesBeforeItsAnswer) {
 struct Advice {
   std::size_t index;
   std::string answer;
-  std::vector<std::string> prompts;
+  std::string transcript;   // the whole dialogue as the console shows it
   std::string header_line;  // "" when the header is not looked at
 };
 
 TEST_F(Dialogue, BoundsAreAdviceOnly) {
+  // The bounds shown follow the answers: b, then 300 div b (truncated).
+  const std::string worked = testing::dialogue_transcript(10, 1);
+  auto with_block_length = [&](const std::string& b, const std::string& blocks) {
+    std::string text = worked;
+    text.replace(text.find("(at most 1):"), 12, "(at most " + b + "):");
+    text.replace(text.find("(at most 300):\nThe final"), 14, "(at most " + blocks + "):");
+    return text;
+  };
   const Advice cases[] = {
-      {2, "7", prompts(10, 7, 42), "block length=7\r\n"},
-      {2, "301", prompts(10, 301, 0), "block length=301\r\n"},
-      {2, "-7", prompts(10, -7, -42), ""},
-      {7, "50", kWorkedPrompts, "Number of selectable (current best) individuals mu= 50\r\n"},
-      {3, "5", kWorkedPrompts, "number of block positions with two options acceptable=5\r\n"},
-      {1, "0.01", kWorkedPrompts, "Pmut=0.01000\r\n"},
+      {2, "7", with_block_length("7", "42"), "block length=7\r\n"},
+      {2, "301", with_block_length("301", "0"), "block length=301\r\n"},
+      {2, "-7", with_block_length("-7", "-42"), ""},
+      {7, "50", worked, "Number of selectable (current best) individuals mu= 50\r\n"},
+      {3, "5", worked, "number of block positions with two options acceptable=5\r\n"},
+      {1, "0.01", worked, "Pmut=0.01000\r\n"},
   };
   for (const auto& c : cases) {
     const ProgramRun result = run(answers(c.index, c.answer));
-    EXPECT_TRUE(result.out.starts_with(transcript(c.prompts, 9))) << result.out;
+    EXPECT_TRUE(result.out.starts_with(c.transcript)) << result.out;
     if (!c.header_line.empty()) {
       EXPECT_NE(dir.read("run1.txt").find(c.header_line), std::string::npos) << c.header_line;
     }

@@ -26,36 +26,12 @@
 namespace blocklevels {
 namespace {
 
+using testing::dialogue_transcript;
+using testing::masked_stop_report;
 using testing::ProgramRun;
 using testing::RunOptions;
 using testing::RunSoFar;
 using testing::TemporaryDirectory;
-
-std::string report(int error_number) {
-  char line[40];
-  std::snprintf(line, sizeof line, "Runtime error %3d at XXXXXXXX\r\n", error_number);
-  return line;
-}
-
-// The empty first line and the first `count` prompts, with the bounds shown.
-std::string transcript(int lambda, int block_length, std::size_t count) {
-  const std::string lines[] = {"\n",
-                               "Enter population size (at most 1000000):\n",
-                               "Enter allele mutation probability:\n",
-                               "Enter block length (at most 300):\n",
-                               "how many block positions with two options acceptable (at most " +
-                                   std::to_string(block_length) + "):\n",
-                               "The number of blocks l (at most " +
-                                   (block_length == 0 ? "" : std::to_string(300 / block_length)) +
-                                   "):\n",
-                               "The final iteration number:\n",
-                               "The number of generations in one step in the output:\n",
-                               "Enter parameter mu (at most " + std::to_string(lambda) + "):\n",
-                               "Output file name:\n"};
-  std::string text;
-  for (std::size_t i = 0; i <= count; ++i) text += lines[i];
-  return text;
-}
 
 const std::vector<std::string> kWorked = {"10", "0.3", "1", "0", "1", "6", "1", "5", "run1.txt"};
 
@@ -137,7 +113,7 @@ std::int64_t whole_file_lines(std::string_view file) {
 }
 
 std::int64_t whole_console_lines(std::string_view out) {
-  return whole_report_lines(out, transcript(100, 1, 9), "\n", "  X_(l-1)(", 5, 3);
+  return whole_report_lines(out, dialogue_transcript(100, 1, 9), "\n", "  X_(l-1)(", 5, 3);
 }
 
 std::uintmax_t size_of(const std::filesystem::path& file) {
@@ -170,31 +146,6 @@ struct Stop {
   int error_number;
 };
 
-// Refused before any header line: nothing but the dialogue reaches the
-// console, and no file is left behind. /dev/full is created and then fails
-// on the header's first block.
-TEST_F(Faults, OutputFileThatCannotBeCreatedOrWritten) {
-  std::filesystem::create_directory(dir.path() + "/sub");
-  const Stop cases[] = {
-      {"missing/out.txt", 3},
-      {"missing/deeper/out.txt", 3},
-      {"sub", 5},
-      {"sub/", 5},
-      {"/proc/version", 5},
-      {std::string(256, 'n'), 123},
-      {"sub/" + std::string(256, 'n'), 123},
-      {std::string(4097, 'n'), 123},
-      {std::string("out\0.txt", 8), 123},
-      {"/dev/full", 112},
-  };
-  for (const auto& c : cases) {
-    const ProgramRun result = run(typed(kWorked, 8) + c.name + "\n");
-    EXPECT_EQ(result.out, transcript(10, 1, 9) + report(c.error_number)) << c.name.substr(0, 30);
-    EXPECT_EQ(result.exit_status, c.error_number);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
-  }
-}
-
 // The dialogue alone passes 128 bytes at the fourth prompt, so the console's
 // first block is written there and fails: no file is ever created.
 TEST_F(Faults, ConsoleThatCannotBeWritten) {
@@ -212,15 +163,15 @@ TEST_F(Faults, ConsoleThatCannotBeWritten) {
 // Standard input that cannot be read stops at the first answer with the read's
 // error number; one that is empty from the start is at its end there.
 TEST_F(Faults, StandardInputThatCannotBeRead) {
-  const std::string empty_input = transcript(0, 0, 4) + "The number of blocks l (at most ";
+  const std::string empty_input = dialogue_transcript(0, 0, 4) + "The number of blocks l (at most ";
   const struct {
     std::string input;
     std::string out;
     int status;
   } cases[] = {
-      {testing::kClosed, transcript(0, 0, 1) + report(9), 9},
-      {"/", transcript(0, 0, 1) + report(5), 5},
-      {"/dev/null", empty_input + report(200), 200},
+      {testing::kClosed, dialogue_transcript(0, 0, 1) + masked_stop_report(9), 9},
+      {"/", dialogue_transcript(0, 0, 1) + masked_stop_report(5), 5},
+      {"/dev/null", empty_input + masked_stop_report(200), 200},
   };
   for (const auto& c : cases) {
     RunOptions options;
@@ -263,7 +214,8 @@ TEST_F(Faults, TrapSignalWhileWaitingAtAPrompt) {
     options.signal = signal;
     const ProgramRun result = run("10\n0.3\n", options);
     ASSERT_TRUE(result.acted) << signal;
-    EXPECT_EQ(result.out, transcript(10, 1, 3) + report(error_number)) << signal;
+    EXPECT_EQ(result.out, dialogue_transcript(10, 1, 3) + masked_stop_report(error_number))
+        << signal;
     EXPECT_EQ(result.exit_status, error_number);
     EXPECT_TRUE(dir.entries().empty());
   }
@@ -284,7 +236,7 @@ TEST_F(Faults, InterruptWhileWaitingAtAPrompt) {
     ASSERT_TRUE(result.acted) << signal;
     EXPECT_EQ(result.signal, signal);
     EXPECT_EQ(result.exit_status, -1);
-    EXPECT_EQ(result.out, transcript(10, 1, 3));
+    EXPECT_EQ(result.out, dialogue_transcript(10, 1, 3));
   }
 }
 
@@ -368,7 +320,7 @@ TEST_F(Faults, AllocationFailureUnderAMemoryLimit) {
   answers[4] = "20000";
   answers[5] = "10";
   const ProgramRun result = run(typed(answers), options);
-  EXPECT_EQ(result.out, transcript(100, 1, 9) + report(203));
+  EXPECT_EQ(result.out, dialogue_transcript(100, 1, 9) + masked_stop_report(203));
   EXPECT_EQ(result.exit_status, 203);
   EXPECT_EQ(dir.read("out.txt"), header(20000));
 #endif
@@ -385,18 +337,22 @@ struct Ending {
 // and an empty name makes standard output the output file.
 TEST_F(Faults, EndOfInputAtEachPrompt) {
   const std::string divides =
-      transcript(0, 0, 4) + "The number of blocks l (at most " + report(200);
+      dialogue_transcript(0, 0, 4) + "The number of blocks l (at most " + masked_stop_report(200);
   const Ending cases[] = {
       {0, divides, 200},
-      {1, transcript(10, 0, 4) + "The number of blocks l (at most " + report(200), 200},
-      {2, transcript(10, 0, 4) + "The number of blocks l (at most " + report(200), 200},
-      {3, transcript(10, 1, 5) + report(106), 106},
-      {4, transcript(10, 1, 5) + report(106), 106},
-      {5, transcript(10, 1, 7) + report(106), 106},
-      {6, transcript(10, 1, 7) + report(106), 106},
-      {7, transcript(10, 1, 9), 0},
-      {8, transcript(10, 1, 9), 0},
-      {9, transcript(10, 1, 9), 0},
+      {1,
+       dialogue_transcript(10, 0, 4) + "The number of blocks l (at most " + masked_stop_report(200),
+       200},
+      {2,
+       dialogue_transcript(10, 0, 4) + "The number of blocks l (at most " + masked_stop_report(200),
+       200},
+      {3, dialogue_transcript(10, 1, 5) + masked_stop_report(106), 106},
+      {4, dialogue_transcript(10, 1, 5) + masked_stop_report(106), 106},
+      {5, dialogue_transcript(10, 1, 7) + masked_stop_report(106), 106},
+      {6, dialogue_transcript(10, 1, 7) + masked_stop_report(106), 106},
+      {7, dialogue_transcript(10, 1, 9), 0},
+      {8, dialogue_transcript(10, 1, 9), 0},
+      {9, dialogue_transcript(10, 1, 9), 0},
   };
   for (const auto& c : cases) {
     std::string input = typed(kWorked, c.answers);
@@ -433,13 +389,15 @@ TEST_F(Faults, HugeLinesAreRefusedQuicklyInBoundedMemory) {
     std::string out;
     int status;
   } cases[] = {
-      {std::string(10'000'000, '1') + "\n", transcript(0, 0, 1) + report(106), 106},
-      {std::string(10'000'000, 'a'), transcript(0, 0, 1) + report(106), 106},
+      {std::string(10'000'000, '1') + "\n", dialogue_transcript(0, 0, 1) + masked_stop_report(106),
+       106},
+      {std::string(10'000'000, 'a'), dialogue_transcript(0, 0, 1) + masked_stop_report(106), 106},
       {"10\n0.3\n1\n0\n1\n" + std::string(10'000'000, '9') + "\n",
-       transcript(10, 1, 6) + report(106), 106},
-      {typed(kWorked, 8) + std::string(5'000'000, 'n') + "\n", transcript(10, 1, 9) + report(123),
-       123},
-      {typed(kWorked, 8) + std::string(5'000'000, '/'), transcript(10, 1, 9) + report(123), 123},
+       dialogue_transcript(10, 1, 6) + masked_stop_report(106), 106},
+      {typed(kWorked, 8) + std::string(5'000'000, 'n') + "\n",
+       dialogue_transcript(10, 1, 9) + masked_stop_report(123), 123},
+      {typed(kWorked, 8) + std::string(5'000'000, '/'),
+       dialogue_transcript(10, 1, 9) + masked_stop_report(123), 123},
   };
   for (const auto& c : cases) {
     const auto start = std::chrono::steady_clock::now();
@@ -466,7 +424,8 @@ TEST_F(Faults, BinaryGarbageEndsWithTheReportOfItsStatus) {
       if (result.exit_status == 0) {
         EXPECT_EQ(result.out.find("Runtime error"), std::string::npos) << seed;
       } else {
-        EXPECT_TRUE(result.exit_status > 0 && result.out.ends_with(report(result.exit_status)))
+        EXPECT_TRUE(result.exit_status > 0 &&
+                    result.out.ends_with(masked_stop_report(result.exit_status)))
             << seed << " " << result.exit_status;
       }
       std::filesystem::remove_all(dir.path());

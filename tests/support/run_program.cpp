@@ -267,4 +267,29 @@ std::string TemporaryDirectory::read(const std::string& name) const {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+std::string dialogue_transcript(int lambda, int block_length, std::size_t count) {
+  const std::string lines[] = {"\n",
+                               "Enter population size (at most 1000000):\n",
+                               "Enter allele mutation probability:\n",
+                               "Enter block length (at most 300):\n",
+                               "how many block positions with two options acceptable (at most " +
+                                   std::to_string(block_length) + "):\n",
+                               "The number of blocks l (at most " +
+                                   (block_length == 0 ? "" : std::to_string(300 / block_length)) +
+                                   "):\n",
+                               "The final iteration number:\n",
+                               "The number of generations in one step in the output:\n",
+                               "Enter parameter mu (at most " + std::to_string(lambda) + "):\n",
+                               "Output file name:\n"};
+  std::string text;
+  for (std::size_t i = 0; i <= count && i < std::size(lines); ++i) text += lines[i];
+  return text;
+}
+
+std::string masked_stop_report(int error_number) {
+  char line[40];
+  std::snprintf(line, sizeof line, "Runtime error %3d at XXXXXXXX\r\n", error_number);
+  return line;
+}
+
 }  // namespace blocklevels::testing

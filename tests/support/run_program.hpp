@@ -65,6 +65,14 @@ bool waiting_in(pid_t pid, long call, int descriptor);
 ProgramRun run_program_on_terminal(const std::vector<std::pair<std::string, std::string>>& steps,
                                    const std::string& directory);
 
+// The console transcript of the dialogue: the empty first line and the first
+// `count` prompts, with the bounds shown for this population size and block
+// length (a block length of 0 shows no blocks bound: the program stops there).
+std::string dialogue_transcript(int lambda, int block_length, std::size_t count = 9);
+
+// A stop report line, its place masked as mask_stop_place leaves it.
+std::string masked_stop_report(int error_number);
+
 // The stop report's eight hexadecimal digits replaced by "XXXXXXXX" when they
 // are upper-case hexadecimal; anything else is left as it was.
 std::string mask_stop_place(std::string text);

@@ -87,29 +87,44 @@ class ParentLevelSums {
         up_outer_finite_ = up_outer_finite_ && std::isfinite(up_outer_[at(r)]);
       }
       // For each lower bound k0, the sum of t(i, k) from k0 upward, in the
-      // literal order (from k0 up, starting at 0). Four bounds at a time keep
-      // four independent sums in flight; each still adds its own terms in
-      // the same order.
+      // literal order (from k0 up, starting at 0). Six bounds at a time keep
+      // six independent sums in flight (they fit the x87 register stack with
+      // the term); each still adds its own terms in the same order.
       std::int32_t k0 = 1;
-      for (; k0 + 3 <= free_blocks; k0 += 4) {
-        long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L;
-        s0 = s0 + outer_[at(k0)];
-        s0 = s0 + outer_[at(k0 + 1)];
-        s1 = s1 + outer_[at(k0 + 1)];
-        s0 = s0 + outer_[at(k0 + 2)];
-        s1 = s1 + outer_[at(k0 + 2)];
-        s2 = s2 + outer_[at(k0 + 2)];
-        for (std::int32_t k = k0 + 3; k <= free_blocks; ++k) {
+      for (; k0 + 5 <= free_blocks; k0 += 6) {
+        long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L, s4 = 0.0L, s5 = 0.0L;
+        // The first five terms reach only the sums whose bound they pass.
+        const long double* head = &outer_[at(k0)];
+        s0 = s0 + head[0];
+        s0 = s0 + head[1];
+        s1 = s1 + head[1];
+        s0 = s0 + head[2];
+        s1 = s1 + head[2];
+        s2 = s2 + head[2];
+        s0 = s0 + head[3];
+        s1 = s1 + head[3];
+        s2 = s2 + head[3];
+        s3 = s3 + head[3];
+        s0 = s0 + head[4];
+        s1 = s1 + head[4];
+        s2 = s2 + head[4];
+        s3 = s3 + head[4];
+        s4 = s4 + head[4];
+        for (std::int32_t k = k0 + 5; k <= free_blocks; ++k) {
           const long double term = outer_[at(k)];
           s0 = s0 + term;
           s1 = s1 + term;
           s2 = s2 + term;
           s3 = s3 + term;
+          s4 = s4 + term;
+          s5 = s5 + term;
         }
         up_inner_[at(k0)] = s0;
         up_inner_[at(k0 + 1)] = s1;
         up_inner_[at(k0 + 2)] = s2;
         up_inner_[at(k0 + 3)] = s3;
+        up_inner_[at(k0 + 4)] = s4;
+        up_inner_[at(k0 + 5)] = s5;
       }
       for (; k0 <= free_blocks; ++k0) {
         long double s = 0.0L;

@@ -201,18 +201,24 @@ TEST_F(Faults, ReaderThatGoesAwayMidRun) {
   }
 }
 
+// Options that send `signal` once all input is taken and the program waits
+// in a read of standard input (at the block-length prompt for "10\n0.3\n").
+RunOptions signal_while_reading(int signal) {
+  RunOptions options;
+  options.when = [](const RunSoFar& now) {
+    return now.input_taken && testing::waiting_in(now.pid, SYS_read, 0);
+  };
+  options.signal = signal;
+  return options;
+}
+
 // A trap signal sent while the program waits for the block length: the
 // prompts written so far come out, and the report continues them.
 TEST_F(Faults, TrapSignalWhileWaitingAtAPrompt) {
   const std::pair<int, int> cases[] = {
       {SIGSEGV, 216}, {SIGBUS, 216}, {SIGILL, 255}, {SIGABRT, 255}, {SIGSYS, 255}};
   for (const auto& [signal, error_number] : cases) {
-    RunOptions options;
-    options.when = [](const RunSoFar& now) {
-      return now.input_taken && testing::waiting_in(now.pid, SYS_read, 0);
-    };
-    options.signal = signal;
-    const ProgramRun result = run("10\n0.3\n", options);
+    const ProgramRun result = run("10\n0.3\n", signal_while_reading(signal));
     ASSERT_TRUE(result.acted) << signal;
     EXPECT_EQ(result.out, dialogue_transcript(10, 1, 3) + masked_stop_report(error_number))
         << signal;
@@ -227,12 +233,7 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 // prompts still buffered are written out.
 TEST_F(Faults, InterruptWhileWaitingAtAPrompt) {
   for (const int signal : kInterrupts) {
-    RunOptions options;
-    options.when = [](const RunSoFar& now) {
-      return now.input_taken && testing::waiting_in(now.pid, SYS_read, 0);
-    };
-    options.signal = signal;
-    const ProgramRun result = run("10\n0.3\n", options);
+    const ProgramRun result = run("10\n0.3\n", signal_while_reading(signal));
     ASSERT_TRUE(result.acted) << signal;
     EXPECT_EQ(result.signal, signal);
     EXPECT_EQ(result.exit_status, -1);

@@ -4,16 +4,24 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_EXTRA ?=
 
-.PHONY: run test build clean
+.PHONY: run test configure deps clean
 
-build:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
-	@cmake --build $(BUILD) -j$(JOBS) > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
+configure:
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
 
-run: build
+run: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target blocklevels > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
 	@./$(BUILD)/blocklevels
 
-test: build
+# As root on Debian, installs what is missing; otherwise names the package
+# line to install and stops.
+deps:
+	@if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then .ci/install-deps; \
+	else missing=$$(.ci/install-deps --print); \
+	  if [ -n "$$missing" ]; then echo "missing packages; run as root: $$missing"; exit 1; fi; fi
+
+test: deps configure
+	@cmake --build $(BUILD) -j$(JOBS) > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
 	@ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 clean:

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/os_error.hpp"
-#include "runtime/text_stream.hpp"
+#include "runtime/run_streams.hpp"
 #include "support/run_program.hpp"
 
 namespace blocklevels::runtime {

@@ -1,7 +1,7 @@
 // Powers of ten correctly rounded to extended precision.
 #pragma once
 
-#include "model/extended_real.hpp"
+#include "runtime/extended_real.hpp"
 
 namespace blocklevels {
 

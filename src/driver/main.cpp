@@ -2,14 +2,15 @@
 // algorithm with truncation selection on a block-structured fitness function.
 #include <unistd.h>
 
-#include "driver/generation_loop.hpp"
-#include "runtime/text_stream.hpp"
+#include "driver/dialogue.hpp"
+#include "runtime/run_streams.hpp"
 #include "runtime/traps.hpp"
 
 int main() {
-  blocklevels::runtime::install_traps();
-  blocklevels::runtime::standard_input().open(STDIN_FILENO, true);
-  blocklevels::runtime::console().open(STDOUT_FILENO, blocklevels::runtime::LineEnd::lf, false);
-  blocklevels::run_generations();
+  using namespace blocklevels;
+  runtime::install_traps();
+  runtime::standard_input().open(STDIN_FILENO);
+  runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
+  run_dialogue();
   return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "model/extended_real.hpp"
+#include "runtime/extended_real.hpp"
 
 namespace blocklevels {
 

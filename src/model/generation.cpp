@@ -2,34 +2,37 @@
 
 #include <cstring>
 
+#include "model/transition_model.hpp"
+
 namespace blocklevels {
 
-GenerationStep::GenerationStep(const LevelModel& model, std::int32_t mu, std::int32_t lambda)
-    : l_(model.M.n), mu_(mu), lambda_(lambda) {
-  if (l_ < 1) return;
-  const auto l = static_cast<std::size_t>(l_);
-  columns_.resize(l * (l + 1));
-  top_row_.resize(l);
-  active_levels_.resize(l);
-  active_shortfalls_.resize(l);
-  for (std::int32_t j = 1; j <= l_; ++j) {
-    double* column = &columns_[static_cast<std::size_t>(j - 1) * (l + 1)];
-    for (std::int32_t i = 0; i <= l_; ++i) column[i] = model.M.rows[i][j];
-    top_row_[static_cast<std::size_t>(j - 1)] = model.M.get(l_, j);
+GenerationStep::GenerationStep(const LevelMatrix& m, std::int32_t mu, std::int32_t lambda)
+    : l_(static_cast<std::size_t>(m.n())),
+      mu_(mu),
+      lambda_(lambda),
+      columns_(l_ * (l_ + 1)),
+      top_row_(l_),
+      next_(l_),
+      active_levels_(l_),
+      active_shortfalls_(l_) {
+  const std::int32_t l = m.n();
+  for (std::int32_t j = 1; j <= l; ++j) {
+    double* column = &columns_[static_cast<std::size_t>(j - 1) * (l_ + 1)];
+    for (std::int32_t i = 0; i <= l; ++i) column[i] = m.stored(i, j);
+    top_row_[static_cast<std::size_t>(j - 1)] = m.get(l, j);
   }
 }
 
-bool GenerationStep::advance(LevelModel& model) {
-  if (l_ < 1) return true;
-  const auto l = static_cast<std::size_t>(l_);
+bool GenerationStep::advance(double* tail) {
+  const std::size_t l = l_;
   // The shortfall depends on the level only, so it is evaluated once per
   // level, in level order (the first evaluation is the one that traps for
   // lambda = 0).
   std::size_t active = 0;
-  for (std::int32_t i = 1; i <= l_; ++i) {
-    const long double s = selection_shortfall(mu_, lambda_, model.A.get(i));
+  for (std::size_t i = 0; i < l; ++i) {
+    const long double s = selection_shortfall(mu_, lambda_, tail[i]);
     if (s != 0) {
-      active_levels_[active] = static_cast<std::size_t>(i - 1);
+      active_levels_[active] = i;
       active_shortfalls_[active] = s;
       ++active;
     }
@@ -49,9 +52,9 @@ bool GenerationStep::advance(LevelModel& model) {
       sum1 = sum1 + (static_cast<long double>(column1[i]) - column1[i + 1]) * s;
       sum2 = sum2 + (static_cast<long double>(column2[i]) - column2[i + 1]) * s;
     }
-    model.C.set(static_cast<std::int32_t>(j + 1), sum0 + top_row_[j]);
-    model.C.set(static_cast<std::int32_t>(j + 2), sum1 + top_row_[j + 1]);
-    model.C.set(static_cast<std::int32_t>(j + 3), sum2 + top_row_[j + 2]);
+    next_[j] = round_to_double_or_stop(sum0 + top_row_[j]);
+    next_[j + 1] = round_to_double_or_stop(sum1 + top_row_[j + 1]);
+    next_[j + 2] = round_to_double_or_stop(sum2 + top_row_[j + 2]);
   }
   for (; j < l; ++j) {
     const double* column = &columns_[j * (l + 1)];
@@ -60,10 +63,10 @@ bool GenerationStep::advance(LevelModel& model) {
       const std::size_t i = active_levels_[n];
       sum = sum + (static_cast<long double>(column[i]) - column[i + 1]) * active_shortfalls_[n];
     }
-    model.C.set(static_cast<std::int32_t>(j + 1), sum + top_row_[j]);
+    next_[j] = round_to_double_or_stop(sum + top_row_[j]);
   }
-  const bool unchanged = std::memcmp(model.A.data, model.C.data, l * sizeof(double)) == 0;
-  std::memcpy(model.A.data, model.C.data, l * sizeof(double));
+  const bool unchanged = std::memcmp(tail, next_.data(), l * sizeof(double)) == 0;
+  std::memcpy(tail, next_.data(), l * sizeof(double));
   return unchanged;
 }
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "model/combinatorics.hpp"
+#include "model/int_power.hpp"
 #include "model/wrapping_int.hpp"
 
 namespace blocklevels {
@@ -64,75 +64,11 @@ class ParentLevelSums {
   // Forms the terms and inner sums of parent level i, 0 <= i <= l.
   void prepare(std::int32_t i) {
     i_ = i;
-    const std::int32_t free_blocks = l_ - i;
-    // t(i, k): every k for the lower triangle, k >= 1 for the upper one;
-    // row 0 has no lower triangle.
-    for (std::int32_t k = i == 0 ? 1 : 0; k <= free_blocks; ++k) {
-      outer_[at(k)] = (a_[at(k)] * binomial_of(free_blocks, k)) * na_[at(free_blocks - k)];
-    }
-    if (i >= 1) {
-      // Prefix sums of d(i, r) over r, accumulated from 0 like the literal
-      // inner loop; row l only reaches r = l - 1.
-      const std::int32_t top = i == l_ ? i - 1 : i;
-      long double inner = 0.0L;
-      for (std::int32_t r = 0; r <= top; ++r) {
-        inner = inner + (pbreak_down_[at(r)] * binomial_of(i, r)) * pkeep_down_[at(i - r)];
-        down_prefix_[at(r)] = inner;
-      }
-    }
+    form_completion_terms();
+    if (i >= 1) prefix_sums_of_survival_terms();
     if (i < l_) {
-      up_outer_finite_ = true;
-      for (std::int32_t r = 0; r <= i; ++r) {
-        up_outer_[at(r)] = (pbreak_up_[at(r)] * binomial_of(i, r)) * pkeep_up_[at(i - r)];
-        up_outer_finite_ = up_outer_finite_ && std::isfinite(up_outer_[at(r)]);
-      }
-      // For each lower bound k0, the sum of t(i, k) from k0 upward, in the
-      // literal order (from k0 up, starting at 0). Six bounds at a time keep
-      // six independent sums in flight (they fit the x87 register stack with
-      // the term); each still adds its own terms in the same order.
-      std::int32_t k0 = 1;
-      for (; k0 + 5 <= free_blocks; k0 += 6) {
-        long double s0 = 0.0L, s1 = 0.0L, s2 = 0.0L, s3 = 0.0L, s4 = 0.0L, s5 = 0.0L;
-        // The first five terms reach only the sums whose bound they pass.
-        const long double* head = &outer_[at(k0)];
-        s0 = s0 + head[0];
-        s0 = s0 + head[1];
-        s1 = s1 + head[1];
-        s0 = s0 + head[2];
-        s1 = s1 + head[2];
-        s2 = s2 + head[2];
-        s0 = s0 + head[3];
-        s1 = s1 + head[3];
-        s2 = s2 + head[3];
-        s3 = s3 + head[3];
-        s0 = s0 + head[4];
-        s1 = s1 + head[4];
-        s2 = s2 + head[4];
-        s3 = s3 + head[4];
-        s4 = s4 + head[4];
-        for (std::int32_t k = k0 + 5; k <= free_blocks; ++k) {
-          const long double term = outer_[at(k)];
-          s0 = s0 + term;
-          s1 = s1 + term;
-          s2 = s2 + term;
-          s3 = s3 + term;
-          s4 = s4 + term;
-          s5 = s5 + term;
-        }
-        up_inner_[at(k0)] = s0;
-        up_inner_[at(k0 + 1)] = s1;
-        up_inner_[at(k0 + 2)] = s2;
-        up_inner_[at(k0 + 3)] = s3;
-        up_inner_[at(k0 + 4)] = s4;
-        up_inner_[at(k0 + 5)] = s5;
-      }
-      for (; k0 <= free_blocks; ++k0) {
-        long double s = 0.0L;
-        for (std::int32_t k = k0; k <= free_blocks; ++k) s = s + outer_[at(k)];
-        up_inner_[at(k0)] = s;
-      }
-      // A lower bound beyond l - i means an empty inner loop: 0.
-      up_inner_[at(free_blocks + 1)] = 0.0L;
+      form_breaking_terms();
+      suffix_sums_by_lower_bound();
     }
   }
 
@@ -241,6 +177,64 @@ class ParentLevelSums {
   }
 
  private:
+  // t(i, k): every k for the lower triangle, k >= 1 for the upper one; row 0
+  // has no lower triangle.
+  void form_completion_terms() {
+    const std::int32_t free_blocks = l_ - i_;
+    for (std::int32_t k = i_ == 0 ? 1 : 0; k <= free_blocks; ++k) {
+      outer_[at(k)] = (a_[at(k)] * binomial_of(free_blocks, k)) * na_[at(free_blocks - k)];
+    }
+  }
+
+  // down_prefix_[m] = d(i, 0) + ... + d(i, m), accumulated from 0 like the
+  // literal inner loop; row l only reaches m = l - 1.
+  void prefix_sums_of_survival_terms() {
+    const std::int32_t top = i_ == l_ ? i_ - 1 : i_;
+    long double inner = 0.0L;
+    for (std::int32_t r = 0; r <= top; ++r) {
+      inner = inner + (pbreak_down_[at(r)] * binomial_of(i_, r)) * pkeep_down_[at(i_ - r)];
+      down_prefix_[at(r)] = inner;
+    }
+  }
+
+  // u(i, r) for r = 0..i, and whether all are finite (see up()).
+  void form_breaking_terms() {
+    up_outer_finite_ = true;
+    for (std::int32_t r = 0; r <= i_; ++r) {
+      up_outer_[at(r)] = (pbreak_up_[at(r)] * binomial_of(i_, r)) * pkeep_up_[at(i_ - r)];
+      up_outer_finite_ = up_outer_finite_ && std::isfinite(up_outer_[at(r)]);
+    }
+  }
+
+  // up_inner_[k0] = t(i, k0) + ... + t(i, l - i), added from k0 upward
+  // starting at 0, as the literal inner loop adds them; 0 at l - i + 1 (an
+  // empty inner loop). kSums bounds at a time keep independent sums in
+  // flight (they fit the x87 register stack with the term); each still adds
+  // its own terms in the same order.
+  void suffix_sums_by_lower_bound() {
+    constexpr std::int32_t kSums = 6;
+    const std::int32_t free_blocks = l_ - i_;
+    std::int32_t k0 = 1;
+    for (; k0 + kSums - 1 <= free_blocks; k0 += kSums) {
+      long double s[kSums] = {};
+      // The first terms reach only the sums whose bound they have passed.
+      for (std::int32_t n = 0; n < kSums - 1; ++n) {
+        for (std::int32_t m = 0; m <= n; ++m) s[m] = s[m] + outer_[at(k0 + n)];
+      }
+      for (std::int32_t k = k0 + kSums - 1; k <= free_blocks; ++k) {
+        const long double term = outer_[at(k)];
+        for (std::int32_t m = 0; m < kSums; ++m) s[m] = s[m] + term;
+      }
+      for (std::int32_t m = 0; m < kSums; ++m) up_inner_[at(k0 + m)] = s[m];
+    }
+    for (; k0 <= free_blocks; ++k0) {
+      long double s = 0.0L;
+      for (std::int32_t k = k0; k <= free_blocks; ++k) s = s + outer_[at(k)];
+      up_inner_[at(k0)] = s;
+    }
+    up_inner_[at(free_blocks + 1)] = 0.0L;
+  }
+
   static std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
 
   // The inner bound of down: m = i - j + k, at most i.
@@ -293,26 +287,19 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
   return 1 - (static_cast<long double>(lambda) * y) / static_cast<long double>(mu);
 }
 
-void build_model(const Params& params, long double initial, long double x, LevelModel& model) {
-  const std::int32_t l = params.blocks;
-  bool fail = false;  // shared by the three containers and not consulted
-  model.A.init(l, fail);
-  model.C.init(l, fail);
-  model.M.init(l, fail);
-  for (std::int32_t j = 1; j <= l; ++j) model.A.set(j, initial);
-  if (l < 0) return;
-
-  const MutationConstants constants =
-      mutation_constants(x, params.block_length, params.two_option_positions);
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
+                                    std::int32_t l) {
+  LevelMatrix m(l);
+  const MutationConstants constants = mutation_constants(x, b, acc);
   ParentLevelSums sums(constants, l);
   std::vector<long double> row(static_cast<std::size_t>(l) + 1);
   for (std::int32_t i = 0; i <= l; ++i) {
     sums.prepare(i);
     sums.down(row.data());
     if (i < l) sums.up(row.data());
-    // Stored in column order, as the literal build stores them.
-    for (std::int32_t j = 1; j <= l; ++j) model.M.set(i, j, row[static_cast<std::size_t>(j)]);
+    for (std::int32_t j = 1; j <= l; ++j) m.set(i, j, row[static_cast<std::size_t>(j)]);
   }
+  return m;
 }
 
 }  // namespace blocklevels

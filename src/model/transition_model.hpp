@@ -16,13 +16,13 @@
 //   t(i, k) = (a^k * C(l-i, k)) * na^(l-i-k)
 //   d(i, r) = (pbreak^r * C(i, r)) * pkeep^(i-r)    (survival as for down)
 //   u(i, r) = the same with the survival of up
+//   C(n, k) = n! / ((n - k)! * k!), each factorial a running product
 #pragma once
 
 #include <cstdint>
 
-#include "model/extended_real.hpp"
-#include "model/matr11.hpp"
-#include "model/params.hpp"
+#include "model/level_matrix.hpp"
+#include "runtime/extended_real.hpp"
 
 namespace blocklevels {
 
@@ -41,29 +41,21 @@ struct MutationConstants {
 };
 
 // Exponents are taken as their low 16 bits (b - acc wraps like 32-bit
-// arithmetic first), as the power routine requires.
+// arithmetic first), as int_power requires.
 MutationConstants mutation_constants(long double x, std::int32_t b, std::int32_t acc);
 
 // 0 when y >= mu / lambda, else 1 - (lambda * y) / mu: the share of the mu
 // selected parents that lies below a level reached by a fraction y of the
-// lambda offspring. lambda = 0 divides by zero (a trapped error 200, or 207
-// for 0/0 when mu = 0 too).
+// lambda offspring. lambda = 0 divides by zero (a trap: division by zero, or
+// an invalid operation for 0/0 when mu = 0 too).
 long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long double y);
 
-// The run-wide model objects: the tail vector A (A[j] = fraction at level
-// >= j), the scratch vector C and the transition matrix M (column 0 unused).
-struct LevelModel {
-  RealVector A;
-  RealVector C;
-  LevelMatrix M;
-};
-
-// Creates A, C and M with n = l, sets every A[j] to `initial` and fills M
-// with down(i, j) for 1 <= j <= i and up(i, j) for i < j <= l, computed for
-// mutation probability x and the block length, two-option count and number
-// of blocks of `params`. Costs O(l^3) operations and O(l^2) memory.
-// Precondition: l <= 1754 for a finished build (1755! overflows, which stops
-// the run exactly where the literal evaluation would).
-void build_model(const Params& params, long double initial, long double x, LevelModel& model);
+// M for mutation probability x, block length b, acc two-option positions
+// and l blocks: down(i, j) for 1 <= j <= i, up(i, j) for i < j <= l; column
+// 0 stays 0. Costs O(l^3) operations and O(l^2) memory. Precondition:
+// 1 <= l; from l = 1755 on the factorials overflow, which stops the run
+// exactly where the literal evaluation would.
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
+                                    std::int32_t l);
 
 }  // namespace blocklevels

@@ -2,27 +2,29 @@
 
 #include <cerrno>
 
+#include "runtime/stop_numbers.hpp"
+
 namespace blocklevels::runtime {
 
 int os_error_number(int platform_code) {
   switch (platform_code) {
     case ENOENT:
     case ENOTDIR:
-      return 3;
+      return kPathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-      return 5;
+      return kAccessDenied;
     case ETXTBSY:
     case EBUSY:
-      return 32;
+      return kFileInUse;
     case ENAMETOOLONG:
     case EILSEQ:
-      return 123;
+      return kInvalidName;
     case ENOSPC:
     case EDQUOT:
-      return 112;
+      return kDiskFull;
     default:
       return platform_code & 0xFF;
   }

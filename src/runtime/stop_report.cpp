@@ -3,73 +3,114 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <string_view>
+
+#include "runtime/child_processes.hpp"
 #include "runtime/code_place.hpp"
-#include "runtime/text_stream.hpp"
+#include "runtime/run_streams.hpp"
+#include "runtime/stop_numbers.hpp"
 
 namespace blocklevels::runtime {
 namespace {
+
 StopHook stop_hook = nullptr;
+StopStyle stop_style = StopStyle::report_line;
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+void write_fully(int fd, const char* bytes, std::size_t size) noexcept {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// "blocklevels: stopped: <meaning> (status NNN at XXXXXXXX)" and LF, built
+// without allocation.
+std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
+                              std::uint32_t place) {
+  char report[kStopReportLength];
+  format_stop_report(report, stop_number, place);
+  const std::string_view parts[] = {"blocklevels: stopped: ", stop_meaning(stop_number),
+                                    " (status ", std::string_view(report + 14, 15), ")\n"};
+  std::size_t n = 0;
+  for (const std::string_view part : parts) {
+    for (const char c : part) {
+      if (n < capacity) out[n++] = c;
+    }
+  }
+  return n;
+}
+
 }  // namespace
+
+void set_stop_style(StopStyle style) {
+  stop_style = style;
+}
 
 void set_stop_hook(StopHook hook) {
   stop_hook = hook;
 }
 
-std::size_t format_stop_report(char (&out)[kStopReportLength], int error_number,
+std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
                                std::uint32_t place) {
-  static constexpr char kPrefix[] = "Runtime error ";
+  static constexpr std::string_view kPrefix = "Runtime error ";
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::size_t n = 0;
-  for (const char c : kPrefix) {
-    if (c != '\0') out[n++] = c;
-  }
-  // Error numbers are 0..255; three characters, right-aligned.
-  const unsigned number = static_cast<unsigned>(error_number) & 0xFFu;
+  for (const char c : kPrefix) out[n++] = c;
+  // Stop numbers are 0..255: three characters, right-aligned.
+  const unsigned number = static_cast<unsigned>(stop_number) & 0xFFu;
   out[n++] = number >= 100 ? static_cast<char>('0' + number / 100) : ' ';
   out[n++] = number >= 10 ? static_cast<char>('0' + number / 10 % 10) : ' ';
   out[n++] = static_cast<char>('0' + number % 10);
-  out[n++] = ' ';
-  out[n++] = 'a';
-  out[n++] = 't';
-  out[n++] = ' ';
+  for (const char c : std::string_view(" at ")) out[n++] = c;
   for (int shift = 28; shift >= 0; shift -= 4) out[n++] = kHex[(place >> shift) & 0xFu];
   out[n++] = '\r';
   out[n++] = '\n';
   return n;
 }
 
-void flush_run_streams() noexcept {
-  // The output file first: when it shares standard output with the console,
-  // its bytes come before the console's rest and the report.
-  output_file().flush_for_stop();
-  console().flush_for_stop();
-}
-
-void stop_run_at(int error_number, std::uintptr_t code_address) noexcept {
+void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
   sigset_t all;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, nullptr);
+  end_child_processes();
   flush_run_streams();
-  char line[kStopReportLength];
-  const std::size_t length = format_stop_report(line, error_number, code_offset(code_address));
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(STDOUT_FILENO, line + done, length - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
+  const std::uint32_t place = code_offset(code_address);
+  if (stop_style == StopStyle::report_line) {
+    char line[kStopReportLength];
+    write_fully(STDOUT_FILENO, line, format_stop_report(line, stop_number, place));
+  } else if (stop_style == StopStyle::words) {
+    char line[160];
+    write_fully(STDERR_FILENO, line, format_stop_words(line, sizeof line, stop_number, place));
   }
-  _exit(error_number);
+  _exit(stop_number);
 }
 
-[[gnu::noinline]] void stop_run(int error_number) {
+[[gnu::noinline]] void stop_run(int stop_number) {
+  if (stop_hook != nullptr) {
+    stop_hook(stop_number);
+    _exit(stop_number);  // a hook that returns still ends the run
+  }
   // The return address points after the call; one byte back lies inside it,
   // which is what addr2line should name.
-  if (stop_hook != nullptr) {
-    stop_hook(error_number);
-    _exit(error_number);  // a hook that returns still ends the run
-  }
   const auto caller = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-  stop_run_at(error_number, caller - 1);
+  stop_run_at(stop_number, caller - 1);
+}
+
+void end_by_signal(int signal) noexcept {
+  for (const int s : kInterrupts) ::signal(s, SIG_DFL);
+  end_child_processes();
+  flush_run_streams();
+  ::signal(signal, SIG_DFL);
+  sigset_t just;
+  sigemptyset(&just);
+  sigaddset(&just, signal);
+  ::raise(signal);
+  sigprocmask(SIG_UNBLOCK, &just, nullptr);
+  _exit(128 + signal);  // Not reached: the default action ends the process.
 }
 
 }  // namespace blocklevels::runtime

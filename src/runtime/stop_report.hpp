@@ -1,6 +1,6 @@
-// The one way a run stops on a failure: the output file's buffer is written
-// out, then the console's, then the line "Runtime error NNN at XXXXXXXX" with
-// CR LF on standard output, and the process exits with the error number.
+// The one way a run stops on a failure: the buffered output is written out
+// (the files first, then the console), the stop is reported, any child
+// processes are ended, and the process exits with the stop number.
 #pragma once
 
 #include <cstddef>
@@ -8,26 +8,37 @@
 
 namespace blocklevels::runtime {
 
+// How a stop is reported:
+//  - report_line: "Runtime error NNN at XXXXXXXX" CR LF on standard output,
+//    continuing the current console line (the dialogue);
+//  - words: one line on standard error naming the stop in words, with the
+//    number and the place (the command line);
+//  - silent: nothing; the parent process reports it (a sweep's points).
+enum class StopStyle { report_line, words, silent };
+void set_stop_style(StopStyle style);
+
 // The report line without its line end is 29 characters; 31 with CR LF.
 inline constexpr std::size_t kStopReportLength = 31;
 
 // Formats the report line, CR LF included, into `out`; returns its length.
-std::size_t format_stop_report(char (&out)[kStopReportLength], int error_number,
+std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
                                std::uint32_t place);
 
 // Stops the run; the place reported is the caller's code address.
-[[noreturn]] void stop_run(int error_number);
+[[noreturn]] void stop_run(int stop_number);
 
 // Stops the run at a given code address. Async-signal-safe.
-[[noreturn]] void stop_run_at(int error_number, std::uintptr_t code_address) noexcept;
+[[noreturn]] void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept;
 
-// Writes out the output file's buffer, then the console's. Async-signal-safe.
-void flush_run_streams() noexcept;
+// Ends the process by `signal` (an interrupt) after writing out the buffered
+// output and ending any child processes; a second interrupt during the
+// writing ends it at once. Async-signal-safe.
+[[noreturn]] void end_by_signal(int signal) noexcept;
 
 // For in-process harnesses (fuzzing, tests) only: when set, stop_run hands
-// the error number to `hook` instead of ending the process. The hook must not
+// the stop number to `hook` instead of ending the process. The hook must not
 // return (it throws or jumps back into the harness). The program never sets it.
-using StopHook = void (*)(int error_number);
+using StopHook = void (*)(int stop_number);
 void set_stop_hook(StopHook hook);
 
 }  // namespace blocklevels::runtime

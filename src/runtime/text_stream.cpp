@@ -3,58 +3,15 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "runtime/io_section.hpp"
 #include "runtime/os_error.hpp"
-#include "runtime/traps.hpp"
 
 namespace blocklevels::runtime {
-
-void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor) {
-  fd_ = fd;
-  line_end_ = line_end;
-  owns_descriptor_ = owns_descriptor;
-  interactive_ = ::isatty(fd) == 1;
-  result_ = 0;
-  used_ = 0;
-}
-
-void OutputStream::put_and_write_blocks(std::string_view bytes) {
-  const char* from = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0 && result_ == 0) {
-    const std::size_t used = used_;
-    const std::size_t take = left < kStreamBufferSize - used ? left : kStreamBufferSize - used;
-    std::memcpy(buffer_ + used, from, take);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    used_ = used + take;
-    from += take;
-    left -= take;
-    // A write cut short by a held-back interrupt is not tried again: the
-    // reader has stalled, and the interrupt is acted on when its section ends.
-    if (used_ == kStreamBufferSize && !write_out()) return;
-  }
-}
-
-void OutputStream::put_line_end() {
-  put(line_end());
-}
-
-void OutputStream::end_statement() {
-  if (interactive_ && used_ > 0 && result_ == 0) write_out();
-}
-
-void OutputStream::close() {
-  if (used_ > 0 && result_ == 0) write_out();
-  if (owns_descriptor_ && fd_ >= 0 && result_ == 0) {
-    if (::close(fd_) != 0) result_ = os_error_number(errno);
-  }
-  if (result_ == 0) fd_ = -1;
-}
-
 namespace {
+
+constexpr unsigned char kEndOfInputByte = 0x1A;
 
 // Writes bytes to fd, retrying after interruptions, until all are written,
 // the descriptor fails (its errno goes to `failure`; a write of 0 bytes
@@ -79,8 +36,46 @@ std::size_t write_all(int fd, const char* bytes, std::size_t size, int& failure,
 
 }  // namespace
 
+void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor, std::size_t capacity) {
+  if (capacity != capacity_) {
+    storage_ = std::make_unique<char[]>(capacity);
+    buffer_ = storage_.get();
+    capacity_ = capacity;
+  }
+  line_end_ = line_end;
+  owns_descriptor_ = owns_descriptor;
+  interactive_ = ::isatty(fd) == 1;
+  result_ = 0;
+  used_ = 0;
+  fd_ = fd;
+}
+
+void OutputStream::put_and_write_blocks(std::string_view bytes) {
+  const char* from = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0 && result_ == 0) {
+    const std::size_t used = used_;
+    const std::size_t take = left < capacity_ - used ? left : capacity_ - used;
+    std::memcpy(buffer_ + used, from, take);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    used_ = used + take;
+    from += take;
+    left -= take;
+    // A write cut short by a held-back interrupt is not tried again: the
+    // reader has stalled, and the interrupt is acted on when its section ends.
+    if (used_ == capacity_ && !write_out()) return;
+  }
+}
+
+void OutputStream::close() {
+  if (used_ > 0 && result_ == 0) write_out();
+  if (owns_descriptor_ && fd_ >= 0 && result_ == 0) {
+    if (::close(fd_) != 0) result_ = os_error_number(errno);
+  }
+  if (result_ == 0) fd_ = -1;
+}
+
 bool OutputStream::write_out() {
-  // Interrupts wait until the buffer is consistent again (see IoSection).
   IoSection section;
   const std::size_t used = used_;
   int failure = 0;
@@ -100,9 +95,8 @@ void OutputStream::flush_for_stop() noexcept {
   used_ = 0;
 }
 
-void InputStream::open(int fd, bool ctrl_z_ends_input) {
+void InputStream::open(int fd) {
   fd_ = fd;
-  ctrl_z_ends_input_ = ctrl_z_ends_input;
   at_end_ = false;
   result_ = 0;
   next_ = filled_ = 0;
@@ -138,8 +132,7 @@ bool InputStream::fill() {
 int InputStream::peek() {
   if (next_ == filled_ && !fill()) return kEnd;
   const int byte = buffer_[next_];
-  if (byte == 0x1A && ctrl_z_ends_input_) return kEnd;
-  return byte;
+  return byte == kEndOfInputByte ? kEnd : byte;
 }
 
 void InputStream::advance() {
@@ -147,23 +140,7 @@ void InputStream::advance() {
 }
 
 void InputStream::consume_end_marker() {
-  if (ctrl_z_ends_input_ && (next_ < filled_ || fill()) && buffer_[next_] == 0x1A) ++next_;
-}
-
-namespace {
-OutputStream console_stream;
-OutputStream output_file_stream;
-InputStream input_stream;
-}  // namespace
-
-OutputStream& console() {
-  return console_stream;
-}
-OutputStream& output_file() {
-  return output_file_stream;
-}
-InputStream& standard_input() {
-  return input_stream;
+  if ((next_ < filled_ || fill()) && buffer_[next_] == kEndOfInputByte) ++next_;
 }
 
 }  // namespace blocklevels::runtime

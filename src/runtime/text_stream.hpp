@@ -1,12 +1,14 @@
-// Buffered text streams on file descriptors: the console, the output file and
-// standard input. Each has a 128-byte buffer. An output stream writes whole
-// 128-byte blocks, and after a write statement it is flushed only when it is
-// an interactive character device; the rest goes out when it is closed.
+// Buffered text streams on file descriptors. An output stream writes whole
+// buffers (128 bytes unless opened with another capacity), and after a write
+// statement it is flushed only when it is an interactive character device;
+// the rest goes out when it is closed. The input stream reads 128 bytes at a
+// time and reads the byte 0x1A as end of input.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace blocklevels::runtime {
@@ -18,8 +20,9 @@ enum class LineEnd { lf, crlf };
 class OutputStream {
  public:
   // Attaches the stream to an open descriptor; `owns_descriptor` makes
-  // close() close it (the output file does, standard output never does).
-  void open(int fd, LineEnd line_end, bool owns_descriptor);
+  // close() close it (a file does, standard output never does).
+  void open(int fd, LineEnd line_end, bool owns_descriptor,
+            std::size_t capacity = kStreamBufferSize);
   bool is_open() const { return fd_ >= 0; }
 
   // Puts bytes into the buffer; a full buffer is written out at once.
@@ -27,7 +30,7 @@ class OutputStream {
   void put(std::string_view bytes) {
     // The common case: the bytes fit and the buffer does not fill up.
     const std::size_t used = used_;
-    if (used < kStreamBufferSize && bytes.size() < kStreamBufferSize - used && result_ == 0) {
+    if (bytes.size() < capacity_ - used && result_ == 0) {
       std::memcpy(buffer_ + used, bytes.data(), bytes.size());
       std::atomic_signal_fence(std::memory_order_seq_cst);
       used_ = used + bytes.size();
@@ -35,18 +38,20 @@ class OutputStream {
     }
     put_and_write_blocks(bytes);
   }
-  void put_line_end();
+  void put_line_end() { put(line_end()); }
   std::string_view line_end() const { return line_end_ == LineEnd::crlf ? "\r\n" : "\n"; }
   // Ends a write statement: an interactive stream is flushed.
-  void end_statement();
+  void end_statement() {
+    if (interactive_ && used_ > 0 && result_ == 0) write_out();
+  }
   // Writes the rest of the buffer and, when owned, closes the descriptor.
   void close();
 
-  // 0, or the error number of the first failure on this stream.
+  // 0, or the stop number of the first failure on this stream.
   int result() const { return result_; }
 
   // Writes out whatever the buffer holds, ignoring failures. Used by the stop
-  // report and the interrupt handlers; async-signal-safe.
+  // path and the interrupt handlers; async-signal-safe.
   void flush_for_stop() noexcept;
 
  private:
@@ -59,21 +64,22 @@ class OutputStream {
   bool interactive_ = false;
   LineEnd line_end_ = LineEnd::lf;
   int result_ = 0;
+  std::size_t capacity_ = 0;
   // `used_` is published only after the bytes it covers are in the buffer, so
   // a signal handler that flushes the stream never sees unwritten bytes.
   volatile std::size_t used_ = 0;
-  char buffer_[kStreamBufferSize] = {};
+  char* buffer_ = nullptr;
+  std::unique_ptr<char[]> storage_;
 };
 
 class InputStream {
  public:
   static constexpr int kEnd = -1;
 
-  // `ctrl_z_ends_input`: the byte 0x1A reads as end of input and stays unread
-  // (standard input).
-  void open(int fd, bool ctrl_z_ends_input);
+  void open(int fd);
 
-  // The next byte (0..255) without consuming it, or kEnd at end of input.
+  // The next byte (0..255) without consuming it, or kEnd at end of input
+  // (also before a 0x1A byte, which stays unread).
   int peek();
   // Consumes the byte that peek() returned; nothing at end of input.
   void advance();
@@ -81,25 +87,19 @@ class InputStream {
   void consume_end_marker();
 
   int result() const { return result_; }
-  void record_result(int error_number) {
-    if (result_ == 0) result_ = error_number;
+  void record_result(int stop_number) {
+    if (result_ == 0) result_ = stop_number;
   }
 
  private:
   bool fill();
 
   int fd_ = -1;
-  bool ctrl_z_ends_input_ = false;
   bool at_end_ = false;
   int result_ = 0;
   std::size_t next_ = 0;
   std::size_t filled_ = 0;
   unsigned char buffer_[kStreamBufferSize] = {};
 };
-
-// The run-wide streams.
-OutputStream& console();
-OutputStream& output_file();
-InputStream& standard_input();
 
 }  // namespace blocklevels::runtime

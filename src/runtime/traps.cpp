@@ -6,25 +6,20 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <new>
 
 #include "runtime/code_place.hpp"
+#include "runtime/io_section.hpp"
+#include "runtime/stop_numbers.hpp"
 #include "runtime/stop_report.hpp"
-#include "runtime/text_stream.hpp"
 
 namespace blocklevels::runtime {
 namespace {
 
-constexpr int kDivisionByZero = 200;
-constexpr int kStackOverflow = 202;
-constexpr int kOutOfMemory = 203;
-constexpr int kFloatOverflow = 205;
-constexpr int kInvalidOperation = 207;
-constexpr int kAccessViolation = 216;
-constexpr int kOtherTrap = 255;
-
+// x87 control word: all exceptions masked (unmasked below), 64-bit
+// significand, round to nearest.
+constexpr unsigned short kExtendedPrecisionControl = 0x037F;
 // x87 status word: exception summary bit.
 constexpr unsigned kX87ExceptionSummary = 0x80;
 
@@ -32,13 +27,9 @@ constexpr unsigned kX87ExceptionSummary = 0x80;
 // stack overflow.
 std::uintptr_t stack_low = 0;
 constexpr std::uintptr_t kStackOverflowZone = std::uintptr_t{1} << 20;
+constexpr std::uintptr_t kPageSize = 4096;
 
 alignas(16) char alternate_stack[1 << 16];
-
-volatile sig_atomic_t io_depth = 0;
-volatile sig_atomic_t pending_signal = 0;
-volatile sig_atomic_t pending_error = 0;
-volatile std::uintptr_t pending_place = 0;
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kTraps[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGABRT, SIGSYS};
@@ -47,7 +38,7 @@ bool sent_by_a_process(const siginfo_t* info) {
   return info->si_code <= 0;
 }
 
-int float_error_number(const siginfo_t* info) {
+int float_stop_number(const siginfo_t* info) {
   switch (info->si_code) {
     case FPE_INTDIV:
     case FPE_FLTDIV:
@@ -61,14 +52,14 @@ int float_error_number(const siginfo_t* info) {
   }
 }
 
-int trap_error_number(int signal, const siginfo_t* info) {
+int trap_stop_number(int signal, const siginfo_t* info) {
   switch (signal) {
     case SIGFPE:
-      return float_error_number(info);
+      return float_stop_number(info);
     case SIGSEGV: {
       const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-      const bool below_stack =
-          stack_low != 0 && address < stack_low + 4096 && address + kStackOverflowZone >= stack_low;
+      const bool below_stack = stack_low != 0 && address < stack_low + kPageSize &&
+                               address + kStackOverflowZone >= stack_low;
       return !sent_by_a_process(info) && below_stack ? kStackOverflow : kAccessViolation;
     }
     case SIGBUS:
@@ -90,37 +81,19 @@ std::uintptr_t trap_place(int signal, const void* context) {
   return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
 }
 
-[[noreturn]] void end_by_interrupt(int signal) {
-  // A second interrupt during the flush ends the process at once.
-  for (const int s : kInterrupts) ::signal(s, SIG_DFL);
-  flush_run_streams();
-  ::signal(signal, SIG_DFL);
-  sigset_t just;
-  sigemptyset(&just);
-  sigaddset(&just, signal);
-  ::raise(signal);
-  sigprocmask(SIG_UNBLOCK, &just, nullptr);
-  _exit(128 + signal);  // Not reached: the default action ends the process.
-}
-
 void on_interrupt(int signal, siginfo_t*, void*) {
-  if (io_depth > 0) {
-    pending_signal = signal;
-    return;
-  }
-  end_by_interrupt(signal);
+  if (!hold_if_in_section(signal, 0, 0)) end_by_signal(signal);
 }
 
 void on_trap(int signal, siginfo_t* info, void* context) {
-  const int error_number = trap_error_number(signal, info);
-  const std::uintptr_t place = sent_by_a_process(info) ? 0 : trap_place(signal, context);
-  if (io_depth > 0 && sent_by_a_process(info)) {
-    pending_error = error_number;
-    pending_place = place;
-    pending_signal = signal;
+  const int stop_number = trap_stop_number(signal, info);
+  // A signal sent by another process has no place in the code, and like an
+  // interrupt it waits for the stream buffers to be consistent.
+  if (sent_by_a_process(info)) {
+    if (!hold_if_in_section(signal, stop_number, 0)) stop_run_at(stop_number, 0);
     return;
   }
-  stop_run_at(error_number, place);
+  stop_run_at(stop_number, trap_place(signal, context));
 }
 
 void on_allocation_failure() {
@@ -148,31 +121,9 @@ void install_handler(int signal, void (*handler)(int, siginfo_t*, void*), int fl
 
 }  // namespace
 
-IoSection::IoSection() : outer_(io_depth == 0) {
-  io_depth = io_depth + 1;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-}
-
-IoSection::~IoSection() {
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  io_depth = io_depth - 1;
-  if (!outer_ || pending_signal == 0) return;
-  const int signal = pending_signal;
-  pending_signal = 0;
-  if (pending_error != 0) stop_run_at(pending_error, pending_place);
-  end_by_interrupt(signal);
-}
-
-bool IoSection::interrupt_pending() const {
-  return pending_signal != 0;
-}
-
 void enable_float_traps() {
   fesetround(FE_TONEAREST);
-  // Precision control 64-bit significand, all exceptions masked, then unmask
-  // the three trapped ones below.
-  const unsigned short control = 0x037F;
-  asm volatile("fldcw %0" : : "m"(control));
+  asm volatile("fldcw %0" : : "m"(kExtendedPrecisionControl));
   feclearexcept(FE_ALL_EXCEPT);
   feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
 }

@@ -1,7 +1,5 @@
 #include "support/reference_model.hpp"
 
-#include "driver/number_text.hpp"
-
 namespace blocklevels::reference {
 namespace {
 
@@ -33,16 +31,6 @@ Constants constants(const Shape& s, long double x, bool down) {
   }
   c.pbreak = 1 - c.pkeep;
   return c;
-}
-
-void append_integer(std::string& out, std::int32_t v) {
-  char text[12];
-  out.append(text, format_integer(text, v));
-}
-
-void append_fixed(std::string& out, long double x, int w, int d) {
-  char text[kFixedTextCapacity];
-  out.append(text, format_fixed(text, x, w, d));
 }
 
 }  // namespace
@@ -142,38 +130,6 @@ std::vector<double> generation(const std::vector<double>& m, std::int32_t l, std
     c[static_cast<std::size_t>(j - 1)] = static_cast<double>(sum);
   }
   return c;
-}
-
-RunText run(const RunParameters& p) {
-  RunText text;
-  const std::int32_t l = p.shape.l;
-  const std::vector<double> m = matrix(p.shape, p.Pmut);
-  std::vector<double> a(static_cast<std::size_t>(l), 0.0);
-  std::int64_t t = p.step_generations;
-  text.file_after_header = "  Xl_1(";
-  append_integer(text.file_after_header, static_cast<std::int32_t>(t));
-  text.file_after_header += ")= ";
-  append_fixed(text.file_after_header, 0, 3, 3);
-  text.file_after_header += " <=";
-  append_fixed(text.file_after_header, 0, 3, 3);
-  text.file_after_header += "\r\n";
-  auto report = [&](std::string& out, const char* second, int w, int d, const char* end) {
-    const char* labels[3] = {"Xl(", second, "  X_(l-2)("};
-    for (std::int32_t n = 0; n < 3 && n < l; ++n) {
-      out += labels[n];
-      append_integer(out, static_cast<std::int32_t>(t));
-      out += ") <=";
-      append_fixed(out, a[static_cast<std::size_t>(l - 1 - n)], w, d);
-    }
-    out += end;
-  };
-  do {
-    for (std::int32_t g = 0; g < p.step_generations; ++g) a = generation(m, l, p.mu, p.lambda, a);
-    report(text.console_reports, "  X_(l-1)(", 3, 3, "\n");
-    report(text.file_after_header, "  Xl_1(", 10, 6, "\r\n");
-    t += p.step_generations;
-  } while (t <= p.final_iteration);
-  return text;
 }
 
 }  // namespace blocklevels::reference

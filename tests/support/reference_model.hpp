@@ -1,11 +1,10 @@
-// The slow, literal evaluation of the level model and of a whole run: plain
+// The slow, literal evaluation of the level model: plain
 // loops exactly as the model is defined, nothing cached, every power and
 // binomial recomputed where it is used. The program's fast code must agree
 // with it bit for bit.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace blocklevels::reference {
@@ -31,23 +30,5 @@ std::vector<double> matrix(const Shape& shape, long double x);
 // literal double loop with the shortfall evaluated for every term.
 std::vector<double> generation(const std::vector<double>& m, std::int32_t l, std::int32_t mu,
                                std::int32_t lambda, const std::vector<double>& a);
-
-struct RunParameters {
-  std::int32_t lambda = 10;
-  long double Pmut = 0.3L;
-  Shape shape;
-  std::int32_t final_iteration = 6;
-  std::int32_t step_generations = 1;
-  std::int32_t mu = 5;
-};
-
-// The console report lines and the output file's lines after the header (the
-// opening line and the report lines), as the run writes them, every
-// generation computed literally.
-struct RunText {
-  std::string console_reports;
-  std::string file_after_header;
-};
-RunText run(const RunParameters& p);
 
 }  // namespace blocklevels::reference

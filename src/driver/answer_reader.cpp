@@ -1,9 +1,12 @@
-#include "driver/text_rules.hpp"
+#include "driver/answer_reader.hpp"
 
 #include "driver/number_text.hpp"
+#include "runtime/stop_numbers.hpp"
 
 namespace blocklevels {
 namespace {
+
+using runtime::InputStream;
 
 constexpr int kLineFeed = '\n';
 constexpr int kCarriageReturn = '\r';
@@ -33,7 +36,7 @@ std::int32_t read_integer(InputStream& in) {
   std::size_t length = 0;
   if (!read_token(in, kIntegerTokenLength, token, length)) return 0;
   const IntegerParse parsed = parse_integer_token({token, length});
-  if (!parsed.valid) in.record_result(kInvalidNumericInput);
+  if (!parsed.valid) in.record_result(runtime::kInvalidNumericInput);
   return parsed.value;
 }
 
@@ -42,7 +45,7 @@ long double read_real(InputStream& in) {
   std::size_t length = 0;
   if (!read_token(in, kRealTokenLength, token, length)) return 0.0L;
   const RealParse parsed = parse_real_token({token, length});
-  if (!parsed.valid) in.record_result(kInvalidNumericInput);
+  if (!parsed.valid) in.record_result(runtime::kInvalidNumericInput);
   return parsed.value;
 }
 
@@ -72,24 +75,6 @@ LineText read_line_text(InputStream& in) {
     line.text.push_back(static_cast<char>(c));
   }
   return line;
-}
-
-void write_text(OutputStream& out, std::string_view s) {
-  out.put(s);
-}
-
-void write_integer(OutputStream& out, std::int32_t v) {
-  char digits[12];
-  out.put({digits, format_integer(digits, v)});
-}
-
-void write_fixed(OutputStream& out, long double x, int width, int decimals) {
-  char text[kFixedTextCapacity];
-  out.put({text, format_fixed(text, x, width, decimals)});
-}
-
-void write_line_end(OutputStream& out) {
-  out.put_line_end();
 }
 
 }  // namespace blocklevels

@@ -1,5 +1,5 @@
 // Reading answers from a stream: tokens, line ends, the end-of-input byte.
-#include "driver/text_rules.hpp"
+#include "driver/answer_reader.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,24 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "runtime/stop_numbers.hpp"
+
 namespace blocklevels {
 namespace {
 
 // An input stream over a pipe that holds `bytes` and then ends.
 class Answers {
  public:
-  explicit Answers(const std::string& bytes, bool ctrl_z_ends_input = true) {
+  explicit Answers(const std::string& bytes) {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
     EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     ::close(fds[1]);
     fd_ = fds[0];
-    in.open(fd_, ctrl_z_ends_input);
+    in.open(fd_);
   }
   ~Answers() { ::close(fd_); }
   Answers(const Answers&) = delete;
   Answers& operator=(const Answers&) = delete;
-  InputStream in;
+  runtime::InputStream in;
 
  private:
   int fd_ = -1;
@@ -71,9 +73,10 @@ TEST(ReadInteger, InvalidTokenRecords106AndTheLineIsStillSkipped) {
     Answers answers(input);
     read_integer(answers.in);
     skip_line(answers.in);
-    EXPECT_EQ(answers.in.result(), kInvalidNumericInput) << input;
+    EXPECT_EQ(answers.in.result(), runtime::kInvalidNumericInput) << input;
     EXPECT_EQ(read_integer(answers.in), 7) << input;
-    EXPECT_EQ(answers.in.result(), kInvalidNumericInput) << input;  // the first failure stays
+    EXPECT_EQ(answers.in.result(), runtime::kInvalidNumericInput)
+        << input;  // the first failure stays
   }
 }
 
@@ -88,14 +91,6 @@ TEST(ReadInteger, EndOfInputByteStaysUntilALineOfTextTakesIt) {
   EXPECT_EQ(text.text, "");
   EXPECT_EQ(read_integer(answers.in), 5);
   EXPECT_EQ(answers.in.result(), 0);
-}
-
-TEST(ReadInteger, EndOfInputByteIsAnOrdinaryBlankOutsideStandardInput) {
-  Answers answers(
-      "\x1A"
-      "5\n",
-      false);
-  EXPECT_EQ(read_integer(answers.in), 5);
 }
 
 struct RealAnswer {
@@ -114,9 +109,9 @@ TEST(ReadReal, OneAnswer) {
       {"\x1A"
        "5\n",
        0.0L, 0},
-      {"1,5\n", 0.0L, kInvalidNumericInput},
-      {"1e\n", 0.0L, kInvalidNumericInput},
-      {"-\n", 0.0L, kInvalidNumericInput},
+      {"1,5\n", 0.0L, runtime::kInvalidNumericInput},
+      {"1e\n", 0.0L, runtime::kInvalidNumericInput},
+      {"-\n", 0.0L, runtime::kInvalidNumericInput},
   };
   for (const auto& c : cases) {
     Answers answers(c.input);

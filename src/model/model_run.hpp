@@ -1,0 +1,32 @@
+// A run of the level model: parameters in, the tail vector at every report
+// time out to a sink. No I/O and no state beyond the call.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "model/run_parameters.hpp"
+
+namespace blocklevels {
+
+// Receives what a model run produces, in this order: start() once the
+// transition matrix is built, then report() at every report time.
+class ModelSink {
+ public:
+  // `first_report` is the time of the first report (the step).
+  virtual void start(std::int64_t first_report) = 0;
+  // tail[j - 1] = expected fraction of the offspring at level >= j after t
+  // generations, j = 1..l. The span is valid during the call only.
+  virtual void report(std::int64_t t, std::span<const double> tail) = 0;
+
+ protected:
+  ~ModelSink() = default;
+};
+
+// Builds the transition matrix, then iterates the tail vector from the whole
+// population at level 0 and reports it at every report time. A failure in
+// the arithmetic (overflow, division by zero) stops the run. Preconditions:
+// blocks >= 1, step_generations >= 1.
+void run_model(const RunParameters& p, ModelSink& sink);
+
+}  // namespace blocklevels

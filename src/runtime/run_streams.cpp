@@ -1,0 +1,30 @@
+#include "runtime/run_streams.hpp"
+
+namespace blocklevels::runtime {
+namespace {
+OutputStream console_stream;
+OutputStream report_file_stream;
+OutputStream table_file_stream;
+InputStream input_stream;
+}  // namespace
+
+OutputStream& console() {
+  return console_stream;
+}
+OutputStream& report_file() {
+  return report_file_stream;
+}
+OutputStream& table_file() {
+  return table_file_stream;
+}
+InputStream& standard_input() {
+  return input_stream;
+}
+
+void flush_run_streams() noexcept {
+  report_file_stream.flush_for_stop();
+  table_file_stream.flush_for_stop();
+  console_stream.flush_for_stop();
+}
+
+}  // namespace blocklevels::runtime

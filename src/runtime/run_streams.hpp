@@ -1,0 +1,20 @@
+// The process-wide streams of a run. The stop path and the interrupt
+// handlers write out their buffers: the files first, then the console, so
+// that when the report file shares standard output its bytes come before
+// the console's rest and the stop report.
+#pragma once
+
+#include "runtime/text_stream.hpp"
+
+namespace blocklevels::runtime {
+
+OutputStream& console();      // standard output, LF line ends
+OutputStream& report_file();  // the report file (CR LF), or standard output as a second stream
+OutputStream& table_file();   // the CSV table, when one is written
+InputStream& standard_input();
+
+// Writes out the buffers of the report file, the table and the console, in
+// that order. Async-signal-safe.
+void flush_run_streams() noexcept;
+
+}  // namespace blocklevels::runtime

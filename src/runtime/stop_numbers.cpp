@@ -1,0 +1,12 @@
+#include "runtime/stop_numbers.hpp"
+
+namespace blocklevels::runtime {
+
+std::string_view stop_meaning(int number) {
+  for (const StopMeaning& m : kStopMeanings) {
+    if (m.number == number) return m.meaning;
+  }
+  return "operating system error";
+}
+
+}  // namespace blocklevels::runtime

@@ -21,6 +21,13 @@ InputStream& standard_input() {
   return input_stream;
 }
 
+void detach_run_streams() {
+  report_file_stream.detach();
+  table_file_stream.detach();
+  console_stream.detach();
+  input_stream.open(-1);
+}
+
 void flush_run_streams() noexcept {
   report_file_stream.flush_for_stop();
   table_file_stream.flush_for_stop();

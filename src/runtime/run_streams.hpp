@@ -13,6 +13,10 @@ OutputStream& report_file();  // the report file (CR LF), or standard output as 
 OutputStream& table_file();   // the CSV table, when one is written
 InputStream& standard_input();
 
+// In a new child process: detaches every stream from what the parent still
+// owns, so that the parent's buffered bytes are not written twice.
+void detach_run_streams();
+
 // Writes out the buffers of the report file, the table and the console, in
 // that order. Async-signal-safe.
 void flush_run_streams() noexcept;

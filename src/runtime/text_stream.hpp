@@ -46,6 +46,12 @@ class OutputStream {
   }
   // Writes the rest of the buffer and, when owned, closes the descriptor.
   void close();
+  // Forgets the descriptor and the buffered bytes without writing them: in
+  // a new child process, whose parent still owns them.
+  void detach() {
+    fd_ = -1;
+    used_ = 0;
+  }
 
   // 0, or the stop number of the first failure on this stream.
   int result() const { return result_; }

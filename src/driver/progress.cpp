@@ -1,0 +1,40 @@
+#include "driver/progress.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace blocklevels {
+namespace {
+
+void write_text(const std::string& text) {
+  if (::write(STDERR_FILENO, text.data(), text.size()) < 0) return;
+}
+
+}  // namespace
+
+void Progress::enable(bool on) {
+  enabled_ = on;
+  started_ = std::chrono::steady_clock::now();
+  last_ = started_ - std::chrono::seconds(1);
+}
+
+void Progress::show(const std::string& what, bool force) {
+  if (!enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+  last_ = now;
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, ", %.1f s",
+                std::chrono::duration<double>(now - started_).count());
+  write_text("\r\033[K" + what + elapsed);
+  shown_ = true;
+}
+
+void Progress::clear() {
+  if (!shown_) return;
+  write_text("\r\033[K");
+  shown_ = false;
+}
+
+}  // namespace blocklevels

@@ -1,0 +1,492 @@
+#include "driver/study_run.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "driver/csv_table.hpp"
+#include "driver/plot.hpp"
+#include "driver/point_process.hpp"
+#include "driver/progress.hpp"
+#include "driver/write_statement.hpp"
+#include "runtime/child_processes.hpp"
+#include "runtime/os_error.hpp"
+#include "runtime/run_streams.hpp"
+#include "runtime/stop_numbers.hpp"
+
+namespace blocklevels {
+namespace {
+
+constexpr std::size_t kTableBufferSize = std::size_t{1} << 16;
+
+void say(const std::string& message) {
+  const std::string line = "blocklevels: " + message + "\n";
+  if (::write(STDERR_FILENO, line.data(), line.size()) < 0) return;
+}
+
+// A file given for an output: refused when it exists (without --force),
+// created (or truncated) otherwise.
+struct OutputFile {
+  const std::string* name;
+  int fd = -1;
+};
+
+bool exists(const std::string& name) {
+  struct stat info {};
+  return ::lstat(name.c_str(), &info) == 0;
+}
+
+// The parameters of a point, as "lambda=10 mu=5 ...".
+std::string describe(const StudyPoint& point) {
+  const RunParameters& p = point.p;
+  return "lambda=" + std::to_string(p.lambda) + " mu=" + std::to_string(p.mu) +
+         " pmut=" + point.pmut_text + " block_length=" + std::to_string(p.block_length) +
+         " two_option=" + std::to_string(p.two_option_positions) +
+         " blocks=" + std::to_string(p.blocks) + " final=" + std::to_string(p.final_iteration) +
+         " step=" + std::to_string(p.step_generations);
+}
+
+std::string status_words(int status, bool by_signal) {
+  if (by_signal) return "ended by signal " + std::to_string(status - 128);
+  return "stopped: " + std::string(runtime::stop_meaning(status)) + " (status " +
+         std::to_string(status) + ")";
+}
+
+// The fields of a CSV row, split at commas (no field holds one).
+std::vector<std::string_view> fields_of(std::string_view row) {
+  std::vector<std::string_view> fields;
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = row.find(',', from);
+    fields.push_back(row.substr(from, comma - from));
+    if (comma == std::string_view::npos) return fields;
+    from = comma + 1;
+  }
+}
+
+double number(std::string_view field) {
+  if (field.empty()) return std::numeric_limits<double>::quiet_NaN();
+  double v = 0;
+  std::from_chars(field.data(), field.data() + field.size(), v);
+  return v;
+}
+
+struct PointState {
+  const StudyPoint* point = nullptr;
+  pid_t pid = -1;
+  int fd = -1;
+  bool finished = false;
+  int status = 0;
+  bool by_signal = false;
+  std::string partial;  // bytes after the last complete row
+  std::string held;     // complete rows waiting for earlier points
+  std::string last_model_row;
+  std::string last_simulation_row;
+  std::string last_simulation_ci_row;
+  std::int64_t latest_t = 0;
+  PlotSeries series;
+};
+
+class StudyRunner {
+ public:
+  explicit StudyRunner(const Study& study) : study_(study) {}
+  int run();
+
+ private:
+  int open_outputs();
+  void start(PointState& state);
+  void receive(PointState& state);
+  void finish_child(PointState& state);
+  void take_rows(PointState& state, std::string_view rows);
+  void emit(PointState& state, std::string_view rows);
+  void conclude(PointState& state);
+  void show_progress(bool force);
+  std::string plot_label(const StudyPoint& point) const;
+  std::string plot_title() const;
+
+  const Study& study_;
+  std::vector<PointState> states_;
+  std::size_t next_emit_ = 0;
+  OutputFile report_{&study_.report_file};
+  OutputFile csv_{&study_.csv};
+  bool summaries_ = false;
+  bool want_rows_ = false;
+  bool all_rows_ = false;
+  int first_failure_ = 0;
+  std::string gnuplot_;
+  Progress progress_;
+};
+
+int StudyRunner::open_outputs() {
+  if (!study_.plot.empty()) {
+    gnuplot_ = find_gnuplot();
+    if (gnuplot_.empty()) {
+      say("--plot needs gnuplot, which is not installed (Debian: apt-get install gnuplot-nox)");
+      return 1;
+    }
+  }
+  const std::string* names[] = {&study_.report_file, &study_.csv, &study_.plot};
+  for (const std::string* name : names) {
+    if (name->empty() || *name == "-" || study_.force || !exists(*name)) continue;
+    say("'" + *name + "' exists; --force replaces it");
+    return 1;
+  }
+  for (OutputFile* file : {&report_, &csv_}) {
+    if (file->name->empty() || *file->name == "-") continue;
+    const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | (study_.force ? O_TRUNC : O_EXCL);
+    file->fd = ::open(file->name->c_str(), mode, 0666);
+    if (file->fd < 0) {
+      const int error = errno;
+      say("cannot create '" + *file->name + "': " + std::strerror(error));
+      return runtime::os_error_number(error);
+    }
+  }
+  return 0;
+}
+
+void StudyRunner::start(PointState& state) {
+  int pipe_fds[2] = {-1, -1};
+  if (want_rows_ && ::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    runtime::stop_run(runtime::os_error_number(errno));
+  }
+  // What a child inherits of the parent's buffers must already be written.
+  runtime::console().end_statement();
+  const pid_t pid = ::fork();
+  if (pid < 0) runtime::stop_run(runtime::os_error_number(errno));
+  if (pid == 0) {
+    PointWork work;
+    work.point = state.point;
+    work.max_blocks = study_.max_blocks;
+    work.rows_fd = pipe_fds[1];
+    work.all_rows = all_rows_;
+    work.model_rows = !(study_.simulate_runs > 0 && study_.shard_index != 0);
+    work.console_lines = !study_.is_sweep() && !study_.quiet && study_.csv != "-";
+    work.report_fd = report_.fd;
+    work.stop_style = study_.is_sweep() ? runtime::StopStyle::silent : runtime::StopStyle::words;
+    work.simulate_runs = study_.simulate_runs;
+    work.seed = study_.seed;
+    if (study_.simulate_runs > 0) {
+      work.shard_index = study_.shard_index;
+      work.shard_count = study_.shard_count;
+    }
+    const std::size_t running =
+        std::min<std::size_t>(static_cast<std::size_t>(study_.jobs), states_.size());
+    work.threads = std::max(1, study_.jobs / static_cast<int>(running));
+    if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+    run_point(work);
+  }
+  runtime::add_child_process(pid);
+  state.pid = pid;
+  if (want_rows_) {
+    ::close(pipe_fds[1]);
+    state.fd = pipe_fds[0];
+  }
+}
+
+void StudyRunner::receive(PointState& state) {
+  char chunk[1 << 16];
+  const ssize_t n = ::read(state.fd, chunk, sizeof chunk);
+  if (n < 0 && errno == EINTR) return;
+  if (n <= 0) {
+    ::close(state.fd);
+    state.fd = -1;
+    finish_child(state);
+    return;
+  }
+  state.partial.append(chunk, static_cast<std::size_t>(n));
+  const std::size_t end = state.partial.rfind('\n');
+  if (end == std::string::npos) return;
+  take_rows(state, std::string_view(state.partial).substr(0, end + 1));
+  state.partial.erase(0, end + 1);
+}
+
+void StudyRunner::finish_child(PointState& state) {
+  int status = 0;
+  while (::waitpid(state.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  runtime::remove_child_process(state.pid);
+  state.finished = true;
+  if (WIFEXITED(status)) {
+    state.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    state.status = 128 + WTERMSIG(status);
+    state.by_signal = true;
+  }
+}
+
+// Complete rows of a point: emitted at once when every earlier point is
+// done, held back otherwise, so that the table keeps the points' order.
+void StudyRunner::take_rows(PointState& state, std::string_view rows) {
+  if (&state == &states_[next_emit_]) {
+    emit(state, rows);
+  } else {
+    state.held.append(rows);
+  }
+}
+
+void StudyRunner::emit(PointState& state, std::string_view rows) {
+  if (rows.empty()) return;
+  if (csv_.fd >= 0 || study_.csv == "-") write_line(runtime::table_file(), rows);
+  const std::int32_t l = state.point->p.blocks;
+  for (std::size_t from = 0; from < rows.size();) {
+    const std::size_t end = rows.find('\n', from);
+    const std::string_view row = rows.substr(from, end - from);
+    from = end + 1;
+    const std::vector<std::string_view> fields = fields_of(row);
+    if (fields.size() < 10 + static_cast<std::size_t>(l)) continue;
+    const std::string_view source = fields[0];
+    const double t = number(fields[7]);
+    PlotSeries& s = state.series;
+    if (source == "model") {
+      state.last_model_row = row;
+      state.latest_t = static_cast<std::int64_t>(t);
+      if (study_.plot.empty()) continue;
+      s.t.push_back(t);
+      s.mean_level.push_back(number(fields[9]));
+      for (int n = 0; n < 3; ++n) {
+        s.top[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)]) : 0.0);
+      }
+    } else if (source == "simulation") {
+      state.last_simulation_row = row;
+      if (study_.plot.empty()) continue;
+      s.simulated_t.push_back(t);
+      s.simulated_mean_level.push_back(number(fields[9]));
+      for (int n = 0; n < 3; ++n) {
+        s.simulated_top[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)])
+                                           : 0.0);
+      }
+    } else if (source == "simulation_ci95") {
+      state.last_simulation_ci_row = row;
+      if (study_.plot.empty()) continue;
+      s.simulated_mean_level_ci.push_back(number(fields[9]));
+      for (int n = 0; n < 3; ++n) {
+        s.simulated_top_ci[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)])
+                                              : 0.0);
+      }
+    }
+  }
+}
+
+// A finished point whose earlier points are all done: its failure row and
+// message, its summary line.
+void StudyRunner::conclude(PointState& state) {
+  const StudyPoint& point = *state.point;
+  if (state.status != 0) {
+    if (first_failure_ == 0) first_failure_ = state.status;
+    std::string row;
+    append_stopped_row(row, point, study_.max_blocks, state.status);
+    if (csv_.fd >= 0 || study_.csv == "-") write_line(runtime::table_file(), row);
+    // A single run's child has said in words what stopped it, unless a
+    // signal ended it.
+    if (study_.is_sweep() || state.by_signal) {
+      progress_.clear();
+      say(describe(point) + ": " + status_words(state.status, state.by_signal));
+    }
+  }
+  if (summaries_) {
+    std::string line = describe(point);
+    const std::int32_t l = point.p.blocks;
+    if (state.status != 0) {
+      line += " status=" + std::to_string(state.status);
+    } else {
+      const std::vector<std::string_view> f = fields_of(state.last_model_row);
+      if (f.size() >= 10 + static_cast<std::size_t>(l)) {
+        line += " t=" + std::string(f[7]) + " mean_level=" + std::string(f[9]);
+        for (std::int32_t n = 0; n < 3 && n < l; ++n) {
+          line += " X" + std::to_string(l - n) + "=" +
+                  std::string(f[9 + static_cast<std::size_t>(l - n)]);
+        }
+      }
+      const std::vector<std::string_view> sim = fields_of(state.last_simulation_row);
+      const std::vector<std::string_view> ci = fields_of(state.last_simulation_ci_row);
+      if (sim.size() >= 10 && ci.size() >= 10) {
+        line += " simulated_mean_level=" + std::string(sim[9]) + "+-" + std::string(ci[9]);
+      }
+    }
+    line += '\n';
+    progress_.clear();
+    write_line(runtime::console(), line);
+  }
+}
+
+std::string StudyRunner::plot_label(const StudyPoint& point) const {
+  std::string label;
+  for (const std::string& name : study_.swept) {
+    const RunParameters& p = point.p;
+    std::string value = name == "pmut" ? point.pmut_text : "";
+    if (name == "pmut" && value.size() > 8) {
+      char shorter[32];
+      std::snprintf(shorter, sizeof shorter, "%.4Lg", p.Pmut);
+      value = shorter;
+    }
+    if (name == "lambda") value = std::to_string(p.lambda);
+    if (name == "mu") value = std::to_string(p.mu);
+    if (name == "block_length") value = std::to_string(p.block_length);
+    if (name == "two_option") value = std::to_string(p.two_option_positions);
+    if (name == "blocks") value = std::to_string(p.blocks);
+    if (name == "final") value = std::to_string(p.final_iteration);
+    if (name == "step") value = std::to_string(p.step_generations);
+    label += (label.empty() ? "" : ", ") + name + "=" + value;
+  }
+  return label;
+}
+
+// The parameters every point shares, in the order of the options.
+std::string StudyRunner::plot_title() const {
+  const StudyPoint& first = study_.points.front();
+  const RunParameters& p = first.p;
+  const std::pair<const char*, std::string> all[] = {
+      {"lambda", std::to_string(p.lambda)},
+      {"mu", std::to_string(p.mu)},
+      {"pmut", first.pmut_text},
+      {"block_length", std::to_string(p.block_length)},
+      {"two_option", std::to_string(p.two_option_positions)},
+      {"blocks", std::to_string(p.blocks)}};
+  std::string title;
+  for (const auto& [name, value] : all) {
+    bool swept = false;
+    for (const std::string& s : study_.swept) swept = swept || s == name;
+    if (!swept) title += (title.empty() ? "" : ", ") + std::string(name) + "=" + value;
+  }
+  return title;
+}
+
+void StudyRunner::show_progress(bool force) {
+  if (study_.is_sweep()) {
+    std::size_t done = 0;
+    for (const PointState& s : states_) done += s.finished ? 1 : 0;
+    progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()), force);
+  } else if (!states_.empty()) {
+    const RunParameters& p = states_[0].point->p;
+    progress_.show("t " + std::to_string(states_[0].latest_t) + "/" +
+                       std::to_string(report_count(p) * p.step_generations),
+                   force);
+  }
+}
+
+int StudyRunner::run() {
+  const int refused = open_outputs();
+  if (refused != 0) return refused;
+  runtime::set_stop_style(runtime::StopStyle::words);
+  const bool csv_on_stdout = study_.csv == "-";
+  progress_.enable(!study_.quiet && ::isatty(STDERR_FILENO) == 1);
+  summaries_ = study_.is_sweep() && !study_.quiet && !csv_on_stdout && !study_.sharded();
+  all_rows_ = csv_.fd >= 0 || csv_on_stdout || !study_.plot.empty() ||
+              (!study_.is_sweep() && progress_.enabled());
+  want_rows_ = all_rows_ || summaries_;
+  if (summaries_) runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
+  if (csv_.fd >= 0 || csv_on_stdout) {
+    runtime::table_file().open(csv_on_stdout ? STDOUT_FILENO : csv_.fd, runtime::LineEnd::lf,
+                               !csv_on_stdout, kTableBufferSize);
+    write_line(runtime::table_file(), csv_header(study_.max_blocks));
+  }
+
+  // A sweep's shard runs every N-th point; a simulation's shard runs every
+  // N-th run of every point.
+  for (std::size_t i = 0; i < study_.points.size(); ++i) {
+    const bool mine =
+        study_.simulate_runs > 0 ||
+        static_cast<int>(i % static_cast<std::size_t>(study_.shard_count)) == study_.shard_index;
+    if (!mine) continue;
+    states_.emplace_back();
+    states_.back().point = &study_.points[i];
+  }
+  const std::size_t concurrency = std::min<std::size_t>(
+      static_cast<std::size_t>(std::min(study_.jobs, runtime::kMaxChildProcesses)), states_.size());
+  std::size_t next_start = 0;
+  std::size_t running = 0;
+  while (next_emit_ < states_.size()) {
+    while (running < concurrency && next_start < states_.size()) {
+      start(states_[next_start++]);
+      ++running;
+    }
+    // Children that send no rows are waited for in turn.
+    if (!want_rows_) {
+      for (PointState& s : states_) {
+        if (s.pid > 0 && !s.finished) {
+          finish_child(s);
+          --running;
+          break;
+        }
+      }
+    } else {
+      std::vector<pollfd> waiting;
+      std::vector<PointState*> owners;
+      for (PointState& s : states_) {
+        if (s.fd >= 0) {
+          waiting.push_back({s.fd, POLLIN, 0});
+          owners.push_back(&s);
+        }
+      }
+      const int ready = ::poll(waiting.data(), waiting.size(), progress_.enabled() ? 200 : -1);
+      for (std::size_t n = 0; ready > 0 && n < waiting.size(); ++n) {
+        if (waiting[n].revents == 0) continue;
+        receive(*owners[n]);
+        if (owners[n]->finished) --running;
+      }
+    }
+    while (next_emit_ < states_.size() && states_[next_emit_].finished) {
+      conclude(states_[next_emit_]);
+      ++next_emit_;
+      if (next_emit_ < states_.size()) {
+        PointState& next = states_[next_emit_];
+        emit(next, next.held);
+        next.held.clear();
+        next.held.shrink_to_fit();
+      }
+    }
+    show_progress(false);
+  }
+  progress_.clear();
+
+  runtime::OutputStream& table = runtime::table_file();
+  if (table.is_open()) {
+    table.close();
+    if (table.result() != 0) runtime::stop_run(table.result());
+  }
+  runtime::OutputStream& console = runtime::console();
+  if (console.is_open()) {
+    console.close();
+    if (console.result() != 0) runtime::stop_run(console.result());
+  }
+  if (report_.fd >= 0) ::close(report_.fd);
+
+  if (!study_.plot.empty()) {
+    PlotRequest request;
+    request.file = study_.plot;
+    request.force = study_.force;
+    request.title = plot_title();
+    for (PointState& s : states_) {
+      if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
+      s.series.label = plot_label(*s.point);
+      s.series.blocks = s.point->p.blocks;
+      request.series.push_back(std::move(s.series));
+    }
+    if (!request.series.empty()) {
+      const std::string failure = draw_plot(gnuplot_, request);
+      if (!failure.empty()) {
+        say("--plot: " + failure);
+        if (first_failure_ == 0) return 1;
+      }
+    }
+  }
+  return first_failure_;
+}
+
+}  // namespace
+
+int run_study(const Study& study) {
+  StudyRunner runner(study);
+  return runner.run();
+}
+
+}  // namespace blocklevels

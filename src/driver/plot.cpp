@@ -97,8 +97,11 @@ std::string panel(const PlotRequest& request, int top_curves, int column_of_mean
         add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 7 ps 0.6 lc " +
             std::to_string(colour) + " title " + quoted(name + ", simulated"));
       }
-      add(m + " using 1:" + std::to_string(column) + " with lines lw 2 lc " +
-          std::to_string(colour) + " title " + quoted(name));
+      const std::string style = request.log_x || request.x_label != "generation t"
+                                    ? " with linespoints pt 7 ps 0.8 lw 2 lc "
+                                    : " with lines lw 2 lc ";
+      add(m + " using 1:" + std::to_string(column) + style + std::to_string(colour) + " title " +
+          quoted(name));
     }
   }
   return command + "\n";
@@ -114,7 +117,10 @@ std::string script_for(const PlotRequest& request) {
   script += "set multiplot layout 2,1 title " + quoted(request.title) + "\n";
   // Fixed margins, so that both panels' axes line up whatever their keys.
   script += "set grid\nset lmargin at screen 0.08\nset rmargin at screen 0.72\n";
-  script += "set key outside right top\nset xlabel 'generation t'\n";
+  script += "set key outside right top\nset xlabel " + quoted(request.x_label) + "\n";
+  if (request.log_x) script += "set logscale x\n";
+  if (request.x_label != "generation t")
+    script += "set autoscale xfix\nset offsets graph 0.02, graph 0.02, 0, 0\n";
   script += "set ylabel " +
             quoted(single ? "fraction of offspring at or above the level"
                           : "fraction of offspring at the top level") +

@@ -10,10 +10,10 @@
 
 namespace blocklevels {
 
-// What one point contributes: its label (the swept parameters' values, or
-// "" for a single run) and, per report time, the three highest levels'
-// fractions and the mean level; the simulation's means and confidence
-// half-widths when it was simulated.
+// One curve set: its label (the swept parameters' values, or "" for a
+// single run) and, per report time (or per value of a swept parameter), the
+// three highest levels' fractions and the mean level; the simulation's means
+// and confidence half-widths when it was simulated.
 struct PlotSeries {
   std::string label;
   std::int32_t blocks = 0;
@@ -31,6 +31,10 @@ struct PlotRequest {
   std::string file;   // ends in .png, .svg or .pdf
   std::string title;  // the parameters all points share
   bool force = false;
+  // The series' `t` is the generation, or, for a figure of final values,
+  // the swept parameter named here.
+  std::string x_label = "generation t";
+  bool log_x = false;
   std::vector<PlotSeries> series;
 };
 

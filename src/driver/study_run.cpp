@@ -18,6 +18,7 @@
 #include "driver/plot.hpp"
 #include "driver/point_process.hpp"
 #include "driver/progress.hpp"
+#include "driver/study_figure.hpp"
 #include "driver/write_statement.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/os_error.hpp"
@@ -110,8 +111,6 @@ class StudyRunner {
   void emit(PointState& state, std::string_view rows);
   void conclude(PointState& state);
   void show_progress(bool force);
-  std::string plot_label(const StudyPoint& point) const;
-  std::string plot_title() const;
 
   const Study& study_;
   std::vector<PointState> states_;
@@ -318,48 +317,6 @@ void StudyRunner::conclude(PointState& state) {
   }
 }
 
-std::string StudyRunner::plot_label(const StudyPoint& point) const {
-  std::string label;
-  for (const std::string& name : study_.swept) {
-    const RunParameters& p = point.p;
-    std::string value = name == "pmut" ? point.pmut_text : "";
-    if (name == "pmut" && value.size() > 8) {
-      char shorter[32];
-      std::snprintf(shorter, sizeof shorter, "%.4Lg", p.Pmut);
-      value = shorter;
-    }
-    if (name == "lambda") value = std::to_string(p.lambda);
-    if (name == "mu") value = std::to_string(p.mu);
-    if (name == "block_length") value = std::to_string(p.block_length);
-    if (name == "two_option") value = std::to_string(p.two_option_positions);
-    if (name == "blocks") value = std::to_string(p.blocks);
-    if (name == "final") value = std::to_string(p.final_iteration);
-    if (name == "step") value = std::to_string(p.step_generations);
-    label += (label.empty() ? "" : ", ") + name + "=" + value;
-  }
-  return label;
-}
-
-// The parameters every point shares, in the order of the options.
-std::string StudyRunner::plot_title() const {
-  const StudyPoint& first = study_.points.front();
-  const RunParameters& p = first.p;
-  const std::pair<const char*, std::string> all[] = {
-      {"lambda", std::to_string(p.lambda)},
-      {"mu", std::to_string(p.mu)},
-      {"pmut", first.pmut_text},
-      {"block_length", std::to_string(p.block_length)},
-      {"two_option", std::to_string(p.two_option_positions)},
-      {"blocks", std::to_string(p.blocks)}};
-  std::string title;
-  for (const auto& [name, value] : all) {
-    bool swept = false;
-    for (const std::string& s : study_.swept) swept = swept || s == name;
-    if (!swept) title += (title.empty() ? "" : ", ") + std::string(name) + "=" + value;
-  }
-  return title;
-}
-
 void StudyRunner::show_progress(bool force) {
   if (study_.is_sweep()) {
     std::size_t done = 0;
@@ -461,16 +418,12 @@ int StudyRunner::run() {
   if (report_.fd >= 0) ::close(report_.fd);
 
   if (!study_.plot.empty()) {
-    PlotRequest request;
-    request.file = study_.plot;
-    request.force = study_.force;
-    request.title = plot_title();
+    std::vector<PointSeries> drawn;
     for (PointState& s : states_) {
       if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
-      s.series.label = plot_label(*s.point);
-      s.series.blocks = s.point->p.blocks;
-      request.series.push_back(std::move(s.series));
+      drawn.push_back({s.point, std::move(s.series)});
     }
+    const PlotRequest request = study_figure(study_, std::move(drawn));
     if (!request.series.empty()) {
       const std::string failure = draw_plot(gnuplot_, request);
       if (!failure.empty()) {

@@ -27,14 +27,20 @@ void write_fully(int fd, const char* bytes, std::size_t size) noexcept {
   }
 }
 
-// "blocklevels: stopped: <meaning> (status NNN at XXXXXXXX)" and LF, built
+// "blocklevels: stopped: <meaning> (status N at XXXXXXXX)" and LF, built
 // without allocation.
 std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
                               std::uint32_t place) {
   char report[kStopReportLength];
   format_stop_report(report, stop_number, place);
-  const std::string_view parts[] = {"blocklevels: stopped: ", stop_meaning(stop_number),
-                                    " (status ", std::string_view(report + 14, 15), ")\n"};
+  std::string_view number(report + 14, 3);  // right-aligned in three columns
+  while (number.front() == ' ') number.remove_prefix(1);
+  const std::string_view parts[] = {"blocklevels: stopped: ",
+                                    stop_meaning(stop_number),
+                                    " (status ",
+                                    number,
+                                    std::string_view(report + 17, 12),
+                                    ")\n"};
   std::size_t n = 0;
   for (const std::string_view part : parts) {
     for (const char c : part) {

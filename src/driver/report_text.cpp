@@ -20,22 +20,6 @@ using runtime::OutputStream;
   write_line(file, line.view());
 }
 
-// One report line: for each shown level its label, t, ") <=" and the value.
-[[gnu::always_inline]] inline void report_line(OutputStream& out, std::string_view second_label,
-                                               std::string_view t, const FixedFigure* figures,
-                                               std::int32_t shown, int width, int decimals) {
-  const std::string_view labels[] = {"Xl(", second_label, "  X_(l-2)("};
-  StatementText line;
-  for (std::int32_t n = 0; n < shown; ++n) {
-    line.text(labels[n]);
-    line.text(t);
-    line.text(") <=");
-    line.fixed(figures[n], width, decimals);
-  }
-  line.text(out.line_end());
-  write_line(out, line.view());
-}
-
 }  // namespace
 
 void write_report_header(OutputStream& file, const RunParameters& p) {
@@ -71,7 +55,23 @@ void ReportLines::start(std::int64_t first_report) {
   write_line(*file_, line.view());
 }
 
-const ReportLines::Figures& ReportLines::figures_of(std::span<const double> tail) {
+void ReportLines::fill_template(LineTemplate& line, std::string_view second_label,
+                                const FixedFigure* figures, int width, int decimals,
+                                std::string_view line_end) const {
+  const std::string_view labels[] = {"Xl(", second_label, "  X_(l-2)("};
+  line.text.clear();
+  for (std::int32_t n = 0; n < shown_; ++n) {
+    line.text += labels[n];
+    line.cuts[n] = line.text.size();
+    line.text += ") <=";
+    char value[kFixedTextCapacity];
+    line.text.append(value, format_fixed_figure_at(value, figures[n], width, decimals));
+  }
+  line.text += line_end;
+  line.t_length = 0;
+}
+
+ReportLines::RecentLines& ReportLines::lines_of(std::span<const double> tail) {
   double values[3] = {};
   const std::size_t l = tail.size();
   for (std::int32_t n = 0; n < shown_; ++n) values[n] = tail[l - 1 - static_cast<std::size_t>(n)];
@@ -79,12 +79,39 @@ const ReportLines::Figures& ReportLines::figures_of(std::span<const double> tail
   for (std::size_t k = 0; k < recent_count_; ++k) {
     if (std::memcmp(recent_[k].values, values, sizeof values) == 0) return recent_[k];
   }
-  Figures& slot = recent_[next_slot_];
+  RecentLines& slot = recent_[next_slot_];
   next_slot_ = (next_slot_ + 1) % kRecent;
   if (recent_count_ < kRecent) ++recent_count_;
   std::memcpy(slot.values, values, sizeof values);
-  for (std::size_t n = 0; n < 3; ++n) slot.figures[n] = fixed_figure(values[n]);
+  // The console and the file round from the same 17-decimal figures.
+  FixedFigure figures[3];
+  for (std::size_t n = 0; n < 3; ++n) figures[n] = fixed_figure(values[n]);
+  if (console_ != nullptr) {
+    fill_template(slot.console, "  X_(l-1)(", figures, 3, 3, console_->line_end());
+  }
+  if (file_ != nullptr) fill_template(slot.file, "  Xl_1(", figures, 10, 6, file_->line_end());
   return slot;
+}
+
+void ReportLines::write_report(OutputStream& out, LineTemplate& line, std::string_view t) const {
+  if (t.size() != line.t_length) {
+    line.line.clear();
+    std::size_t from = 0;
+    for (std::int32_t n = 0; n < shown_; ++n) {
+      line.line.append(line.text, from, line.cuts[n] - from);
+      line.line += t;
+      from = line.cuts[n];
+    }
+    line.line.append(line.text, from);
+    line.t_length = t.size();
+  } else {
+    for (std::int32_t n = 0; n < shown_; ++n) {
+      const std::size_t at = line.cuts[n] + static_cast<std::size_t>(n) * t.size();
+      // At most 11 bytes: a loop costs less than a call.
+      for (std::size_t k = 0; k < t.size(); ++k) line.line[at + k] = t[k];
+    }
+  }
+  write_line(out, line.line);
 }
 
 void ReportLines::report(std::int64_t t, std::span<const double> tail) {
@@ -92,11 +119,9 @@ void ReportLines::report(std::int64_t t, std::span<const double> tail) {
   // here: a report time never passes the final iteration, or is the step.
   char digits[kIntegerTextCapacity];
   const std::string_view label(digits, format_integer(digits, static_cast<std::int32_t>(t)));
-  const Figures& figures = figures_of(tail);
-  if (console_ != nullptr) {
-    report_line(*console_, "  X_(l-1)(", label, figures.figures, shown_, 3, 3);
-  }
-  if (file_ != nullptr) report_line(*file_, "  Xl_1(", label, figures.figures, shown_, 10, 6);
+  RecentLines& lines = lines_of(tail);
+  if (console_ != nullptr) write_report(*console_, lines.console, label);
+  if (file_ != nullptr) write_report(*file_, lines.file, label);
 }
 
 }  // namespace blocklevels

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "driver/number_text.hpp"
 #include "model/model_run.hpp"
@@ -27,20 +29,32 @@ class ReportLines final : public ModelSink {
   void report(std::int64_t t, std::span<const double> tail) override;
 
  private:
-  // The 17-decimal figures of the three highest levels' values. Runs that
-  // have settled into a fixed point or a cycle report the same few vectors
-  // over and over, so the figures of the last kRecent distinct ones are kept.
-  struct Figures {
-    double values[3];
-    FixedFigure figures[3];
+  // A report line without its t: the text between the places where t goes.
+  // Runs that have settled into a fixed point or a cycle report the same
+  // few vectors over and over, so the lines of the last kRecent distinct
+  // ones are kept, and such a report only writes t into a kept line.
+  struct LineTemplate {
+    std::string text;
+    std::size_t cuts[3] = {};  // t goes before text[cuts[n]], n < shown
+    // The last line made from it; a later t of the same length is written
+    // over the old one's digits.
+    std::string line;
+    std::size_t t_length = 0;
   };
-  const Figures& figures_of(std::span<const double> tail);
+  struct RecentLines {
+    double values[3] = {};
+    LineTemplate console, file;
+  };
+  RecentLines& lines_of(std::span<const double> tail);
+  void fill_template(LineTemplate& line, std::string_view second_label, const FixedFigure* figures,
+                     int width, int decimals, std::string_view line_end) const;
+  void write_report(runtime::OutputStream& out, LineTemplate& line, std::string_view t) const;
 
   static constexpr std::size_t kRecent = 8;
   runtime::OutputStream* console_;
   runtime::OutputStream* file_;
   std::int32_t shown_;  // levels on a line: min(l, 3)
-  Figures recent_[kRecent] = {};
+  RecentLines recent_[kRecent];
   std::size_t recent_count_ = 0;
   std::size_t next_slot_ = 0;
 };

@@ -102,17 +102,38 @@ TEST(Population, CountsLevelsAndSelectionAgreeWithRecount) {
       }
       const auto h = population.level_histogram();
       ASSERT_TRUE(std::equal(histogram.begin(), histogram.end(), h.begin(), h.end()));
+      population.select(rng);
+      std::vector<std::int32_t> chosen, parents;
+      for (std::int32_t k = 0; k < p.mu; ++k) chosen.push_back(population.selected_offspring(k));
+      std::sort(chosen.begin(), chosen.end());
+      ASSERT_EQ(std::adjacent_find(chosen.begin(), chosen.end()), chosen.end()) << "chosen twice";
+      for (const std::int32_t c : chosen) parents.push_back(levels[static_cast<std::size_t>(c)]);
+      std::sort(parents.rbegin(), parents.rend());
       std::sort(levels.rbegin(), levels.rend());
       levels.resize(static_cast<std::size_t>(p.mu));
-      population.select(rng);
-      std::vector<std::int32_t> parents;
-      for (std::int32_t k = 0; k < p.mu; ++k) parents.push_back(population.parent_level(k));
-      std::sort(parents.rbegin(), parents.rend());
       ASSERT_EQ(parents, levels) << "generation " << t;
       highest = std::max(highest, levels.front());
     }
     EXPECT_GE(highest, 6) << "the run should climb well above the start";
   }
+}
+
+// With every offspring at one level, each becomes a parent with probability
+// mu / lambda.
+TEST(Population, TiesAreChosenUniformly) {
+  const SimulationParams p = params_of(5, 2, 0.0L, 1, 0, 1, 1, 1);
+  Population population(p);
+  pcg32 rng(3, 0);
+  population.start(rng);
+  std::vector<double> chosen(5);
+  const int n = 20000;
+  for (int g = 0; g < n; ++g) {
+    population.breed(rng);
+    population.select(rng);
+    for (std::int32_t k = 0; k < 2; ++k)
+      ++chosen[static_cast<std::size_t>(population.selected_offspring(k))];
+  }
+  for (const double c : chosen) EXPECT_NEAR(c / n, 0.4, 5 * std::sqrt(0.24 / n));
 }
 
 // The model's tail vector X_j after each generation, for blocks in which one

@@ -138,8 +138,8 @@ std::int32_t Population::offspring_level(std::int32_t i) const {
   return pools_[1 - parent_pool_].levels[to_size(i)];
 }
 
-std::int32_t Population::parent_level(std::int32_t k) const {
-  return pools_[parent_pool_].levels[parents_[to_size(k)]];
+std::int32_t Population::selected_offspring(std::int32_t k) const {
+  return static_cast<std::int32_t>(parents_[to_size(k)]);
 }
 
 }  // namespace blocklevels::simulation

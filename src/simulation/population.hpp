@@ -48,8 +48,9 @@ class Population {
   std::span<const std::uint32_t> offspring_wrong_counts(std::int32_t i) const;
   std::int32_t offspring_level(std::int32_t i) const;
 
-  // After start() or select(), parent k in 0..mu-1.
-  std::int32_t parent_level(std::int32_t k) const;
+  // After select(): which offspring of the generation just bred became parent
+  // k in 0..mu-1.
+  std::int32_t selected_offspring(std::int32_t k) const;
 
  private:
   struct Pool {

@@ -21,22 +21,17 @@ namespace {
 TEST(StudentT, QuantileMatchesPublishedValues) {
   const struct {
     std::uint64_t df;
-    long double quantile, tolerance;
-  } cases[] = {{1, 12.7062047L, 1e-6L},    {2, 4.3026527L, 1e-6L},   {10, 2.2281389L, 1e-6L},
-               {30, 2.0422725L, 1e-6L},    {100, 1.9839715L, 1e-6L}, {101, 1.9837310L, 1e-6L},
-               {1000000, 1.959966L, 1e-6L}};
+    double quantile;
+  } cases[] = {{1, 12.7062047},  {2, 4.3026527},   {10, 2.2281389},    {30, 2.0422725},
+               {100, 1.9839715}, {101, 1.9837310}, {1000000, 1.959966}};
   for (const auto& c : cases) {
-    EXPECT_NEAR(static_cast<double>(student_t_975(c.df)), static_cast<double>(c.quantile),
-                static_cast<double>(c.tolerance))
-        << "df " << c.df;
+    EXPECT_NEAR(static_cast<double>(student_t_975(c.df)), c.quantile, 1e-6) << "df " << c.df;
   }
 }
 
-SimulationParams params_of(std::int32_t lambda, std::int32_t mu, long double pmut,
-                           std::int32_t block_length, std::int32_t two_option, std::int32_t blocks,
-                           std::int64_t final_generation, std::int64_t step) {
-  return {lambda, mu, pmut, block_length, two_option, blocks, final_generation, step};
-}
+// Fields in order: lambda, mu, pmut, block_length, two_option, blocks,
+// final_generation, step.
+using P = SimulationParams;
 
 // One generation from the start: with pmut 0 every offspring is the start
 // chromosome; otherwise each position differs from it with probability pmut,
@@ -47,7 +42,7 @@ TEST(Population, FirstGenerationMutatesEachPositionAtRateToAnotherAllele) {
     std::int32_t two_option;
   } cases[] = {{0.0L, 0}, {0.0L, 3}, {0.3L, 1}, {1.0L, 0}};
   for (const auto& c : cases) {
-    const SimulationParams p = params_of(2000, 10, c.pmut, 4, c.two_option, 100, 1, 1);
+    const SimulationParams p = P{2000, 10, c.pmut, 4, c.two_option, 100, 1, 1};
     Population population(p);
     pcg32 rng(7, 0);
     population.start(rng);
@@ -76,7 +71,7 @@ TEST(Population, FirstGenerationMutatesEachPositionAtRateToAnotherAllele) {
 // selected are the mu highest levels.
 TEST(Population, CountsLevelsAndSelectionAgreeWithRecount) {
   for (const std::int32_t two_option : {0, 2, 4}) {
-    const SimulationParams p = params_of(60, 15, 0.04L, 4, two_option, 12, 300, 1);
+    const SimulationParams p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
     Population population(p);
     pcg32 rng(11, static_cast<std::uint64_t>(two_option));
     population.start(rng);
@@ -121,7 +116,7 @@ TEST(Population, CountsLevelsAndSelectionAgreeWithRecount) {
 // With every offspring at one level, each becomes a parent with probability
 // mu / lambda.
 TEST(Population, TiesAreChosenUniformly) {
-  const SimulationParams p = params_of(5, 2, 0.0L, 1, 0, 1, 1, 1);
+  const SimulationParams p = P{5, 2, 0.0L, 1, 0, 1, 1, 1};
   Population population(p);
   pcg32 rng(3, 0);
   population.start(rng);
@@ -171,28 +166,37 @@ std::vector<std::vector<long double>> model_tails(const SimulationParams& p, lon
 // simulated means lie within a few confidence half-widths of it. With longer
 // blocks the model ignores that mutations also break the other positions of
 // an incomplete block, and the simulation falls far behind it.
+//
+// Where the model expects few offspring at a level (t = 1, j = 3: 0.09 per
+// run), all runs may count none, and the sample's half-width of 0 would claim
+// a certainty the runs do not have (for about one seed in eight). So the
+// half-width is never taken below that of binomial sampling of lambda
+// offspring at the model's rate, the spread within a single generation.
 TEST(Agreement, ModelIsTheLimitForBlockLengthOneOnly) {
   const struct {
     std::int32_t block_length, two_option;
     bool agrees;
   } cases[] = {{1, 0, true}, {1, 1, true}, {4, 0, false}};
   for (const auto& c : cases) {
-    const SimulationParams p =
-        params_of(20000, 10000, 0.05L, c.block_length, c.two_option, 3, 8, 1);
+    const SimulationParams p = P{20000, 10000, 0.05L, c.block_length, c.two_option, 3, 8, 1};
     const long double a = (c.two_option > 0 ? 2 : 1) * p.pmut / 3;
     const long double pkeep =
         c.two_option > 0 ? 1 - p.pmut + p.pmut / 3 : std::pow(1 - p.pmut, c.block_length);
     const auto model = model_tails(p, a, pkeep);
     const Summary s = summarize(simulate_runs(p, 1, {20, 0, 1}, 2), p.lambda);
+    const double t975 = static_cast<double>(student_t_975(19));
     double largest = 0;  // deviation in half-widths
     for (std::int64_t r = 0; r < 8; ++r) {
       for (std::int32_t j = 1; j <= 3; ++j) {
         const Estimate& e = s.fraction_at(r, j);
-        const double deviation = std::abs(e.mean - static_cast<double>(model[r][j]));
+        const auto x = static_cast<double>(model[static_cast<std::size_t>(r)][j]);
+        const double half_width =
+            std::max(e.half_width, t975 * std::sqrt(x * (1 - x) / p.lambda / 20));
+        const double deviation = std::abs(e.mean - x);
         if (c.agrees) {
-          EXPECT_LE(deviation, 4 * e.half_width + 1e-9) << "t " << r + 1 << " j " << j;
+          EXPECT_LE(deviation, 4 * half_width + 1e-9) << "t " << r + 1 << " j " << j;
         }
-        largest = std::max(largest, deviation / e.half_width);
+        largest = std::max(largest, deviation / half_width);
       }
     }
     if (!c.agrees) {
@@ -201,7 +205,7 @@ TEST(Agreement, ModelIsTheLimitForBlockLengthOneOnly) {
   }
 }
 
-const SimulationParams kSmall = params_of(40, 8, 0.03L, 3, 1, 15, 40, 7);
+const SimulationParams kSmall = P{40, 8, 0.03L, 3, 1, 15, 40, 7};
 
 TEST(Runs, TotalsDependOnTheSeedAloneNotOnThreads) {
   const RunTotals one = simulate_runs(kSmall, 5, {7, 0, 1}, 1);

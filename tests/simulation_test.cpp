@@ -18,7 +18,7 @@
 namespace blocklevels::simulation {
 namespace {
 
-TEST(StudentT, QuantileMatchesPublishedValues) {
+TEST(SimulationStudentT, QuantileMatchesPublishedValues) {
   const struct {
     std::uint64_t df;
     double quantile;
@@ -36,7 +36,7 @@ using P = SimulationParams;
 // One generation from the start: with pmut 0 every offspring is the start
 // chromosome; otherwise each position differs from it with probability pmut,
 // and a mutated allele moves by 1, 2 or 3 (mod 4) with probability 1/3 each.
-TEST(Population, FirstGenerationMutatesEachPositionAtRateToAnotherAllele) {
+TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAllele) {
   const struct {
     long double pmut;
     std::int32_t two_option;
@@ -69,7 +69,7 @@ TEST(Population, FirstGenerationMutatesEachPositionAtRateToAnotherAllele) {
 // Over many generations, every offspring's wrong-allele counts and level agree
 // with a recount of its alleles, the histogram with the levels, and the parents
 // selected are the mu highest levels.
-TEST(Population, CountsLevelsAndSelectionAgreeWithRecount) {
+TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
   for (const std::int32_t two_option : {0, 2, 4}) {
     const SimulationParams p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
     Population population(p);
@@ -115,7 +115,7 @@ TEST(Population, CountsLevelsAndSelectionAgreeWithRecount) {
 
 // With every offspring at one level, each becomes a parent with probability
 // mu / lambda.
-TEST(Population, TiesAreChosenUniformly) {
+TEST(SimulationPopulation, TiesAreChosenUniformly) {
   const SimulationParams p = P{5, 2, 0.0L, 1, 0, 1, 1, 1};
   Population population(p);
   pcg32 rng(3, 0);
@@ -172,7 +172,7 @@ std::vector<std::vector<long double>> model_tails(const SimulationParams& p, lon
 // a certainty the runs do not have (for about one seed in eight). So the
 // half-width is never taken below that of binomial sampling of lambda
 // offspring at the model's rate, the spread within a single generation.
-TEST(Agreement, ModelIsTheLimitForBlockLengthOneOnly) {
+TEST(SimulationAgreement, ModelIsTheLimitForBlockLengthOneOnly) {
   const struct {
     std::int32_t block_length, two_option;
     bool agrees;
@@ -207,7 +207,7 @@ TEST(Agreement, ModelIsTheLimitForBlockLengthOneOnly) {
 
 const SimulationParams kSmall = P{40, 8, 0.03L, 3, 1, 15, 40, 7};
 
-TEST(Runs, TotalsDependOnTheSeedAloneNotOnThreads) {
+TEST(SimulationRuns, TotalsDependOnTheSeedAloneNotOnThreads) {
   const RunTotals one = simulate_runs(kSmall, 5, {7, 0, 1}, 1);
   EXPECT_EQ(one.runs(), 7U);
   EXPECT_EQ(simulate_runs(kSmall, 5, {7, 0, 1}, 2), one);
@@ -217,7 +217,7 @@ TEST(Runs, TotalsDependOnTheSeedAloneNotOnThreads) {
 
 // Shards add up to the whole, field for field and in the summary bit for bit;
 // the summary's means and half-widths are those of the runs one by one.
-TEST(Runs, ShardsMergeExactlyAndSummarizeAsTheWhole) {
+TEST(SimulationRuns, ShardsMergeExactlyAndSummarizeAsTheWhole) {
   RunTotals merged = simulate_runs(kSmall, 9, {6, 0, 2}, 2);
   merged.add(simulate_runs(kSmall, 9, {6, 1, 2}, 1));
   const RunTotals whole = simulate_runs(kSmall, 9, {6, 0, 1}, 2);

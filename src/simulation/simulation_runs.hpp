@@ -1,0 +1,41 @@
+// Independent runs of the simulation, spread over threads. Run r (0-based)
+// draws only from pcg32(seed, r), so its result depends on seed and r alone:
+// not on the number of threads, the order in which they finish, or which
+// machine ran it. Totals of disjoint sets of runs add up exactly to the
+// totals of their union.
+#pragma once
+
+#include <cstdint>
+
+#include "simulation/population.hpp"
+#include "simulation/run_totals.hpp"
+#include "simulation/simulation_params.hpp"
+
+namespace blocklevels::simulation {
+
+// The runs first, first + stride, first + 2 stride, ... below total: one shard
+// of `total` runs. stride >= 1.
+struct RunSet {
+  std::uint64_t total = 0;
+  std::uint64_t first = 0;
+  std::uint64_t stride = 1;
+
+  std::uint64_t size() const { return first < total ? (total - 1 - first) / stride + 1 : 0; }
+  std::uint64_t run(std::uint64_t i) const { return first + i * stride; }
+};
+
+// Totals of the right shape for params, all zero.
+RunTotals empty_totals(const SimulationParams& params);
+
+// Runs run `run` from the start to the last report time in `population`
+// (built for params) and adds its reports to totals.
+void simulate_run(const SimulationParams& params, std::uint64_t seed, std::uint64_t run,
+                  Population& population, RunTotals& totals);
+
+// The totals of the runs in `runs`, on up to `threads` threads (at least one),
+// each with its own population. An exception thrown in a thread (such as
+// std::bad_alloc) stops the others at their next run and is rethrown here.
+RunTotals simulate_runs(const SimulationParams& params, std::uint64_t seed, RunSet runs,
+                        unsigned threads);
+
+}  // namespace blocklevels::simulation

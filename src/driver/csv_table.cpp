@@ -56,12 +56,17 @@ double sum_in_level_order(std::span<const double> values) {
   return static_cast<double>(sum);
 }
 
-void append_row(std::string& out, std::string_view source, const StudyPoint& point,
-                std::int32_t max_blocks, std::int64_t t, double mean_level,
-                std::span<const double> values) {
+void append_row_head(std::string& out, std::string_view source, const StudyPoint& point,
+                     std::int64_t t) {
   append_point(out, source, point);
   append_integer(out, t);
   out += ",0,";
+}
+
+void append_row(std::string& out, std::string_view source, const StudyPoint& point,
+                std::int32_t max_blocks, std::int64_t t, double mean_level,
+                std::span<const double> values) {
+  append_row_head(out, source, point, t);
   append_shortest(out, mean_level);
   for (const double v : values) {
     out += ',';

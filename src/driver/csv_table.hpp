@@ -27,6 +27,10 @@ void append_shortest(std::string& out, double v);
 // to double: a model row's mean level.
 double sum_in_level_order(std::span<const double> values);
 
+// The start of a row: "source,<point's parameters>,t,0,".
+void append_row_head(std::string& out, std::string_view source, const StudyPoint& point,
+                     std::int64_t t);
+
 // One row: "source,<point's parameters>,t,0,mean_level,X1..Xl", padded with
 // empty fields to max_blocks, and LF.
 void append_row(std::string& out, std::string_view source, const StudyPoint& point,

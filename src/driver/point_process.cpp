@@ -2,11 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+
 #include "driver/csv_table.hpp"
 #include "driver/report_text.hpp"
+#include "driver/simulation_rows.hpp"
+#include "driver/write_statement.hpp"
 #include "model/model_run.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/run_streams.hpp"
+#include "simulation/simulation_runs.hpp"
 
 namespace blocklevels {
 namespace {
@@ -39,6 +45,54 @@ void close_or_stop(runtime::OutputStream& stream) {
   if (stream.result() != 0) runtime::stop_run(stream.result());
 }
 
+// The point's simulated runs (this shard's), in batches of one run per
+// thread, each batch followed by a progress line for the parent ("#", never
+// part of the table), then the rows of every report time.
+void simulate(const PointWork& work, runtime::OutputStream& rows) {
+  const RunParameters& p = work.point->p;
+  const simulation::SimulationParams params{p.lambda,
+                                            p.mu,
+                                            p.Pmut,
+                                            p.block_length,
+                                            p.two_option_positions,
+                                            p.blocks,
+                                            p.final_iteration,
+                                            p.step_generations};
+  const auto first = static_cast<std::uint64_t>(work.shard_index);
+  const auto stride = static_cast<std::uint64_t>(work.shard_count);
+  const auto total = static_cast<std::uint64_t>(work.simulate_runs);
+  const std::uint64_t mine = simulation::RunSet{total, first, stride}.size();
+  const auto batch = static_cast<std::uint64_t>(work.threads);
+  simulation::RunTotals totals = simulation::empty_totals(params);
+  for (std::uint64_t done = 0; done < mine;) {
+    const std::uint64_t next = std::min(mine, done + batch);
+    // Runs first + i stride for done <= i < next.
+    const simulation::RunSet runs{first + next * stride - (stride - 1), first + done * stride,
+                                  stride};
+    totals.add(
+        simulation::simulate_runs(params, work.seed, runs, static_cast<unsigned>(work.threads)));
+    done = next;
+    if (rows.is_open()) {
+      write_line(rows, "#simulated " + std::to_string(done) + "/" + std::to_string(mine) + "\n");
+    }
+  }
+  if (!rows.is_open()) return;
+  const bool partial = work.shard_count > 1;
+  const simulation::Summary summary =
+      partial ? simulation::Summary{} : simulation::summarize(totals, p.lambda);
+  std::string text;
+  for (std::int64_t report = 0; report < totals.reports(); ++report) {
+    const std::int64_t t = (report + 1) * p.step_generations;
+    text.clear();
+    if (partial) {
+      append_partial_rows(text, *work.point, work.max_blocks, totals, report, t);
+    } else {
+      append_summary_rows(text, *work.point, work.max_blocks, summary, report, t);
+    }
+    write_line(rows, text);
+  }
+}
+
 }  // namespace
 
 void run_point(const PointWork& work) {
@@ -66,6 +120,7 @@ void run_point(const PointWork& work) {
   const bool with_rows = work.rows_fd >= 0 && work.model_rows;
   BothSinks sinks(with_lines ? &lines : nullptr, with_rows ? &model_rows : nullptr);
   run_model(p, sinks);
+  if (work.simulate_runs > 0) simulate(work, rows);
 
   close_or_stop(runtime::report_file());
   close_or_stop(rows);

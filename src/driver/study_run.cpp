@@ -94,6 +94,7 @@ struct PointState {
   std::string last_simulation_row;
   std::string last_simulation_ci_row;
   std::int64_t latest_t = 0;
+  std::string simulated;  // "simulated N/R" once runs are done
   PlotSeries series;
 };
 
@@ -204,7 +205,23 @@ void StudyRunner::receive(PointState& state) {
   state.partial.append(chunk, static_cast<std::size_t>(n));
   const std::size_t end = state.partial.rfind('\n');
   if (end == std::string::npos) return;
-  take_rows(state, std::string_view(state.partial).substr(0, end + 1));
+  // Lines starting with "#" tell the simulation's progress; they are not rows.
+  std::string_view rows = std::string_view(state.partial).substr(0, end + 1);
+  std::string kept;
+  if (rows.find('#') != std::string_view::npos) {
+    for (std::size_t from = 0; from < rows.size();) {
+      const std::size_t line_end = rows.find('\n', from) + 1;
+      const std::string_view line = rows.substr(from, line_end - from);
+      from = line_end;
+      if (line.front() == '#') {
+        state.simulated = std::string(line.substr(1, line.size() - 2));
+      } else {
+        kept += line;
+      }
+    }
+    rows = kept;
+  }
+  take_rows(state, rows);
   state.partial.erase(0, end + 1);
 }
 
@@ -323,10 +340,14 @@ void StudyRunner::show_progress(bool force) {
     for (const PointState& s : states_) done += s.finished ? 1 : 0;
     progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()), force);
   } else if (!states_.empty()) {
-    const RunParameters& p = states_[0].point->p;
-    progress_.show("t " + std::to_string(states_[0].latest_t) + "/" +
-                       std::to_string(report_count(p) * p.step_generations),
-                   force);
+    const PointState& state = states_[0];
+    const RunParameters& p = state.point->p;
+    std::string what = "t " + std::to_string(state.latest_t) + "/" +
+                       std::to_string(report_count(p) * p.step_generations);
+    if (study_.simulate_runs > 0) {
+      what += ", " + (state.simulated.empty() ? std::string("simulating") : state.simulated);
+    }
+    progress_.show(what, force);
   }
 }
 

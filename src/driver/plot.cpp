@@ -95,7 +95,8 @@ std::string panel(const PlotRequest& request, int top_curves, int column_of_mean
             std::to_string(sim_column + 1) + ") with filledcurves lc " + std::to_string(colour) +
             " fs transparent solid 0.25 notitle");
         add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 7 ps 0.6 lc " +
-            std::to_string(colour) + " title " + quoted(name + ", simulated"));
+            std::to_string(colour) + " title " +
+            quoted(single && top_curves == 1 ? "simulated, with 95 % band" : name + ", simulated"));
       }
       const std::string style = request.log_x || request.x_label != "generation t"
                                     ? " with linespoints pt 7 ps 0.8 lw 2 lc "

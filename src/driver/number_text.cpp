@@ -82,7 +82,7 @@ void put_digits_backward(char* end, std::uint64_t v, std::size_t count) {
 // Writes the decimal digits of v at `out`; returns how many.
 std::size_t put_unsigned(char* out, std::uint64_t v) {
   std::size_t n = 1;
-  for (std::uint64_t rest = v / 10; rest != 0; rest /= 10) ++n;
+  while (n < std::size(kPowersOfTen) && v >= kPowersOfTen[n]) ++n;
   put_digits_backward(out + n, v, n);
   return n;
 }

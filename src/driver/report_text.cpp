@@ -20,6 +20,31 @@ using runtime::OutputStream;
   write_line(file, line.view());
 }
 
+// Copies n <= kIntegerTextCapacity bytes with a copy of constant length,
+// which the compiler makes a move or two instead of a call.
+void copy_short(char* to, const char* from, std::size_t n) {
+  switch (n) {
+#define BLOCKLEVELS_COPY(N)   \
+  case N:                     \
+    std::memcpy(to, from, N); \
+    return;
+    BLOCKLEVELS_COPY(1)
+    BLOCKLEVELS_COPY(2)
+    BLOCKLEVELS_COPY(3)
+    BLOCKLEVELS_COPY(4)
+    BLOCKLEVELS_COPY(5)
+    BLOCKLEVELS_COPY(6)
+    BLOCKLEVELS_COPY(7)
+    BLOCKLEVELS_COPY(8)
+    BLOCKLEVELS_COPY(9)
+    BLOCKLEVELS_COPY(10)
+    BLOCKLEVELS_COPY(11)
+#undef BLOCKLEVELS_COPY
+    default:
+      std::memcpy(to, from, n);
+  }
+}
+
 }  // namespace
 
 void write_report_header(OutputStream& file, const RunParameters& p) {
@@ -75,10 +100,18 @@ ReportLines::RecentLines& ReportLines::lines_of(std::span<const double> tail) {
   double values[3] = {};
   const std::size_t l = tail.size();
   for (std::int32_t n = 0; n < shown_; ++n) values[n] = tail[l - 1 - static_cast<std::size_t>(n)];
-  // Compared bit for bit: equal bits give equal text.
-  for (std::size_t k = 0; k < recent_count_; ++k) {
-    if (std::memcmp(recent_[k].values, values, sizeof values) == 0) return recent_[k];
+  // Compared bit for bit: equal bits give equal text. The last one found
+  // first: a run at a fixed point finds it every time.
+  if (std::memcmp(recent_[last_].values, values, sizeof values) == 0 && recent_count_ > 0) {
+    return recent_[last_];
   }
+  for (std::size_t k = 0; k < recent_count_; ++k) {
+    if (std::memcmp(recent_[k].values, values, sizeof values) == 0) {
+      last_ = k;
+      return recent_[k];
+    }
+  }
+  last_ = next_slot_;
   RecentLines& slot = recent_[next_slot_];
   next_slot_ = (next_slot_ + 1) % kRecent;
   if (recent_count_ < kRecent) ++recent_count_;
@@ -107,8 +140,7 @@ void ReportLines::write_report(OutputStream& out, LineTemplate& line, std::strin
   } else {
     for (std::int32_t n = 0; n < shown_; ++n) {
       const std::size_t at = line.cuts[n] + static_cast<std::size_t>(n) * t.size();
-      // At most 11 bytes: a loop costs less than a call.
-      for (std::size_t k = 0; k < t.size(); ++k) line.line[at + k] = t[k];
+      copy_short(line.line.data() + at, t.data(), t.size());
     }
   }
   write_line(out, line.line);

@@ -57,6 +57,7 @@ class ReportLines final : public ModelSink {
   RecentLines recent_[kRecent];
   std::size_t recent_count_ = 0;
   std::size_t next_slot_ = 0;
+  std::size_t last_ = 0;  // the slot found or filled last
 };
 
 }  // namespace blocklevels

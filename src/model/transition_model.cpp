@@ -216,15 +216,20 @@ class ParentLevelSums {
     const std::int32_t free_blocks = l_ - i_;
     std::int32_t k0 = 1;
     for (; k0 + kSums - 1 <= free_blocks; k0 += kSums) {
+      // Fully unrolled, so that the sums live in registers.
       long double s[kSums] = {};
       // The first terms reach only the sums whose bound they have passed.
+#pragma GCC unroll 6
       for (std::int32_t n = 0; n < kSums - 1; ++n) {
+#pragma GCC unroll 6
         for (std::int32_t m = 0; m <= n; ++m) s[m] = s[m] + outer_[at(k0 + n)];
       }
       for (std::int32_t k = k0 + kSums - 1; k <= free_blocks; ++k) {
         const long double term = outer_[at(k)];
+#pragma GCC unroll 6
         for (std::int32_t m = 0; m < kSums; ++m) s[m] = s[m] + term;
       }
+#pragma GCC unroll 6
       for (std::int32_t m = 0; m < kSums; ++m) up_inner_[at(k0 + m)] = s[m];
     }
     for (; k0 <= free_blocks; ++k0) {
@@ -235,13 +240,19 @@ class ParentLevelSums {
     up_inner_[at(free_blocks + 1)] = 0.0L;
   }
 
-  static std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
+  static std::size_t at(std::int32_t index) {
+    return static_cast<std::size_t>(index);
+  }
 
   // The inner bound of down: m = i - j + k, at most i.
-  std::int32_t clamped_index(std::int32_t m) const { return m > i_ ? i_ : m; }
+  std::int32_t clamped_index(std::int32_t m) const {
+    return m > i_ ? i_ : m;
+  }
   // The inner lower bound of up: k0 = j - i + r; past l - i the inner sum is
   // empty, which up_inner_ holds as 0 at l - i + 1.
-  std::int32_t lower_bound(std::int32_t k0) const { return k0 > l_ - i_ ? l_ - i_ + 1 : k0; }
+  std::int32_t lower_bound(std::int32_t k0) const {
+    return k0 > l_ - i_ ? l_ - i_ + 1 : k0;
+  }
 
   // The binomial coefficient's expression, factorial(n) / (factorial(n - k) *
   // factorial(k)), from the table. 0 <= k <= n <= l.

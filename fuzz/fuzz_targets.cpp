@@ -205,10 +205,10 @@ void check_reading(const std::uint8_t* data, std::size_t size, int what) {
       const long double exact = valid && present ? std::strtold(t.c_str(), nullptr) : 0.0L;
       const std::size_t significant =
           mantissa.size() - std::min(mantissa.find_first_not_of('0'), mantissa.size());
-      if (significant == 0 || exponent >= 5120 || exponent <= -5120 ||
+      if (!valid || significant == 0 || exponent >= 5120 || exponent <= -5120 ||
           (significant <= 19 && exponent >= -27 && exponent <= 27)) {
-        const bool zero = significant == 0 || exponent <= -5120;
-        const long double expected = zero ? (t[0] == '-' ? -0.0L : 0.0L) : exact;
+        const bool zero = !valid || significant == 0 || exponent <= -5120;
+        const long double expected = zero ? (valid && t[0] == '-' ? -0.0L : 0.0L) : exact;
         CHECK(std::memcmp(&value, &expected, 10) == 0, where + " " + t);
       } else if (std::isnormal(exact) && std::isnormal(value)) {
         CHECK(std::fabs(value - exact) <= std::ldexp(std::fabs(exact), -55), where + " " + t);

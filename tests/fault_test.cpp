@@ -60,12 +60,24 @@ std::string source_line(const std::string& file, const std::string& text) {
   return std::filesystem::path(file).filename().string() + ":" + std::to_string(line);
 }
 
-// addr2line names the function and the source line of a stop's place.
+// What a command prints on its standard output.
+std::string output_of(const std::string& command) {
+  std::string text;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  for (char chunk[256]; pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr;) {
+    text += chunk;
+  }
+  if (pipe != nullptr) ::pclose(pipe);
+  return text;
+}
+
+// addr2line names the function and the source line of a stop's place; for a
+// floating-point trap the place is the instruction that failed (a division).
 TEST(StopPlace, NamesTheFunctionAndLine) {
   struct Place {
     std::string input;
     int status;
-    std::string function, line;
+    std::string function, line, instruction = "";
   };
   const Place places[] = {
       {"10\n1,5\n", 106, "read_dialogue",
@@ -73,7 +85,8 @@ TEST(StopPlace, NamesTheFunctionAndLine) {
       {"10\n1e300\n1\n0\n3\n6\n1\n5\nx\n", 205, "round_to_double_or_stop",
        source_line("model/level_matrix.cpp", "runtime::stop_run(runtime::kFloatOverflow);")},
       {"0\n0.3\n1\n0\n1\n6\n1\n5\nx\n", 200, "selection_shortfall",
-       source_line("model/transition_model.cpp", "static_cast<long double>(mu) / static_cast")},
+       source_line("model/transition_model.cpp", "static_cast<long double>(mu) / static_cast"),
+       "div"},
   };
   for (const Place& p : places) {
     TemporaryDirectory dir;
@@ -81,14 +94,22 @@ TEST(StopPlace, NamesTheFunctionAndLine) {
     EXPECT_EQ(run.exit_status, p.status);
     std::smatch place;
     ASSERT_TRUE(std::regex_search(run.out, place, std::regex(" at ([0-9A-F]{8})\r\n$"))) << run.out;
-    const std::string command = "addr2line -f -i -C -e " BLOCKLEVELS_BINARY " 0x" + place.str(1);
-    std::string names;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    for (char chunk[256]; std::fgets(chunk, sizeof chunk, pipe) != nullptr;) names += chunk;
-    ::pclose(pipe);
+    const std::string names =
+        output_of("addr2line -f -i -C -e " BLOCKLEVELS_BINARY " 0x" + place.str(1));
     EXPECT_NE(names.find(p.function), std::string::npos) << names;
     EXPECT_NE(names.find(p.line + "\n"), std::string::npos) << p.line << " in\n" << names;
+    if (p.instruction.empty()) continue;
+    const unsigned long at = std::stoul(place.str(1), nullptr, 16);
+    const std::string code =
+        output_of("objdump -d --no-show-raw-insn --start-address=" + std::to_string(at) +
+                  " --stop-address=" + std::to_string(at + 16) + " " BLOCKLEVELS_BINARY);
+    char address[24];
+    std::snprintf(address, sizeof address, "%lx:\t", at);  // the instruction at the place
+    const std::size_t first = code.find(address);
+    ASSERT_NE(first, std::string::npos) << code;
+    EXPECT_NE(code.substr(first, code.find('\n', first) - first).find(p.instruction),
+              std::string::npos)
+        << code;
   }
 }
 

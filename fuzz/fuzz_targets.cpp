@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 #include "driver/answer_reader.hpp"
@@ -85,57 +86,32 @@ struct Cursor {
   }
 };
 
-bool digits(std::string_view s, int base) {
-  const auto digit = [base](unsigned char c) {
-    return base == 10 ? std::isdigit(c) : std::isxdigit(c);
-  };
-  return !s.empty() && std::all_of(s.begin(), s.end(), digit);
-}
-
 // Sign, then "$", "x", "X", "0x" or "0X" and 1..8 hexadecimal digits (the
 // 32-bit pattern), or decimal digits within the 32-bit range.
-bool model_integer(std::string_view t, std::int32_t& value) {
-  const bool negative = !t.empty() && t[0] == '-';
-  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
-  std::size_t prefix = t.starts_with("0x") || t.starts_with("0X") ? 2 : 0;
-  if (!t.empty() && (t[0] == '$' || t[0] == 'x' || t[0] == 'X')) prefix = 1;
-  const std::string_view d = t.substr(prefix);
-  if (prefix > 0) {
-    if (d.size() > 8 || !digits(d, 16)) return false;
-    const auto pattern = static_cast<std::uint32_t>(std::stoul(std::string(d), nullptr, 16));
-    value = static_cast<std::int32_t>(negative ? 0u - pattern : pattern);
+bool model_integer(const std::string& t, std::int32_t& value) {
+  static const std::regex syntax(R"(([+-]?)(?:(?:\$|x|X|0x|0X)([0-9A-Fa-f]{1,8})|0*(\d{1,10})))");
+  std::smatch m;
+  if (!std::regex_match(t, m, syntax)) return false;
+  const long long sign = m.str(1) == "-" ? -1 : 1;
+  if (m[2].matched) {
+    value = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(sign * std::stoll(m.str(2), nullptr, 16)));
     return true;
   }
-  if (!digits(d, 10)) return false;
-  const std::size_t first = std::min(d.find_first_not_of('0'), d.size());
-  if (d.size() - first > 10) return false;
-  const long long v = (negative ? -1 : 1) * std::stoll("0" + std::string(d.substr(first)));
-  value = static_cast<std::int32_t>(v);
-  return v == value;
+  value = static_cast<std::int32_t>(sign * std::stoll(m.str(3)));
+  return sign * std::stoll(m.str(3)) == value;
 }
 
 // Sign, digits, optional "." and digits, optional exponent letter, sign and
 // digits. Gives the mantissa's digits and the decimal exponent (saturated).
-bool model_real_syntax(std::string_view t, std::string& mantissa, long long& exponent) {
-  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
-  if (t.empty()) return false;
-  const std::size_t e = std::min(t.find_first_of("eE"), t.size());
-  const std::string_view number = t.substr(0, e);
-  const std::size_t point = std::min(number.find('.'), number.size());
-  const std::string_view fraction = number.substr(std::min(point + 1, number.size()));
-  mantissa = std::string(number.substr(0, point)) + std::string(fraction);
-  if ((!mantissa.empty() && !digits(mantissa, 10)) || fraction.find('.') != std::string::npos)
-    return false;
+bool model_real_syntax(const std::string& t, std::string& mantissa, long long& exponent) {
+  static const std::regex syntax(R"([+-]?(\d*)(?:\.(\d*))?(?:[eE]([+-]?)(\d+))?)");
+  std::smatch m;
+  if (t == "+" || t == "-" || !std::regex_match(t, m, syntax)) return false;
+  mantissa = m.str(1) + m.str(2);
   exponent = 0;
-  if (e < t.size()) {
-    std::string_view x = t.substr(e + 1);
-    const bool negative = x.starts_with('-');
-    if (x.starts_with('-') || x.starts_with('+')) x.remove_prefix(1);
-    if (!digits(x, 10)) return false;
-    for (const char c : x) exponent = std::min(exponent * 10 + (c - '0'), 100000000LL);
-    if (negative) exponent = -exponent;
-  }
-  exponent -= static_cast<long long>(fraction.size());
+  for (const char c : m.str(4)) exponent = std::min(exponent * 10 + (c - '0'), 100000000LL);
+  exponent = (m.str(3) == "-" ? -exponent : exponent) - static_cast<long long>(m.length(2));
   return true;
 }
 

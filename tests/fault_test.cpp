@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -92,14 +91,14 @@ TEST(StopPlace, NamesTheFunctionAndLine) {
     TemporaryDirectory dir;
     const ProgramRun run = testing::run_program(p.input, dir.path());
     EXPECT_EQ(run.exit_status, p.status);
-    std::smatch place;
-    ASSERT_TRUE(std::regex_search(run.out, place, std::regex(" at ([0-9A-F]{8})\r\n$"))) << run.out;
-    const std::string names =
-        output_of("addr2line -f -i -C -e " BLOCKLEVELS_BINARY " 0x" + place.str(1));
+    ASSERT_TRUE(run.out.size() > 12 && mask_stop_place(run.out).ends_with(" at XXXXXXXX\r\n"))
+        << run.out;
+    const std::string place = run.out.substr(run.out.size() - 10, 8);
+    const std::string names = output_of("addr2line -f -i -C -e " BLOCKLEVELS_BINARY " 0x" + place);
     EXPECT_NE(names.find(p.function), std::string::npos) << names;
     EXPECT_NE(names.find(p.line + "\n"), std::string::npos) << p.line << " in\n" << names;
     if (p.instruction.empty()) continue;
-    const unsigned long at = std::stoul(place.str(1), nullptr, 16);
+    const unsigned long at = std::stoul(place, nullptr, 16);
     const std::string code =
         output_of("objdump -d --no-show-raw-insn --start-address=" + std::to_string(at) +
                   " --stop-address=" + std::to_string(at + 16) + " " BLOCKLEVELS_BINARY);

@@ -11,12 +11,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <stdexcept>
 #include <utility>
 
@@ -175,8 +175,14 @@ bool waiting_in(pid_t pid, long call, int descriptor) {
 }
 
 std::string mask_stop_place(std::string text) {
-  static const std::regex place(" at [0-9A-F]{8}");
-  return std::regex_replace(text, place, " at XXXXXXXX");
+  const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  for (std::size_t at = text.find(" at "); at != std::string::npos;
+       at = text.find(" at ", at + 1)) {
+    const auto place = text.begin() + static_cast<std::ptrdiff_t>(at + 4);
+    if (at + 12 <= text.size() && std::all_of(place, place + 8, hex))
+      text.replace(at + 4, 8, "XXXXXXXX");
+  }
+  return text;
 }
 
 std::string read_file(const std::string& path) {

@@ -1,5 +1,6 @@
-// Runs the built program as a user would: answers on standard input, the
-// console on standard output, in a chosen working directory.
+// Runs the built program as a user would: arguments, standard input and
+// output given or closed, in a chosen working directory, with limits, and
+// with a watcher that can type, send signals or go away while it runs.
 #pragma once
 
 #include <sys/types.h>
@@ -9,7 +10,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace blocklevels::testing {
@@ -20,62 +20,54 @@ struct ProgramRun {
   int exit_status = -1;  // -1 when the program did not exit normally
   int signal = 0;        // the signal that ended the program, 0 when none did
   bool timed_out = false;
-  bool acted = false;  // RunOptions::when held while the program still ran
-};
-
-// What a watcher sees of a run that is still going on.
-struct RunSoFar {
-  pid_t pid;
-  const std::string& out;  // standard output so far (when it is a pipe)
-  bool input_taken;        // every byte of the input is written and read
+  bool acted = false;  // the watcher acted while the program still ran
 };
 
 // A standard stream given to the program: kPipe connects it to the helper,
-// kClosed leaves the descriptor closed, anything else is a path to open.
+// kClosed leaves the descriptor closed, kTerminal makes it a pseudo-terminal
+// in raw mode (the helper types on it and reads it; both streams share one
+// when both are kTerminal), anything else is a path to open.
 inline constexpr const char* kPipe = "";
 inline constexpr const char* kClosed = "<closed>";
+inline constexpr const char* kTerminal = "<terminal>";
+
+// What a watcher sees of a run that is still going on. It may append to
+// `type`, which the helper then sends to standard input.
+struct RunSoFar {
+  pid_t pid;
+  const std::string& out;  // standard output so far (a pipe or the terminal)
+  bool waiting_for_input;  // all input is sent and the program waits in a read of it
+  std::string& type;
+};
+// A watcher's answer: keep watching, send a signal, or go away: close the
+// helper's end of standard output (the terminal: a hang-up).
+inline constexpr int kKeepWatching = 0;
+inline constexpr int kGoAway = -1;
 
 struct RunOptions {
+  std::vector<std::string> args;
   std::string standard_input = kPipe;
   std::string standard_output = kPipe;
-  std::size_t memory_limit = 0;  // bytes of address space (RLIMIT_AS), 0 for none
-  // Looked at every few milliseconds while the program runs. The first time
-  // it holds, the helper sends `signal`, or with signal 0 closes its end of
-  // standard output, as a reader that goes away. Until then the input pipe is
-  // kept open after the input.
-  std::function<bool(const RunSoFar&)> when;
-  int signal = 0;
+  std::size_t memory_limit = 0;     // bytes of address space (RLIMIT_AS), 0 for none
+  std::size_t file_size_limit = 0;  // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
+  // Called every few milliseconds until it acts. Until then the input is kept
+  // open after what was sent; after it, the input is closed.
+  std::function<int(RunSoFar&)> watch;
   std::chrono::seconds time_limit{60};  // then the program is killed and the run timed out
 };
 
-// Standard input and output are pipes; the input is closed after `input`.
-ProgramRun run_program(std::string_view input, const std::string& directory);
 ProgramRun run_program(std::string_view input, const std::string& directory,
-                       const RunOptions& options);
+                       const RunOptions& options = {});
 
 // True while the process waits in system call `call` (a SYS_ number) on
-// descriptor `descriptor`: a read of its standard input (SYS_read, 0) or a
-// write to a standard output nobody reads (SYS_write, 1).
+// descriptor `descriptor`.
 bool waiting_in(pid_t pid, long call, int descriptor);
 
-// Standard input and output are one pseudo-terminal in raw mode (no echo, no
-// line-end translation). For each step the helper waits until the output so
-// far ends with `first` and only then types `second`. A step whose text never
-// arrives ends the run with `timed_out` set.
-ProgramRun run_program_on_terminal(const std::vector<std::pair<std::string, std::string>>& steps,
-                                   const std::string& directory);
-
-// The console transcript of the dialogue: the empty first line and the first
-// `count` prompts, with the bounds shown for this population size and block
-// length (a block length of 0 shows no blocks bound: the program stops there).
-std::string dialogue_transcript(int lambda, int block_length, std::size_t count = 9);
-
-// A stop report line, its place masked as mask_stop_place leaves it.
-std::string masked_stop_report(int error_number);
-
-// The stop report's eight hexadecimal digits replaced by "XXXXXXXX" when they
-// are upper-case hexadecimal; anything else is left as it was.
+// " at " and eight upper-case hexadecimal digits become " at XXXXXXXX".
 std::string mask_stop_place(std::string text);
+
+// The contents of a file ("" when it cannot be read).
+std::string read_file(const std::string& path);
 
 // A fresh empty directory, removed with everything in it on destruction.
 class TemporaryDirectory {
@@ -85,10 +77,6 @@ class TemporaryDirectory {
   TemporaryDirectory(const TemporaryDirectory&) = delete;
   TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
   const std::string& path() const { return path_; }
-  // The names it holds, sorted.
-  std::vector<std::string> entries() const;
-  // The contents of a file in it ("" when missing).
-  std::string read(const std::string& name) const;
 
  private:
   std::string path_;

@@ -1,0 +1,203 @@
+// The command line seen from outside: the built program run with options.
+// What plain data cannot say is here (tests/cases hold the option table);
+// the values are compared with the model run in this process, bit for bit.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/number_text.hpp"
+#include "model/model_run.hpp"
+#include "support/run_program.hpp"
+
+namespace blocklevels {
+namespace {
+
+using testing::ProgramRun;
+using testing::RunOptions;
+using testing::TemporaryDirectory;
+
+ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
+  RunOptions options;
+  options.args = std::move(args);
+  return testing::run_program("", dir.path(), options);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& row) {
+  std::vector<std::string> fields;
+  std::istringstream in(row);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  if (!row.empty() && row.back() == ',') fields.emplace_back();
+  return fields;
+}
+
+struct Recorded final : ModelSink {
+  std::vector<std::vector<double>> tails;
+  void start(std::int64_t) override {}
+  void report(std::int64_t, std::span<const double> tail) override {
+    tails.emplace_back(tail.begin(), tail.end());
+  }
+};
+
+// Every X value of every model row, read back from its text, has the bits
+// of the model's double for the pmut the row names, read as the dialogue
+// reads it; and the report file is the dialogue's for the same answers.
+TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
+  TemporaryDirectory dir;
+  const ProgramRun options_run =
+      run(dir, {"--lambda", "30", "--mu", "7", "--pmut", "0.013:0.3:4:log", "--block-length", "3",
+                "--two-option", "1", "--blocks", "5", "--final", "40", "--step", "3", "--csv",
+                "all.csv", "--quiet"});
+  ASSERT_EQ(options_run.exit_status, 0) << options_run.err;
+  const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/all.csv"));
+  ASSERT_EQ(rows.size(), 1 + 4 * 13u);
+  for (std::size_t point = 0; point < 4; ++point) {
+    const std::string pmut = fields_of(rows[1 + point * 13])[3];
+    Recorded model;
+    run_model({30, parse_real_token(pmut).value, 3, 1, 5, 40, 3, 7}, model);
+    for (std::size_t k = 0; k < 13; ++k) {
+      const std::vector<std::string> f = fields_of(rows[1 + point * 13 + k]);
+      ASSERT_EQ(f.size(), 15u);
+      EXPECT_EQ(f[7], std::to_string(3 * (k + 1)));
+      for (std::size_t j = 0; j < 5; ++j) {
+        double value = 0;
+        std::from_chars(f[10 + j].data(), f[10 + j].data() + f[10 + j].size(), value);
+        EXPECT_EQ(std::memcmp(&value, &model.tails[k][j], sizeof value), 0)
+            << "pmut " << pmut << " t " << f[7] << " X" << j + 1;
+      }
+    }
+  }
+  // The same answers through options and through the dialogue.
+  const std::string answers = "20\n0.1\n3\n1\n2\n6\n2\n5\ndialogue.txt\n";
+  ASSERT_EQ(testing::run_program(answers, dir.path()).exit_status, 0);
+  ASSERT_EQ(run(dir, {"--lambda", "20", "--pmut", "0.1", "--block-length", "3", "--two-option", "1",
+                      "--blocks", "2", "--final", "6", "--step", "2", "--mu", "5", "--output",
+                      "options.txt"})
+                .exit_status,
+            0);
+  EXPECT_EQ(testing::read_file(dir.path() + "/options.txt"),
+            testing::read_file(dir.path() + "/dialogue.txt"));
+}
+
+// A model sweep's shards hold the whole sweep's rows; a simulation's shards
+// merge into the single machine's table byte for byte, and the simulation
+// does not depend on --jobs.
+TEST(CommandLine, ShardsReassembleTheWholeStudy) {
+  TemporaryDirectory dir;
+  const std::vector<std::string> sweep = {
+      "--lambda", "10,20,30", "--mu",    "5", "--pmut", "0.1:0.3:3", "--block-length", "2",
+      "--blocks", "1,4",      "--final", "6", "--step", "3",         "--quiet"};
+  auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  ASSERT_EQ(run(dir, with(sweep, {"--csv", "whole.csv"})).exit_status, 0);
+  std::vector<std::string> shard_rows;
+  for (const char* k : {"0/3", "1/3", "2/3"}) {
+    const std::string name = std::string("shard") + k[0] + ".csv";
+    ASSERT_EQ(run(dir, with(sweep, {"--shard", k, "--csv", name})).exit_status, 0);
+    const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/" + name));
+    shard_rows.insert(shard_rows.end(), rows.begin() + 1, rows.end());
+  }
+  std::vector<std::string> whole = lines_of(testing::read_file(dir.path() + "/whole.csv"));
+  whole.erase(whole.begin());
+  std::sort(whole.begin(), whole.end());
+  std::sort(shard_rows.begin(), shard_rows.end());
+  EXPECT_EQ(shard_rows, whole);
+
+  const std::vector<std::string> simulated = {
+      "--lambda",   "300",      "--mu",   "100",     "--pmut", "0.05",   "--block-length",
+      "1,2",        "--blocks", "3",      "--final", "8",      "--step", "2",
+      "--simulate", "7",        "--seed", "42",      "--quiet"};
+  ASSERT_EQ(run(dir, with(simulated, {"--csv", "one.csv", "--jobs", "1"})).exit_status, 0);
+  ASSERT_EQ(run(dir, with(simulated, {"--csv", "two.csv", "--jobs", "2"})).exit_status, 0);
+  const std::string one = testing::read_file(dir.path() + "/one.csv");
+  EXPECT_EQ(one, testing::read_file(dir.path() + "/two.csv"));
+  EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,0,"), std::string::npos);
+  for (const char* k : {"0/2", "1/2"}) {
+    ASSERT_EQ(run(dir, with(simulated, {"--shard", k, "--csv", std::string("s") + k[0] + ".csv"}))
+                  .exit_status,
+              0);
+  }
+  const ProgramRun merged = run(dir, {"merge", "s0.csv", "s1.csv"});
+  EXPECT_EQ(merged.exit_status, 0) << merged.err;
+  EXPECT_EQ(merged.out, one);
+  EXPECT_EQ(run(dir, {"merge", "s0.csv", "whole.csv"}).exit_status, 2);  // not one study
+}
+
+// The figure is a real image of a sensible size under exactly the name
+// given; names that would mean something to a script run nothing.
+TEST(CommandLine, PlotIsAnImageAndItsNameInjectsNothing) {
+  if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
+  TemporaryDirectory dir;
+  const std::string name = "a'b\"; system 'touch injected' #\n`touch injected2`$(x).png";
+  const ProgramRun r =
+      run(dir, {"--lambda", "100", "--mu", "10", "--pmut", "0.01,0.02", "--block-length", "1",
+                "--blocks", "10", "--final", "40", "--plot", name, "--quiet", "--simulate", "2"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::string png = testing::read_file(dir.path() + "/" + name);
+  ASSERT_GT(png.size(), 24u);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+  auto big_endian = [&](std::size_t at) {
+    return (static_cast<unsigned char>(png[at]) << 24 |
+            static_cast<unsigned char>(png[at + 1]) << 16 |
+            static_cast<unsigned char>(png[at + 2]) << 8 | static_cast<unsigned char>(png[at + 3]));
+  };
+  EXPECT_GE(big_endian(16), 800);  // IHDR width
+  EXPECT_GE(big_endian(20), 600);  // IHDR height
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  ASSERT_EQ(run(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1",
+                      "--blocks", "2", "--final", "5", "--plot", "f.svg", "--quiet"})
+                .exit_status,
+            0);
+  EXPECT_NE(testing::read_file(dir.path() + "/f.svg").find("<svg"), std::string::npos);
+  // Without gnuplot on the path: said so, and nothing written.
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  ::setenv("PATH", "/nonexistent", 1);
+  const ProgramRun missing =
+      run(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1", "--blocks",
+                "2", "--final", "5", "--plot", "g.png", "--csv", "g.csv"});
+  ::setenv("PATH", saved.c_str(), 1);
+  EXPECT_EQ(missing.exit_status, 1);
+  EXPECT_NE(missing.err.find("gnuplot"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/g.png"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/g.csv"));
+}
+
+// An interrupt ends the points still running and leaves whole rows.
+TEST(CommandLine, InterruptLeavesTheTableWithWholeRows) {
+  TemporaryDirectory dir;
+  RunOptions options;
+  options.args = {"--lambda",       "1000",    "--mu",     "1000", "--pmut",  "0.0001:0.0008:8",
+                  "--block-length", "1",       "--blocks", "300",  "--final", "3000",
+                  "--csv",          "cut.csv", "--jobs",   "2"};
+  options.watch = [](testing::RunSoFar& so_far) {
+    return so_far.out.find('\n') != std::string::npos ? SIGINT : testing::kKeepWatching;
+  };
+  const ProgramRun r = testing::run_program("", dir.path(), options);
+  EXPECT_EQ(r.signal, SIGINT);
+  const std::string table = testing::read_file(dir.path() + "/cut.csv");
+  ASSERT_FALSE(table.empty());
+  EXPECT_EQ(table.back(), '\n');
+  const std::vector<std::string> rows = lines_of(table);
+  EXPECT_LT(rows.size(), 1 + 8 * 3000u);
+  for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 310u);
+}
+
+}  // namespace
+}  // namespace blocklevels

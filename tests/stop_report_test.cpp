@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "runtime/os_error.hpp"
+#include "runtime/stop_numbers.hpp"
 
 namespace blocklevels::runtime {
 namespace {
@@ -32,6 +36,26 @@ TEST(OsErrorNumber, UsersSeeTheDocumentedNumbers) {
       {ENOTCONN, 107}, {0x1234, 0x34}, {256 + 7, 7},
   };
   for (const auto& [code, number] : cases) EXPECT_EQ(os_error_number(code), number) << code;
+}
+
+// The README's table of exit statuses names every stop number with the
+// meaning the program prints, and no other.
+TEST(StopNumbers, TheReadmesTableIsTheProgramsTable) {
+  std::ifstream readme(BLOCKLEVELS_SOURCE_DIR "/README.md");
+  std::map<int, std::string> documented;
+  for (std::string line; std::getline(readme, line);) {
+    std::istringstream row(line);
+    char bar = 0;
+    int number = -1;
+    if (!(row >> bar >> number) || bar != '|' || number < 3) continue;
+    std::string meaning;
+    std::getline(row, meaning, '|');
+    std::getline(row, meaning, '|');
+    documented[number] = meaning.substr(1, meaning.size() - 2);
+  }
+  std::map<int, std::string> named;
+  for (const StopMeaning& m : kStopMeanings) named[m.number] = std::string(m.meaning);
+  EXPECT_EQ(documented, named);
 }
 
 }  // namespace

@@ -19,6 +19,13 @@
 #     start included.
 # (c) Peak resident memory of a run at l = 1000 (final 1, step 1, output
 #     file /dev/null), from /usr/bin/time -f %M.
+# (d) A run that settles into a cycle of period 2 at generation 28: l = 60,
+#     lambda 10, mu 3, Pmut 0.9, 20000 generations reported at every step,
+#     console to /dev/null.
+# (e) A sweep of 8 points at l = 300 (lambda = mu = 1000, Pmut 0.0001 to
+#     0.0008, 3000 generations, a report every 100) with --jobs 1 and --jobs 2.
+# (f) 4 simulated runs (lambda 1000, mu 100, 300 blocks of 4, Pmut 0.001,
+#     1000 generations) next to the model, with --jobs 1 and --jobs 2.
 #
 # Wall-clock time is the measure; the CPU time (user + system) is shown next
 # to it, since on a shared machine it depends less on the other processes. With RESULTS=FILE the medians are also written to FILE as
@@ -58,7 +65,12 @@ answers a_each 300 1000 1 "$work/a_each.out"
 answers b_null 5 200000 1 "$work/b_null.out"
 answers b_file 5 200000 1 "$work/b_file.out"
 answers c_rss 1000 1 1 /dev/null
+printf '%s\n' 10 0.9 1 0 60 20000 1 3 "$work/d_cycle.out" >"$work/d_cycle.in"
 : >"$work/none.in"
+sweep=(--lambda 1000 --mu 1000 --pmut 0.0001:0.0008:8 --block-length 1 --blocks 300
+  --final 3000 --step 100 --quiet)
+simulated=(--lambda 1000 --mu 100 --pmut 0.001 --block-length 4 --blocks 300 --final 1000
+  --simulate 4 --quiet)
 
 # measure NAME INPUT CONSOLE COMMAND...: one timed run; appends
 # "wall_ms cpu_ms peak_rss_kib" to NAME.times.
@@ -111,6 +123,11 @@ for ((n = 1; n <= reps; ++n)); do
     "$file_bytes" "$work/w_file.out"
   measure c_rss "$work/c_rss.in" /dev/null "$program"
   /usr/bin/time -f %M -a -o "$work/c_rss.kib" "$program" <"$work/c_rss.in" >/dev/null
+  measure d_cycle "$work/d_cycle.in" /dev/null "$program"
+  measure e_jobs1 "$work/none.in" /dev/null "$program" "${sweep[@]}" --jobs 1
+  measure e_jobs2 "$work/none.in" /dev/null "$program" "${sweep[@]}" --jobs 2
+  measure f_jobs1 "$work/none.in" /dev/null "$program" "${simulated[@]}" --jobs 1
+  measure f_jobs2 "$work/none.in" /dev/null "$program" "${simulated[@]}" --jobs 2
 done
 
 for f in w_null.out w_file.out; do
@@ -140,6 +157,11 @@ print_row "    the same bytes in 128-byte writes" w_null
 print_row "(b) l=5, 200000 reports, console to a file" b_file
 print_row "    the same bytes in 128-byte writes" w_file
 print_row "(c) l=1000, model build and 1 generation" c_rss
+print_row "(d) l=60, cycle of period 2, 20000 reports" d_cycle
+print_row "(e) sweep of 8 points at l=300, --jobs 1" e_jobs1
+print_row "    the same, --jobs 2" e_jobs2
+print_row "(f) model and 4 simulated runs, --jobs 1" f_jobs1
+print_row "    the same, --jobs 2" f_jobs2
 echo "(a) generations that changed the level vector: $a_generations of 1000, on average" \
   "$a_active of 300 levels with a non-zero shortfall; reports at step 1: $a_reports"
 echo "(b) reports: $b_reports; console bytes: $console_bytes; file bytes: $file_bytes"
@@ -150,6 +172,10 @@ read -r cf cflo cfhi < <(paired_ratios b_file w_file 2)
 echo "(b) program / writer, paired by repetition (median, min..max):"
 echo "    console /dev/null: wall $rn ($rnlo..$rnhi), CPU $cn ($cnlo..$cnhi)"
 echo "    console file:      wall $rf ($rflo..$rfhi), CPU $cf ($cflo..$cfhi)"
+read -r ej ejlo ejhi < <(paired_ratios e_jobs2 e_jobs1 1)
+read -r fj fjlo fjhi < <(paired_ratios f_jobs2 f_jobs1 1)
+echo "(e) --jobs 2 / --jobs 1, wall: $ej ($ejlo..$ejhi)"
+echo "(f) --jobs 2 / --jobs 1, wall: $fj ($fjlo..$fjhi)"
 read -r kib kiblo kibhi < <(stats "$work/c_rss.kib" 1)
 read -r kib2 _ _ < <(stats "$work/c_rss.times" 3)
 echo "(c) peak resident memory, /usr/bin/time -f %M: median $kib KiB ($kiblo..$kibhi);" \
@@ -158,7 +184,8 @@ echo "(c) peak resident memory, /usr/bin/time -f %M: median $kib KiB ($kiblo..$k
 if [ -n "${RESULTS:-}" ]; then
   {
     echo "reps $reps"
-    for name in a_one a_each b_null w_null b_file w_file c_rss; do
+    for name in a_one a_each b_null w_null b_file w_file c_rss d_cycle e_jobs1 e_jobs2 \
+      f_jobs1 f_jobs2; do
       read -r m lo hi < <(stats "$work/$name.times" 1)
       echo "${name}_wall $m $lo $hi"
     done
@@ -173,5 +200,7 @@ if [ -n "${RESULTS:-}" ]; then
     echo "cpu_ratio_null $cn $cnlo $cnhi"
     echo "cpu_ratio_file $cf $cflo $cfhi"
     echo "rss_kib $kib $kiblo $kibhi"
+    echo "sweep_jobs_ratio $ej $ejlo $ejhi"
+    echo "simulation_jobs_ratio $fj $fjlo $fjhi"
   } >"$RESULTS"
 fi

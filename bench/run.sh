@@ -42,7 +42,7 @@ cmake --build "$build" -j2 >"$build.build.log" 2>&1 || {
 rm -rf "$results"
 mkdir -p "$results"
 
-for bench in model generation format; do
+for bench in model generation format trajectory simulation; do
   echo "== $bench"
   "$build/bench/blocklevels_${bench}_bench" --benchmark_repetitions="$reps" \
     --benchmark_display_aggregates_only=true \
@@ -72,7 +72,8 @@ awk -F, '
       print b ".wall", wall[b, "median"], wall[b, "min"], wall[b, "max"]
       print b ".cpu", cpu[b, "median"], cpu[b, "min"], cpu[b, "max"]
     }
-  }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" >"$facts"
+  }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" \
+  "$results/trajectory.csv" "$results/simulation.csv" >"$facts"
 cat "$results/end_to_end.txt" >>"$facts"
 
 awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
@@ -128,12 +129,33 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     time_row("one generation l=300 <= 0.3 ms", "BM_Generation", 1 / 1000, "%.3f", 0.3)
     rate_row("format_fixed (10,6) >= 20 M/s", "BM_FormatFixed/width:10/decimals:6", "%.1f", 20)
     rate_row("format_fixed (3,3) >= 20 M/s", "BM_FormatFixed/width:3/decimals:3", "%.1f", 20)
-    time_of("ratio_null", 1); wc = cell("%.2f"); wv = verdict(1.3, 1)
+    time_of("ratio_null", 1); wc = cell("%.2f"); wv = verdict(1.2, 1)
     time_of("cpu_ratio_null", 1)
-    line("l=5 reports <= 1.3 x writes, null", wc, wv, cell("%.2f"), verdict(1.3, 1))
-    time_of("ratio_file", 1); wc = cell("%.2f"); wv = verdict(1.3, 1)
+    line("l=5 reports <= 1.2 x writes, null", wc, wv, cell("%.2f"), verdict(1.2, 1))
+    time_of("ratio_file", 1); wc = cell("%.2f"); wv = verdict(1.2, 1)
     time_of("cpu_ratio_file", 1)
-    line("l=5 reports <= 1.3 x writes, file", wc, wv, cell("%.2f"), verdict(1.3, 1))
+    line("l=5 reports <= 1.2 x writes, file", wc, wv, cell("%.2f"), verdict(1.2, 1))
+    for (n = 0; n < 2; ++n) {
+      kind = n ? "cpu" : "wall"
+      need("BM_RecurringStatesSkipped." kind); need("BM_FixedPointOnlySkipped." kind)
+      v = med["BM_RecurringStatesSkipped." kind] / med["BM_FixedPointOnlySkipped." kind]
+      vlo = lo["BM_RecurringStatesSkipped." kind] / hi["BM_FixedPointOnlySkipped." kind]
+      vhi = hi["BM_RecurringStatesSkipped." kind] / lo["BM_FixedPointOnlySkipped." kind]
+      if (n == 0) { wc = cell("%.3f"); wv = verdict(0.1, 1) }
+    }
+    line("l=60 cycle: skipped / computed <= 0.10", wc, wv, cell("%.3f"), verdict(0.1, 1))
+    time_of("BM_Runs/1/1/real_time.wall", 1); wc = cell("%.0f"); wv = verdict(1000, 1)
+    time_of("BM_Runs/1/1/real_time.cpu", 1)
+    line("one simulated run <= 1 s (ms)", wc, wv, cell("%.0f"), verdict(1000, 1))
+    need("BM_Runs/4/2/real_time.wall"); need("BM_Runs/4/1/real_time.wall")
+    v = med["BM_Runs/4/2/real_time.wall"] / med["BM_Runs/4/1/real_time.wall"]
+    vlo = lo["BM_Runs/4/2/real_time.wall"] / hi["BM_Runs/4/1/real_time.wall"]
+    vhi = hi["BM_Runs/4/2/real_time.wall"] / lo["BM_Runs/4/1/real_time.wall"]
+    line("4 runs, 2 threads / 1 thread <= 0.65", cell("%.2f"), verdict(0.65, 1), "", "-")
+    time_of("simulation_jobs_ratio", 1)
+    line("program: 4 runs --jobs 2 / 1 <= 0.65", cell("%.2f"), verdict(0.65, 1), "", "-")
+    time_of("sweep_jobs_ratio", 1)
+    line("sweep of 8 at l=300 --jobs 2 / 1 <= 0.65", cell("%.2f"), verdict(0.65, 1), "", "-")
 
     printf "\nmodel build (ms, wall): l=50 %.3f, l=100 %.3f, l=300 %.2f, l=1000 %.0f\n",
       med["BM_BuildModel/50.wall"], med["BM_BuildModel/100.wall"],
@@ -154,6 +176,9 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     printf "end to end (ms, wall): l=300 1000 generations: 1 report %.1f, 1000 reports %.1f" \
       " (%s changed generations, %s of 300 levels active on average)\n",
       med["a_one_wall"], med["a_each_wall"], med["a_generations"], med["a_active"]
+    printf "  l=60 cycle 20000 reports %.1f; sweep of 8 at l=300 --jobs 1 %.0f, --jobs 2 %.0f;" \
+      " model and 4 simulated runs --jobs 1 %.0f, --jobs 2 %.0f\n", med["d_cycle_wall"],
+      med["e_jobs1_wall"], med["e_jobs2_wall"], med["f_jobs1_wall"], med["f_jobs2_wall"]
     printf "  l=5 200000 reports: console /dev/null %.1f vs writes %.1f;" \
       " console file %.1f vs writes %.1f\n",
       med["b_null_wall"], med["w_null_wall"], med["b_file_wall"], med["w_file_wall"]

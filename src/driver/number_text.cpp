@@ -32,6 +32,14 @@ constexpr std::uint64_t kPowersOfTen[] = {1ULL,
 
 constexpr long double kTenTo17 = 1e17L;  // exact: 2^17 * 5^17
 
+// A typed real's decimal exponent from which the value is infinite (or 0
+// for its negative), and the largest power of ten applied in one step.
+constexpr long long kInfiniteDecimalExponent = 5120;
+constexpr int kLargestDecimalStep = 4096;
+// An exponent's digits beyond this are not accumulated: the value is long
+// past kInfiniteDecimalExponent either way.
+constexpr long long kSaturatedExponent = 1000000;
+
 bool is_decimal_digit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -287,8 +295,7 @@ RealParse parse_real_token(std::string_view token) {
       negative_exponent = token[i++] == '-';
     if (i == token.size()) return result;  // an exponent letter without digits
     for (; i < token.size() && is_decimal_digit(token[i]); ++i) {
-      // Tokens are at most 64 bytes; saturate far beyond any meaningful exponent.
-      if (exponent < 1000000) exponent = exponent * 10 + (token[i] - '0');
+      if (exponent < kSaturatedExponent) exponent = exponent * 10 + (token[i] - '0');
     }
     if (negative_exponent) exponent = -exponent;
   }
@@ -299,17 +306,21 @@ RealParse parse_real_token(std::string_view token) {
     result.value = negative ? -0.0L : 0.0L;
     return result;
   }
-  if (decimal_exponent >= 5120) {
+  if (decimal_exponent >= kInfiniteDecimalExponent) {
     value = std::numeric_limits<long double>::infinity();
-  } else if (decimal_exponent <= -5120) {
+  } else if (decimal_exponent <= -kInfiniteDecimalExponent) {
     value = 0.0L;
   } else if (decimal_exponent > 0) {
     int left = static_cast<int>(decimal_exponent);
-    for (; left > 4096; left -= 4096) value *= correctly_rounded_power_of_ten(4096);
+    for (; left > kLargestDecimalStep; left -= kLargestDecimalStep) {
+      value *= correctly_rounded_power_of_ten(kLargestDecimalStep);
+    }
     value *= correctly_rounded_power_of_ten(left);
   } else if (decimal_exponent < 0) {
     int left = static_cast<int>(-decimal_exponent);
-    for (; left > 4096; left -= 4096) value /= correctly_rounded_power_of_ten(4096);
+    for (; left > kLargestDecimalStep; left -= kLargestDecimalStep) {
+      value /= correctly_rounded_power_of_ten(kLargestDecimalStep);
+    }
     value /= correctly_rounded_power_of_ten(left);
   }
   result.value = negative ? -value : value;

@@ -110,7 +110,7 @@ file_bytes=$(stat -c %s "$work/b_file.out")
 b_reports=$(grep -c '^Xl(' "$work/b_console.txt" || true)
 "$program" <"$work/a_each.in" >/dev/null
 a_reports=$(grep -c '^Xl(' "$work/a_each.out" || true)
-read -r a_generations a_active < <("$steady" $lambda $pmut 1 0 300 $mu 1000)
+read -r a_generations a_period a_active < <("$steady" $lambda $pmut 1 0 300 $mu 1000)
 
 for ((n = 1; n <= reps; ++n)); do
   measure a_one "$work/a_one.in" /dev/null "$program"
@@ -162,7 +162,7 @@ print_row "(e) sweep of 8 points at l=300, --jobs 1" e_jobs1
 print_row "    the same, --jobs 2" e_jobs2
 print_row "(f) model and 4 simulated runs, --jobs 1" f_jobs1
 print_row "    the same, --jobs 2" f_jobs2
-echo "(a) generations that changed the level vector: $a_generations of 1000, on average" \
+echo "(a) generations computed: $a_generations of 1000 (period found: $a_period), on average" \
   "$a_active of 300 levels with a non-zero shortfall; reports at step 1: $a_reports"
 echo "(b) reports: $b_reports; console bytes: $console_bytes; file bytes: $file_bytes"
 read -r rn rnlo rnhi < <(paired_ratios b_null w_null 1)

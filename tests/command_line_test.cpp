@@ -114,6 +114,9 @@ TEST(CommandLine, ShardsReassembleTheWholeStudy) {
   }
   std::vector<std::string> whole = lines_of(testing::read_file(dir.path() + "/whole.csv"));
   whole.erase(whole.begin());
+  // Shard 0 starts with the first point, shard 1 with the second.
+  EXPECT_EQ(shard_rows.front(), whole.front());
+  EXPECT_EQ(lines_of(testing::read_file(dir.path() + "/shard1.csv"))[1], whole[2]);
   std::sort(whole.begin(), whole.end());
   std::sort(shard_rows.begin(), shard_rows.end());
   EXPECT_EQ(shard_rows, whole);

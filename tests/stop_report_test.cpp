@@ -38,6 +38,19 @@ TEST(OsErrorNumber, UsersSeeTheDocumentedNumbers) {
   for (const auto& [code, number] : cases) EXPECT_EQ(os_error_number(code), number) << code;
 }
 
+// On the command line a stop is said in words on standard error, the number
+// without the report line's padding.
+TEST(StopReportDeathTest, CommandLineStopsInWords) {
+  const std::pair<int, const char*> cases[] = {
+      {5, "^blocklevels: stopped: access denied \\(status 5 at [0-9A-F]{8}\\)\n$"},
+      {27, "^blocklevels: stopped: operating system error \\(status 27 at [0-9A-F]{8}\\)\n$"},
+      {205, "^blocklevels: stopped: floating-point overflow \\(status 205 at [0-9A-F]{8}\\)\n$"}};
+  for (const auto& [number, words] : cases) {
+    EXPECT_EXIT((set_stop_style(StopStyle::words), stop_run(number)),
+                ::testing::ExitedWithCode(number), words);
+  }
+}
+
 // The README's table of exit statuses names every stop number with the
 // meaning the program prints, and no other.
 TEST(StopNumbers, TheReadmesTableIsTheProgramsTable) {

@@ -1,0 +1,61 @@
+// The values an option takes: one, a list, or a range, and what is refused.
+#include "driver/option_values.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/number_text.hpp"
+
+namespace blocklevels {
+namespace {
+
+TEST(OptionValues, IntegersListsAndRanges) {
+  const std::pair<const char*, std::vector<std::int32_t>> cases[] = {
+      {"7", {7}},
+      {"-3,0,2147483647", {-3, 0, 2147483647}},
+      {"10:20:3", {10, 15, 20}},
+      {"1:3:5", {1, 2, 3}},  // 1, 1.5, 2, 2.5, 3 rounded, repeats kept once
+      {"1:1000:4:log", {1, 10, 100, 1000}},
+      {"5:5:1", {5}},
+      {"20:10:3", {20, 15, 10}},
+  };
+  for (const auto& [text, values] : cases) {
+    const IntegerChoices choices = parse_integer_choices(text);
+    EXPECT_EQ(choices.error, "") << text;
+    EXPECT_EQ(choices.values, values) << text;
+  }
+  for (const char* bad :
+       {"", "1,", "1.5", "2147483648", "1:2", "1:2:0", "1:2:3:lin", "0:10:3:log", "a:b:3", " 5"}) {
+    EXPECT_NE(parse_integer_choices(bad).error, "") << bad;
+  }
+}
+
+TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"0.3", {"0.3"}},
+      {"1e-6,.5,5.", {"1e-6", ".5", "5."}},
+      {"0.1:0.3:3", {"0.1", "0.2", "0.3"}},
+      {"0.001:0.1:3:log", {"0.001", "0.01", "0.1"}},
+      {"0.0:1:5", {"0.0", "0.25", "0.5", "0.75", "1"}},
+  };
+  for (const auto& [text, texts] : cases) {
+    const RealChoices choices = parse_real_choices(text);
+    ASSERT_EQ(choices.error, "") << text;
+    std::vector<std::string> got;
+    for (const RealChoice& c : choices.values) {
+      got.push_back(c.text);
+      // The value is what the dialogue reads from the text.
+      EXPECT_EQ(c.value, parse_real_token(c.text).value) << c.text;
+    }
+    EXPECT_EQ(got, texts) << text;
+  }
+  for (const char* bad :
+       {"e5", ".", "0.3x", "1,,2", "inf", std::string(65, '1').c_str(), "0:1:3:log", "1e99999"}) {
+    EXPECT_NE(parse_real_choices(bad).error, "") << bad;
+  }
+}
+
+}  // namespace
+}  // namespace blocklevels

@@ -4,20 +4,21 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_EXTRA ?=
 
-.PHONY: run test configure deps clean
+.PHONY: run test configure deps build-deps clean
 
 configure:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
 
-run: configure
+run: build-deps configure
 	@cmake --build $(BUILD) -j$(JOBS) --target blocklevels > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
 	@./$(BUILD)/blocklevels
 
 # As root on Debian, installs what is missing; otherwise names the package
-# line to install and stops.
-deps:
-	@if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then .ci/install-deps; \
-	else missing=$$(.ci/install-deps --print); \
+# line to install and stops. build-deps: only what the program needs.
+deps build-deps:
+	@which=$$([ $@ = build-deps ] && echo --build); \
+	if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then .ci/install-deps $$which; \
+	else missing=$$(.ci/install-deps --print $$which); \
 	  if [ -n "$$missing" ]; then echo "missing packages; run as root: $$missing"; exit 1; fi; fi
 
 test: deps configure

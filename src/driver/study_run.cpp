@@ -249,47 +249,59 @@ void StudyRunner::take_rows(PointState& state, std::string_view rows) {
   }
 }
 
+// The value fields a figure needs of a row: t, the mean level and the three
+// highest levels' values.
+void take_values(const std::vector<std::string_view>& fields, std::int32_t l, double& t,
+                 double& mean_level, double (&top)[3]) {
+  t = number(fields[7]);
+  mean_level = number(fields[9]);
+  for (std::int32_t n = 0; n < 3; ++n) {
+    top[n] = n < l ? number(fields[9 + static_cast<std::size_t>(l - n)]) : 0.0;
+  }
+}
+
 void StudyRunner::emit(PointState& state, std::string_view rows) {
   if (rows.empty()) return;
   if (csv_.fd >= 0 || study_.csv == "-") write_line(runtime::table_file(), rows);
+  // Only a figure needs every row's values; the summary and the progress
+  // need the last rows.
   const std::int32_t l = state.point->p.blocks;
+  std::string_view last[3];  // model, simulation, simulation_ci95
+  const std::string_view sources[3] = {"model,", "simulation,", "simulation_ci95,"};
   for (std::size_t from = 0; from < rows.size();) {
     const std::size_t end = rows.find('\n', from);
     const std::string_view row = rows.substr(from, end - from);
     from = end + 1;
+    int kind = 0;
+    while (kind < 3 && !row.starts_with(sources[kind])) ++kind;
+    if (kind == 3) continue;
+    last[kind] = row;
+    if (study_.plot.empty()) continue;
     const std::vector<std::string_view> fields = fields_of(row);
     if (fields.size() < 10 + static_cast<std::size_t>(l)) continue;
-    const std::string_view source = fields[0];
-    const double t = number(fields[7]);
     PlotSeries& s = state.series;
-    if (source == "model") {
-      state.last_model_row = row;
-      state.latest_t = static_cast<std::int64_t>(t);
-      if (study_.plot.empty()) continue;
+    double t = 0, mean_level = 0, top[3] = {};
+    take_values(fields, l, t, mean_level, top);
+    if (kind == 0) {
       s.t.push_back(t);
-      s.mean_level.push_back(number(fields[9]));
-      for (int n = 0; n < 3; ++n) {
-        s.top[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)]) : 0.0);
-      }
-    } else if (source == "simulation") {
-      state.last_simulation_row = row;
-      if (study_.plot.empty()) continue;
+      s.mean_level.push_back(mean_level);
+      for (int n = 0; n < 3; ++n) s.top[n].push_back(top[n]);
+    } else if (kind == 1) {
       s.simulated_t.push_back(t);
-      s.simulated_mean_level.push_back(number(fields[9]));
-      for (int n = 0; n < 3; ++n) {
-        s.simulated_top[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)])
-                                           : 0.0);
-      }
-    } else if (source == "simulation_ci95") {
-      state.last_simulation_ci_row = row;
-      if (study_.plot.empty()) continue;
-      s.simulated_mean_level_ci.push_back(number(fields[9]));
-      for (int n = 0; n < 3; ++n) {
-        s.simulated_top_ci[n].push_back(n < l ? number(fields[9 + static_cast<std::size_t>(l - n)])
-                                              : 0.0);
-      }
+      s.simulated_mean_level.push_back(mean_level);
+      for (int n = 0; n < 3; ++n) s.simulated_top[n].push_back(top[n]);
+    } else {
+      s.simulated_mean_level_ci.push_back(mean_level);
+      for (int n = 0; n < 3; ++n) s.simulated_top_ci[n].push_back(top[n]);
     }
   }
+  if (!last[0].empty()) {
+    state.last_model_row = last[0];
+    const std::vector<std::string_view> fields = fields_of(last[0]);
+    if (fields.size() > 7) state.latest_t = static_cast<std::int64_t>(number(fields[7]));
+  }
+  if (!last[1].empty()) state.last_simulation_row = last[1];
+  if (!last[2].empty()) state.last_simulation_ci_row = last[2];
 }
 
 // A finished point whose earlier points are all done: its failure row and

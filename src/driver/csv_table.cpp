@@ -44,6 +44,16 @@ std::string csv_header(std::int32_t max_blocks) {
   return header;
 }
 
+std::vector<std::string_view> csv_fields(std::string_view row) {
+  std::vector<std::string_view> fields;
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = row.find(',', from);
+    fields.push_back(row.substr(from, comma - from));
+    if (comma == std::string_view::npos) return fields;
+    from = comma + 1;
+  }
+}
+
 void append_shortest(std::string& out, double v) {
   if (v != v) return;
   char digits[32];

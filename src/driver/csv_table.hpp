@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/study.hpp"
 #include "model/model_run.hpp"
@@ -18,6 +19,10 @@
 namespace blocklevels {
 
 std::string csv_header(std::int32_t max_blocks);
+
+// The fields of a row (without its LF), split at the commas: no field the
+// program writes holds one.
+std::vector<std::string_view> csv_fields(std::string_view row);
 
 // Appends the shortest text of v that reads back to the same double;
 // nothing for NaN (an undefined value is an empty field).

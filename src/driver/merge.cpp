@@ -26,16 +26,6 @@ struct Refusal {
   std::string message;
 };
 
-std::vector<std::string_view> fields_of(std::string_view row) {
-  std::vector<std::string_view> fields;
-  for (std::size_t from = 0;;) {
-    const std::size_t comma = row.find(',', from);
-    fields.push_back(row.substr(from, comma - from));
-    if (comma == std::string_view::npos) return fields;
-    from = comma + 1;
-  }
-}
-
 struct Shard {
   std::string name;
   std::string text;
@@ -94,7 +84,7 @@ std::vector<std::vector<std::string_view>> take_partial(Shard& shard,
   const std::string_view sources[] = {kRunsSource, kSumSource, kSumOfSquaresSource};
   for (const std::string_view source : sources) {
     if (shard.next >= shard.rows.size()) throw Refusal{"'" + shard.name + "' ends early"};
-    std::vector<std::string_view> f = fields_of(shard.rows[shard.next++]);
+    std::vector<std::string_view> f = csv_fields(shard.rows[shard.next++]);
     if (f[0] != source || !same_key(f, key)) {
       throw Refusal{"'" + shard.name + "' does not match the first shard at its row " +
                     std::to_string(shard.next + 1)};
@@ -112,7 +102,7 @@ void merge_simulation(std::vector<Shard>& shards, std::int32_t max_blocks, std::
   Shard& first = shards[0];
   while (first.next < first.rows.size()) {
     const std::string_view row = first.rows[first.next];
-    std::vector<std::string_view> f = fields_of(row);
+    std::vector<std::string_view> f = csv_fields(row);
     if (!is_partial(f[0])) {
       // Model rows are the first shard's; a point that stopped has stopped
       // in every shard.
@@ -185,7 +175,7 @@ int run_merge(int argc, char** argv) {
     }
     out.append(header);
     out += '\n';
-    const auto max_blocks = static_cast<std::int32_t>(fields_of(header).size() - kValueStart - 1);
+    const auto max_blocks = static_cast<std::int32_t>(csv_fields(header).size() - kValueStart - 1);
     if (partial) {
       merge_simulation(shards, max_blocks, out);
     } else {

@@ -63,17 +63,6 @@ std::string status_words(int status, bool by_signal) {
          std::to_string(status) + ")";
 }
 
-// The fields of a CSV row, split at commas (no field holds one).
-std::vector<std::string_view> fields_of(std::string_view row) {
-  std::vector<std::string_view> fields;
-  for (std::size_t from = 0;;) {
-    const std::size_t comma = row.find(',', from);
-    fields.push_back(row.substr(from, comma - from));
-    if (comma == std::string_view::npos) return fields;
-    from = comma + 1;
-  }
-}
-
 double number(std::string_view field) {
   if (field.empty()) return std::numeric_limits<double>::quiet_NaN();
   double v = 0;
@@ -277,7 +266,7 @@ void StudyRunner::emit(PointState& state, std::string_view rows) {
     if (kind == 3) continue;
     last[kind] = row;
     if (study_.plot.empty()) continue;
-    const std::vector<std::string_view> fields = fields_of(row);
+    const std::vector<std::string_view> fields = csv_fields(row);
     if (fields.size() < 10 + static_cast<std::size_t>(l)) continue;
     PlotSeries& s = state.series;
     double t = 0, mean_level = 0, top[3] = {};
@@ -297,7 +286,7 @@ void StudyRunner::emit(PointState& state, std::string_view rows) {
   }
   if (!last[0].empty()) {
     state.last_model_row = last[0];
-    const std::vector<std::string_view> fields = fields_of(last[0]);
+    const std::vector<std::string_view> fields = csv_fields(last[0]);
     if (fields.size() > 7) state.latest_t = static_cast<std::int64_t>(number(fields[7]));
   }
   if (!last[1].empty()) state.last_simulation_row = last[1];
@@ -326,7 +315,7 @@ void StudyRunner::conclude(PointState& state) {
     if (state.status != 0) {
       line += " status=" + std::to_string(state.status);
     } else {
-      const std::vector<std::string_view> f = fields_of(state.last_model_row);
+      const std::vector<std::string_view> f = csv_fields(state.last_model_row);
       if (f.size() >= 10 + static_cast<std::size_t>(l)) {
         line += " t=" + std::string(f[7]) + " mean_level=" + std::string(f[9]);
         for (std::int32_t n = 0; n < 3 && n < l; ++n) {
@@ -334,8 +323,8 @@ void StudyRunner::conclude(PointState& state) {
                   std::string(f[9 + static_cast<std::size_t>(l - n)]);
         }
       }
-      const std::vector<std::string_view> sim = fields_of(state.last_simulation_row);
-      const std::vector<std::string_view> ci = fields_of(state.last_simulation_ci_row);
+      const std::vector<std::string_view> sim = csv_fields(state.last_simulation_row);
+      const std::vector<std::string_view> ci = csv_fields(state.last_simulation_ci_row);
       if (sim.size() >= 10 && ci.size() >= 10) {
         line += " simulated_mean_level=" + std::string(sim[9]) + "+-" + std::string(ci[9]);
       }

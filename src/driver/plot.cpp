@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/child_processes.hpp"
+
 namespace blocklevels {
 namespace {
 
@@ -165,7 +167,7 @@ std::string draw_plot(const std::string& gnuplot, const PlotRequest& request) {
     ::close(file);
     return std::strerror(errno);
   }
-  const pid_t pid = ::fork();
+  const pid_t pid = runtime::start_child_process();
   if (pid == 0) {
     ::dup2(script_pipe[0], STDIN_FILENO);
     ::dup2(file, STDOUT_FILENO);
@@ -178,7 +180,7 @@ std::string draw_plot(const std::string& gnuplot, const PlotRequest& request) {
   ::close(error_pipe[1]);
   ::close(file);
   const std::string script = script_for(request);
-  for (std::size_t done = 0; pid > 0 && done < script.size();) {
+  for (std::size_t done = 0; done < script.size();) {
     const ssize_t n = ::write(script_pipe[1], script.data() + done, script.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -194,11 +196,11 @@ std::string draw_plot(const std::string& gnuplot, const PlotRequest& request) {
   }
   ::close(error_pipe[0]);
   int status = 0;
-  while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+  runtime::remove_child_process(pid);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
   ::unlink(request.file.c_str());
-  if (pid < 0) return "cannot start gnuplot";
   return "gnuplot failed" + (errors.empty() ? std::string() : ": " + errors);
 }
 

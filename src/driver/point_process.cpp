@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "driver/csv_table.hpp"
@@ -48,7 +49,36 @@ void close_or_stop(runtime::OutputStream& stream) {
 // The point's simulated runs (this shard's), in batches of one run per
 // thread, each batch followed by a progress line for the parent ("#", never
 // part of the table), then the rows of every report time.
-void simulate(const PointWork& work, runtime::OutputStream& rows) {
+// One console line after the model's: the simulation's means at the last
+// report time, each with the half-width of its 95 % confidence interval.
+void write_simulation_line(runtime::OutputStream& console, const StudyPoint& point,
+                           const simulation::Summary& summary, std::int64_t report,
+                           std::int64_t t) {
+  const std::int32_t l = point.p.blocks;
+  std::string line = "simulated, " + std::to_string(summary.runs) +
+                     (summary.runs == 1 ? " run" : " runs") + ", t=" + std::to_string(t) +
+                     ": mean level ";
+  // Six digits for a mean and two for its half-width; no interval for one run.
+  auto estimate = [&](const simulation::Estimate& e) {
+    char text[64];
+    if (e.half_width == e.half_width) {
+      std::snprintf(text, sizeof text, "%.6g +- %.2g", e.mean, e.half_width);
+    } else {
+      std::snprintf(text, sizeof text, "%.6g", e.mean);
+    }
+    line += text;
+  };
+  estimate(summary.mean_level[static_cast<std::size_t>(report)]);
+  for (std::int32_t n = 0; n < 3 && n < l; ++n) {
+    line += n == 0 ? "; at or above level " : ", level ";
+    line += std::to_string(l - n) + ": ";
+    estimate(summary.fraction_at(report, l - n));
+  }
+  line += console.line_end();
+  write_line(console, line);
+}
+
+void simulate(const PointWork& work, runtime::OutputStream& rows, runtime::OutputStream* console) {
   const RunParameters& p = work.point->p;
   const simulation::SimulationParams params{p.lambda,
                                             p.mu,
@@ -76,10 +106,14 @@ void simulate(const PointWork& work, runtime::OutputStream& rows) {
       write_line(rows, "#simulated " + std::to_string(done) + "/" + std::to_string(mine) + "\n");
     }
   }
-  if (!rows.is_open()) return;
   const bool partial = work.shard_count > 1;
   const simulation::Summary summary =
       partial ? simulation::Summary{} : simulation::summarize(totals, p.lambda);
+  if (console != nullptr && !partial) {
+    write_simulation_line(*console, *work.point, summary, totals.reports() - 1,
+                          totals.reports() * p.step_generations);
+  }
+  if (!rows.is_open()) return;
   std::string text;
   for (std::int64_t report = 0; report < totals.reports(); ++report) {
     const std::int64_t t = (report + 1) * p.step_generations;
@@ -96,8 +130,6 @@ void simulate(const PointWork& work, runtime::OutputStream& rows) {
 }  // namespace
 
 void run_point(const PointWork& work) {
-  runtime::forget_child_processes();
-  runtime::detach_run_streams();
   runtime::set_stop_style(work.stop_style);
   const RunParameters& p = work.point->p;
   runtime::OutputStream* console = nullptr;
@@ -120,7 +152,10 @@ void run_point(const PointWork& work) {
   const bool with_rows = work.rows_fd >= 0 && work.model_rows;
   BothSinks sinks(with_lines ? &lines : nullptr, with_rows ? &model_rows : nullptr);
   run_model(p, sinks);
-  if (work.simulate_runs > 0) simulate(work, rows);
+  // Simulated runs whose results would go nowhere are not run.
+  if (work.simulate_runs > 0 && (console != nullptr || rows.is_open())) {
+    simulate(work, rows, console);
+  }
 
   close_or_stop(runtime::report_file());
   close_or_stop(rows);

@@ -149,8 +149,7 @@ void StudyRunner::start(PointState& state) {
   }
   // What a child inherits of the parent's buffers must already be written.
   runtime::console().end_statement();
-  const pid_t pid = ::fork();
-  if (pid < 0) runtime::stop_run(runtime::os_error_number(errno));
+  const pid_t pid = runtime::start_child_process();
   if (pid == 0) {
     PointWork work;
     work.point = state.point;
@@ -173,7 +172,6 @@ void StudyRunner::start(PointState& state) {
     if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
     run_point(work);
   }
-  runtime::add_child_process(pid);
   state.pid = pid;
   if (want_rows_) {
     ::close(pipe_fds[1]);

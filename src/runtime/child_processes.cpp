@@ -1,33 +1,52 @@
 #include "runtime/child_processes.hpp"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+
+#include "runtime/os_error.hpp"
+#include "runtime/run_streams.hpp"
+#include "runtime/stop_report.hpp"
 
 namespace blocklevels::runtime {
 namespace {
-// A slot holds a pid or 0; written outside signal handlers, read inside.
+// A slot holds a pid or 0; written with signals held back, read inside the
+// handlers.
 volatile sig_atomic_t children[kMaxChildProcesses] = {};
 }  // namespace
 
-void add_child_process(pid_t pid) {
-  for (auto& slot : children) {
-    if (slot == 0) {
-      slot = pid;
-      std::atomic_signal_fence(std::memory_order_seq_cst);
-      return;
+pid_t start_child_process() {
+  sigset_t all, before;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &before);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int error = errno;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    stop_run(os_error_number(error));
+  }
+  if (pid == 0) {
+    detach_run_streams();
+    for (auto& slot : children) slot = 0;
+  } else {
+    for (auto& slot : children) {
+      if (slot == 0) {
+        slot = pid;
+        break;
+      }
     }
   }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  return pid;
 }
 
 void remove_child_process(pid_t pid) {
   for (auto& slot : children) {
     if (slot == pid) slot = 0;
   }
-}
-
-void forget_child_processes() {
-  for (auto& slot : children) slot = 0;
 }
 
 void end_child_processes() noexcept {

@@ -1,4 +1,4 @@
-// The child processes a run has started (a sweep's points): the stop path
+// The child processes a run starts (a sweep's points, gnuplot): the stop path
 // and the interrupt handlers end them before the process ends.
 #pragma once
 
@@ -6,13 +6,17 @@
 
 namespace blocklevels::runtime {
 
-// Records a started child; at most kMaxChildProcesses at a time.
+// At most this many children at a time.
 inline constexpr int kMaxChildProcesses = 256;
-void add_child_process(pid_t pid);
+
+// fork(), with every signal held back until both sides are consistent: the
+// child has forgotten the parent's stream buffers and children (so that a
+// signal ending it cannot write the parent's bytes or end its siblings), and
+// the parent has recorded the child (so that an interrupt ends it too).
+// Returns as fork() does; a failed fork stops the run.
+pid_t start_child_process();
 // Forgets a child that has been waited for.
 void remove_child_process(pid_t pid);
-// In a new child: forgets the parent's children, which are its siblings.
-void forget_child_processes();
 // Sends SIGTERM to every recorded child. Async-signal-safe.
 void end_child_processes() noexcept;
 

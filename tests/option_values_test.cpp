@@ -51,8 +51,9 @@ TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
     }
     EXPECT_EQ(got, texts) << text;
   }
-  for (const char* bad :
-       {"e5", ".", "0.3x", "1,,2", "inf", std::string(65, '1').c_str(), "0:1:3:log", "1e99999"}) {
+  const std::string too_long(65, '1');
+  for (const std::string bad :
+       {"e5", ".", "0.3x", "1,,2", "inf", too_long.c_str(), "0:1:3:log", "1e99999"}) {
     EXPECT_NE(parse_real_choices(bad).error, "") << bad;
   }
 }

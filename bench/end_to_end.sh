@@ -69,8 +69,10 @@ printf '%s\n' 10 0.9 1 0 60 20000 1 3 "$work/d_cycle.out" >"$work/d_cycle.in"
 : >"$work/none.in"
 sweep=(--lambda 1000 --mu 1000 --pmut 0.0001:0.0008:8 --block-length 1 --blocks 300
   --final 3000 --step 100 --quiet)
+# The simulation's rows go to a CSV file: runs whose results go nowhere are
+# not run.
 simulated=(--lambda 1000 --mu 100 --pmut 0.001 --block-length 4 --blocks 300 --final 1000
-  --simulate 4 --quiet)
+  --simulate 4 --quiet --csv "$work/f.csv" --force)
 
 # measure NAME INPUT CONSOLE COMMAND...: one timed run; appends
 # "wall_ms cpu_ms peak_rss_kib" to NAME.times.

@@ -40,6 +40,8 @@ void copy_short(char* to, const char* from, std::size_t n) {
     BLOCKLEVELS_COPY(10)
     BLOCKLEVELS_COPY(11)
 #undef BLOCKLEVELS_COPY
+    case 0:
+      return;
     default:
       std::memcpy(to, from, n);
   }
@@ -97,16 +99,19 @@ void ReportLines::fill_template(LineTemplate& line, std::string_view second_labe
 }
 
 ReportLines::RecentLines& ReportLines::lines_of(std::span<const double> tail) {
-  double values[3] = {};
+  // Compared bit for bit: equal bits give equal text.
+  std::uint64_t bits[3] = {};
   const std::size_t l = tail.size();
-  for (std::int32_t n = 0; n < shown_; ++n) values[n] = tail[l - 1 - static_cast<std::size_t>(n)];
-  // Compared bit for bit: equal bits give equal text. The last one found
-  // first: a run at a fixed point finds it every time.
-  if (std::memcmp(recent_[last_].values, values, sizeof values) == 0 && recent_count_ > 0) {
-    return recent_[last_];
+  for (std::int32_t n = 0; n < shown_; ++n) {
+    std::memcpy(&bits[n], &tail[l - 1 - static_cast<std::size_t>(n)], sizeof bits[n]);
   }
+  auto same = [&](const RecentLines& r) {
+    return r.bits[0] == bits[0] && r.bits[1] == bits[1] && r.bits[2] == bits[2];
+  };
+  // The last one found first: a run at a fixed point finds it every time.
+  if (recent_count_ > 0 && same(recent_[last_])) return recent_[last_];
   for (std::size_t k = 0; k < recent_count_; ++k) {
-    if (std::memcmp(recent_[k].values, values, sizeof values) == 0) {
+    if (same(recent_[k])) {
       last_ = k;
       return recent_[k];
     }
@@ -115,10 +120,14 @@ ReportLines::RecentLines& ReportLines::lines_of(std::span<const double> tail) {
   RecentLines& slot = recent_[next_slot_];
   next_slot_ = (next_slot_ + 1) % kRecent;
   if (recent_count_ < kRecent) ++recent_count_;
-  std::memcpy(slot.values, values, sizeof values);
+  std::memcpy(slot.bits, bits, sizeof bits);
   // The console and the file round from the same 17-decimal figures.
   FixedFigure figures[3];
-  for (std::size_t n = 0; n < 3; ++n) figures[n] = fixed_figure(values[n]);
+  for (std::size_t n = 0; n < 3; ++n) {
+    double value = 0;
+    std::memcpy(&value, &bits[n], sizeof value);
+    figures[n] = fixed_figure(value);
+  }
   if (console_ != nullptr) {
     fill_template(slot.console, "  X_(l-1)(", figures, 3, 3, console_->line_end());
   }
@@ -126,8 +135,39 @@ ReportLines::RecentLines& ReportLines::lines_of(std::span<const double> tail) {
   return slot;
 }
 
-void ReportLines::write_report(OutputStream& out, LineTemplate& line, std::string_view t) const {
-  if (t.size() != line.t_length) {
+void ReportLines::advance_t(std::int64_t t) {
+  // t is below 2^31: a report time never passes the final iteration, or is
+  // the step. Adding the difference digit by digit keeps the digits that
+  // did not change, so that lines made at the previous report need only
+  // the others.
+  std::int64_t carry = t - t_value_;
+  std::size_t at = t_length_;
+  // Most often only the last digit changes.
+  if (t_value_ >= 0 && carry > 0 && carry < 10 && at > 0 && t_[at - 1] + carry <= '9') {
+    t_[at - 1] = static_cast<char>(t_[at - 1] + carry);
+    unchanged_ = at - 1;
+    t_value_ = t;
+    return;
+  }
+  if (t_value_ >= 0 && carry > 0) {
+    while (carry > 0 && at > 0) {
+      --at;
+      const std::int64_t digit = t_[at] - '0' + carry % 10;
+      carry = carry / 10 + digit / 10;
+      t_[at] = static_cast<char>('0' + digit % 10);
+    }
+  }
+  if (t_value_ < 0 || carry != 0 || t < t_value_) {
+    t_length_ = format_integer(t_, static_cast<std::int32_t>(t));
+    at = 0;
+  }
+  unchanged_ = at;
+  t_value_ = t;
+}
+
+void ReportLines::write_report(OutputStream& out, LineTemplate& line) const {
+  const std::string_view t(t_, t_length_);
+  if (t.size() != line.t_length || line.made_at + 1 != reports_) {
     line.line.clear();
     std::size_t from = 0;
     for (std::int32_t n = 0; n < shown_; ++n) {
@@ -138,22 +178,27 @@ void ReportLines::write_report(OutputStream& out, LineTemplate& line, std::strin
     line.line.append(line.text, from);
     line.t_length = t.size();
   } else {
+    // The same template at the previous report: only the changed digits.
+    const std::size_t changed = t.size() - unchanged_;
     for (std::int32_t n = 0; n < shown_; ++n) {
-      const std::size_t at = line.cuts[n] + static_cast<std::size_t>(n) * t.size();
-      copy_short(line.line.data() + at, t.data(), t.size());
+      char* digits = line.line.data() + line.cuts[n] + static_cast<std::size_t>(n) * t.size();
+      copy_short(digits + unchanged_, t.data() + unchanged_, changed);
     }
   }
-  write_line(out, line.line);
+  line.made_at = reports_;
+  out.put(line.line);
+  end_write_statement(out);
 }
 
 void ReportLines::report(std::int64_t t, std::span<const double> tail) {
-  // The console and the file show the same t and values. t is below 2^31
-  // here: a report time never passes the final iteration, or is the step.
-  char digits[kIntegerTextCapacity];
-  const std::string_view label(digits, format_integer(digits, static_cast<std::int32_t>(t)));
+  // The console and the file show the same t and values; interrupts wait
+  // until both lines are whole in their streams.
+  ++reports_;
+  advance_t(t);
   RecentLines& lines = lines_of(tail);
-  if (console_ != nullptr) write_report(*console_, lines.console, label);
-  if (file_ != nullptr) write_report(*file_, lines.file, label);
+  runtime::IoSection whole_lines;
+  if (console_ != nullptr) write_report(*console_, lines.console);
+  if (file_ != nullptr) write_report(*file_, lines.file);
 }
 
 }  // namespace blocklevels

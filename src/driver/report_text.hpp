@@ -36,19 +36,24 @@ class ReportLines final : public ModelSink {
   struct LineTemplate {
     std::string text;
     std::size_t cuts[3] = {};  // t goes before text[cuts[n]], n < shown
-    // The last line made from it; a later t of the same length is written
-    // over the old one's digits.
+    // The last line made from it, and the report that made it: when that
+    // was the previous report and t kept its length, only the digits of t
+    // that changed are written over the old ones.
     std::string line;
     std::size_t t_length = 0;
+    std::uint64_t made_at = 0;
   };
   struct RecentLines {
-    double values[3] = {};
+    std::uint64_t bits[3] = {};  // the values' bit patterns
     LineTemplate console, file;
   };
   RecentLines& lines_of(std::span<const double> tail);
   void fill_template(LineTemplate& line, std::string_view second_label, const FixedFigure* figures,
                      int width, int decimals, std::string_view line_end) const;
-  void write_report(runtime::OutputStream& out, LineTemplate& line, std::string_view t) const;
+  void write_report(runtime::OutputStream& out, LineTemplate& line) const;
+  // Makes t_ the decimal text of t, adding to the previous t in place when
+  // it can; unchanged_ is then how many leading digits stayed as they were.
+  void advance_t(std::int64_t t);
 
   static constexpr std::size_t kRecent = 8;
   runtime::OutputStream* console_;
@@ -58,6 +63,11 @@ class ReportLines final : public ModelSink {
   std::size_t recent_count_ = 0;
   std::size_t next_slot_ = 0;
   std::size_t last_ = 0;  // the slot found or filled last
+  char t_[kIntegerTextCapacity] = {};
+  std::size_t t_length_ = 0;
+  std::size_t unchanged_ = 0;
+  std::int64_t t_value_ = -1;
+  std::uint64_t reports_ = 0;  // reports written so far
 };
 
 }  // namespace blocklevels

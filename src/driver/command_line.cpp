@@ -125,16 +125,14 @@ void expand_points(const OptionTexts& texts, Study& study) {
   const auto blocks = integer_values("--blocks", texts.blocks, 1);
   const auto finals = integer_values("--final", texts.final_iteration, 1);
   const auto steps = integer_values("--step", texts.step, 1);
-  const std::pair<const char*, std::size_t> counts[] = {{"lambda", lambdas.size()},
-                                                        {"mu", mus.size()},
-                                                        {"pmut", pmuts.size()},
-                                                        {"block_length", block_lengths.size()},
-                                                        {"two_option", two_options.size()},
-                                                        {"blocks", blocks.size()},
-                                                        {"final", finals.size()},
-                                                        {"step", steps.size()}};
+  // In the order of kParameterNames.
+  const std::size_t counts[] = {lambdas.size(),       mus.size(),         pmuts.size(),
+                                block_lengths.size(), two_options.size(), blocks.size(),
+                                finals.size(),        steps.size()};
   std::int64_t total = 1;
-  for (const auto& [name, count] : counts) {
+  for (std::size_t n = 0; n < std::size(counts); ++n) {
+    const std::size_t count = counts[n];
+    const std::string_view name = kParameterNames[n];
     total *= static_cast<std::int64_t>(count);
     if (total > kMaxPoints) {
       throw Refusal{"the sweep has more than " + std::to_string(kMaxPoints) + " points"};

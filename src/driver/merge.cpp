@@ -196,8 +196,7 @@ int run_merge(int argc, char** argv) {
   runtime::OutputStream& table = runtime::table_file();
   table.open(STDOUT_FILENO, runtime::LineEnd::lf, false, kTableBufferSize);
   write_line(table, out);
-  table.close();
-  if (table.result() != 0) runtime::stop_run(table.result());
+  close_stream(table);
   return 0;
 }
 

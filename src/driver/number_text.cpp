@@ -363,12 +363,8 @@ std::size_t format_fixed_figure_at(char* out, const FixedFigure& figure, int wid
   return pad_to_width(out, text, n, width);
 }
 
-std::size_t format_fixed_at(char* out, long double x, int width, int decimals) {
-  return format_fixed_figure_at(out, fixed_figure(x), width, decimals);
-}
-
 std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals) {
-  return format_fixed_at(out, x, width, decimals);
+  return format_fixed_figure_at(out, fixed_figure(x), width, decimals);
 }
 
 std::size_t format_integer_at(char* out, std::int32_t v) {

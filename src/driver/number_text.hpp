@@ -52,8 +52,6 @@ inline constexpr std::size_t kFixedTextCapacity = 5120;
 // whenever the sign bit is set; NaN is "Nan", infinities "+Inf" and "-Inf".
 // `width` is clamped to 0..kMaxFixedWidth, `decimals` to 0..kMaxFixedDecimals.
 std::size_t format_fixed(char (&out)[kFixedTextCapacity], long double x, int width, int decimals);
-// The same, written at `out`, which must have room for kFixedTextCapacity bytes.
-std::size_t format_fixed_at(char* out, long double x, int width, int decimals);
 
 // A value with its 17-decimal figure (|x| * 10^17 rounded to an integer, for
 // |x| < 10): what format_fixed rounds from. Writing one value in several
@@ -65,7 +63,8 @@ struct FixedFigure {
   bool negative = false;  // the sign bit of value
 };
 FixedFigure fixed_figure(long double x);
-// format_fixed_at(out, x, width, decimals) for the figure of x.
+// format_fixed(out, x, width, decimals) for the figure of x, written at `out`,
+// which must have room for kFixedTextCapacity bytes.
 std::size_t format_fixed_figure_at(char* out, const FixedFigure& figure, int width, int decimals);
 
 // Decimal digits of v, "-" first when negative; returns the length (<= 11).

@@ -38,14 +38,6 @@ class BothSinks final : public ModelSink {
   ModelSink* second_;
 };
 
-// Closes a stream and stops the run when that fails, so that a point never
-// ends with 0 after a lost write.
-void close_or_stop(runtime::OutputStream& stream) {
-  if (!stream.is_open()) return;
-  stream.close();
-  if (stream.result() != 0) runtime::stop_run(stream.result());
-}
-
 // The point's simulated runs (this shard's), in batches of one run per
 // thread, each batch followed by a progress line for the parent ("#", never
 // part of the table), then the rows of every report time.
@@ -157,9 +149,9 @@ void run_point(const PointWork& work) {
     simulate(work, rows, console);
   }
 
-  close_or_stop(runtime::report_file());
-  close_or_stop(rows);
-  close_or_stop(runtime::console());
+  close_stream(runtime::report_file());
+  close_stream(rows);
+  close_stream(runtime::console());
   ::_exit(0);
 }
 

@@ -19,10 +19,10 @@ void Progress::enable(bool on) {
   last_ = started_ - std::chrono::seconds(1);
 }
 
-void Progress::show(const std::string& what, bool force) {
+void Progress::show(const std::string& what) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+  if (now - last_ < std::chrono::milliseconds(200)) return;
   last_ = now;
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, ", %.1f s",

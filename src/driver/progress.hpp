@@ -11,8 +11,8 @@ class Progress {
  public:
   void enable(bool on);
   bool enabled() const { return enabled_; }
-  // Shows "what, N.N s"; unless `force`, not more often than every 200 ms.
-  void show(const std::string& what, bool force);
+  // Shows "what, N.N s", not more often than every 200 ms.
+  void show(const std::string& what);
   // Removes the line, so that other output starts on a clean line.
   void clear();
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/run_parameters.hpp"
@@ -14,6 +15,15 @@ struct StudyPoint {
   RunParameters p;
   std::string pmut_text;  // Pmut as typed (or as a range wrote it)
 };
+
+// The parameters by the names of their CSV columns and summary lines, in
+// the order of the options.
+inline constexpr std::string_view kParameterNames[] = {
+    "lambda", "mu", "pmut", "block_length", "two_option", "blocks", "final", "step"};
+
+// A parameter's value as text, by its name: Pmut as typed, integers in
+// decimal.
+std::string parameter_text(const StudyPoint& point, std::string_view name);
 
 struct Study {
   // Every point of the sweep in its order: the Cartesian product of the

@@ -3,32 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <span>
 #include <string>
 
 namespace blocklevels {
 namespace {
 
-// A parameter's value by its CSV name: as text (Pmut as typed, shortened
-// for a label) and as a number.
-std::string value_text(const StudyPoint& point, const std::string& name) {
-  const RunParameters& p = point.p;
-  if (name == "pmut") {
-    if (point.pmut_text.size() <= 8) return point.pmut_text;
-    char shorter[32];
-    std::snprintf(shorter, sizeof shorter, "%.4Lg", p.Pmut);
-    return shorter;
-  }
-  const std::pair<const char*, std::int32_t> integers[] = {{"lambda", p.lambda},
-                                                           {"mu", p.mu},
-                                                           {"block_length", p.block_length},
-                                                           {"two_option", p.two_option_positions},
-                                                           {"blocks", p.blocks},
-                                                           {"final", p.final_iteration},
-                                                           {"step", p.step_generations}};
-  for (const auto& [n, v] : integers) {
-    if (name == n) return std::to_string(v);
-  }
-  return "";
+// A parameter's value for a label: a long Pmut (a range's inner value)
+// shortened to four digits.
+std::string value_text(const StudyPoint& point, std::string_view name) {
+  if (name != "pmut" || point.pmut_text.size() <= 8) return parameter_text(point, name);
+  char shorter[32];
+  std::snprintf(shorter, sizeof shorter, "%.4Lg", point.p.Pmut);
+  return shorter;
 }
 
 double value_number(const StudyPoint& point, const std::string& name) {
@@ -49,7 +36,8 @@ std::string label_of(const StudyPoint& point, const std::vector<std::string>& na
 // The parameters every point shares.
 std::string title_of(const Study& study) {
   std::string title;
-  for (const char* name : {"lambda", "mu", "pmut", "block_length", "two_option", "blocks"}) {
+  // The model's parameters; the final generation and the step show on the axis.
+  for (const std::string_view name : std::span(kParameterNames).first(6)) {
     bool swept = false;
     for (const std::string& s : study.swept) swept = swept || s == name;
     if (swept) continue;

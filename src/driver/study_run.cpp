@@ -49,12 +49,11 @@ bool exists(const std::string& name) {
 
 // The parameters of a point, as "lambda=10 mu=5 ...".
 std::string describe(const StudyPoint& point) {
-  const RunParameters& p = point.p;
-  return "lambda=" + std::to_string(p.lambda) + " mu=" + std::to_string(p.mu) +
-         " pmut=" + point.pmut_text + " block_length=" + std::to_string(p.block_length) +
-         " two_option=" + std::to_string(p.two_option_positions) +
-         " blocks=" + std::to_string(p.blocks) + " final=" + std::to_string(p.final_iteration) +
-         " step=" + std::to_string(p.step_generations);
+  std::string text;
+  for (const std::string_view name : kParameterNames) {
+    text += (text.empty() ? "" : " ") + std::string(name) + "=" + parameter_text(point, name);
+  }
+  return text;
 }
 
 std::string status_words(int status, bool by_signal) {
@@ -100,7 +99,7 @@ class StudyRunner {
   void take_rows(PointState& state, std::string_view rows);
   void emit(PointState& state, std::string_view rows);
   void conclude(PointState& state);
-  void show_progress(bool force);
+  void show_progress();
 
   const Study& study_;
   std::vector<PointState> states_;
@@ -333,11 +332,11 @@ void StudyRunner::conclude(PointState& state) {
   }
 }
 
-void StudyRunner::show_progress(bool force) {
+void StudyRunner::show_progress() {
   if (study_.is_sweep()) {
     std::size_t done = 0;
     for (const PointState& s : states_) done += s.finished ? 1 : 0;
-    progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()), force);
+    progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()));
   } else if (!states_.empty()) {
     const PointState& state = states_[0];
     const RunParameters& p = state.point->p;
@@ -346,7 +345,7 @@ void StudyRunner::show_progress(bool force) {
     if (study_.simulate_runs > 0) {
       what += ", " + (state.simulated.empty() ? std::string("simulating") : state.simulated);
     }
-    progress_.show(what, force);
+    progress_.show(what);
   }
 }
 
@@ -421,20 +420,12 @@ int StudyRunner::run() {
         next.held.shrink_to_fit();
       }
     }
-    show_progress(false);
+    show_progress();
   }
   progress_.clear();
 
-  runtime::OutputStream& table = runtime::table_file();
-  if (table.is_open()) {
-    table.close();
-    if (table.result() != 0) runtime::stop_run(table.result());
-  }
-  runtime::OutputStream& console = runtime::console();
-  if (console.is_open()) {
-    console.close();
-    if (console.result() != 0) runtime::stop_run(console.result());
-  }
+  close_stream(runtime::table_file());
+  close_stream(runtime::console());
   if (report_.fd >= 0) ::close(report_.fd);
 
   if (!study_.plot.empty()) {

@@ -47,6 +47,14 @@ class StatementText {
   if (out.result() != 0) runtime::stop_run(out.result());
 }
 
+// Closes a stream, if open, as a statement: its rest is written and a
+// failure stops the run, so that a run never ends with 0 after a lost write.
+[[gnu::always_inline]] inline void close_stream(runtime::OutputStream& out) {
+  if (!out.is_open()) return;
+  out.close();
+  if (out.result() != 0) runtime::stop_run(out.result());
+}
+
 // Puts a whole line (its line end included) as one statement.
 [[gnu::always_inline]] inline void write_line(runtime::OutputStream& out, std::string_view line) {
   runtime::IoSection whole_line;

@@ -38,7 +38,6 @@ class OutputStream {
     }
     put_and_write_blocks(bytes);
   }
-  void put_line_end() { put(line_end()); }
   std::string_view line_end() const { return line_end_ == LineEnd::crlf ? "\r\n" : "\n"; }
   // Ends a write statement: an interactive stream is flushed.
   void end_statement() {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_statistics.hpp"
-#include "driver/number_text.hpp"
+#include "text/number_text.hpp"
 
 namespace {
 

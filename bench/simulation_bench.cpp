@@ -15,26 +15,24 @@
 
 namespace {
 
+using blocklevels::PointParameters;
 using blocklevels::simulation::RunSet;
 using blocklevels::simulation::RunTotals;
-using blocklevels::simulation::SimulationParams;
 
-SimulationParams bench_params() {
-  SimulationParams p;
-  p.lambda = 1000;
-  p.mu = 100;
-  p.pmut = 0.001L;
-  p.block_length = 4;
-  p.two_option = 0;
-  p.blocks = 300;
-  p.final_generation = 1000;
-  p.step = 1;
-  return p;
+PointParameters bench_params() {
+  return {.lambda = 1000,
+          .mu = 100,
+          .Pmut = 0.001L,
+          .block_length = 4,
+          .two_option_positions = 0,
+          .blocks = 300,
+          .final_iteration = 1000,
+          .step_generations = 1};
 }
 
 // state.range(0) runs on state.range(1) threads.
 void BM_Runs(benchmark::State& state) {
-  const SimulationParams params = bench_params();
+  const PointParameters params = bench_params();
   const auto runs = static_cast<std::uint64_t>(state.range(0));
   const auto threads = static_cast<unsigned>(state.range(1));
   std::uint64_t seed = 1;

@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/number_text.hpp"
+#include "arithmetic/extended_arithmetic.hpp"
 #include "model/generation.hpp"
 #include "model/tail_trajectory.hpp"
 #include "model/transition_model.hpp"
-#include "runtime/traps.hpp"
+#include "text/number_text.hpp"
 
 namespace {
 
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: invalid argument\n", argv[0]);
     return 2;
   }
-  runtime::enable_float_traps();
+  const ExtendedArithmetic arithmetic;
   const LevelMatrix m = build_transition_matrix(pmut.value, b, acc, l);
   // The trajectory's own count of computed generations is not exposed, so
   // the plain steps are counted alongside, up to the point the trajectory

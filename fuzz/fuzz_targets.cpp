@@ -10,8 +10,6 @@
 //  - the dialogue: prompts, stop numbers, the 128-byte blocks of standard
 //    output and the report file's header, in an empty directory.
 #include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,15 +23,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <regex>
 #include <string>
 
-#include "driver/answer_reader.hpp"
-#include "driver/dialogue.hpp"
-#include "driver/number_text.hpp"
+#include "arithmetic/stop.hpp"
+#include "dialogue/answer_reader.hpp"
+#include "dialogue/dialogue.hpp"
 #include "runtime/run_streams.hpp"
-#include "runtime/stop_report.hpp"
-#include "runtime/traps.hpp"
+#include "text/number_text.hpp"
 
 namespace blocklevels::fuzz {
 namespace {
@@ -177,10 +175,20 @@ void check_reading(const std::uint8_t* data, std::size_t size, int what) {
       const bool present = model.token(kRealTokenLength, t);
       const bool valid = !present || model_real_syntax(t, mantissa, exponent);
       const long double value = read_real(in);
-      CHECK(in.result() == (valid ? 0 : 106), where + " " + t);
       const long double exact = valid && present ? std::strtold(t.c_str(), nullptr) : 0.0L;
       const std::size_t significant =
           mantissa.size() - std::min(mantissa.find_first_not_of('0'), mantissa.size());
+      // Beyond the extended range is a floating-point overflow (205); within
+      // 2^-55 of its top either may happen.
+      const bool overflows = valid && significant > 0 && exponent < 5120 && std::isinf(exact);
+      const bool near_top =
+          std::fabs(exact) >= std::numeric_limits<long double>::max() * (1 - 0x1p-55L);
+      CHECK(in.result() == (!valid      ? 106
+                            : overflows ? 205
+                                        : 0) ||
+                (near_top && in.result() == 205),
+            where + " " + t);
+      if (in.result() == 205) break;
       if (!valid || significant == 0 || exponent >= 5120 || exponent <= -5120 ||
           (significant <= 19 && exponent >= -27 && exponent <= 27)) {
         const bool zero = !valid || significant == 0 || exponent <= -5120;
@@ -297,23 +305,10 @@ int model_dialogue(std::string_view input, Outputs& o, std::string& name) {
   return 0;
 }
 
-sigjmp_buf trapped;
-void on_float_trap(int, siginfo_t*, void*) {
-  siglongjmp(trapped, 205);
-}
-[[noreturn]] void throw_stop(int number) {
-  throw number;
-}
-
 void check_dialogue(const std::uint8_t* data, std::size_t size) {
   static const std::string& jail = *[] {
     std::string path = std::filesystem::temp_directory_path().string() + "/fuzz-dialogue-XXXXXX";
     CHECK(::mkdtemp(path.data()) != nullptr, path);
-    runtime::set_stop_hook(throw_stop);
-    struct sigaction trap = {};
-    trap.sa_sigaction = on_float_trap;
-    trap.sa_flags = SA_SIGINFO | SA_NODEFER;
-    ::sigaction(SIGFPE, &trap, nullptr);
     std::atexit([] { std::filesystem::remove_all(jail); });
     return new std::string(path);
   }();
@@ -329,18 +324,12 @@ void check_dialogue(const std::uint8_t* data, std::size_t size) {
   runtime::console().open(1, runtime::LineEnd::lf, false);
   runtime::report_file() = runtime::OutputStream{};
   CHECK(::chdir(jail.c_str()) == 0, jail);
-  volatile int stop = 0;
-  if (sigsetjmp(trapped, 1) == 0) {
-    runtime::enable_float_traps();
-    try {
-      read_dialogue();
-    } catch (int number) {
-      stop = number;
-    }
-  } else {
-    stop = 205;
+  int stop = 0;
+  try {
+    read_dialogue();
+  } catch (const Stop& failure) {
+    stop = failure.number();
   }
-  asm volatile("fninit");
   if (stop != 0) runtime::flush_run_streams();
   runtime::report_file().close();
   runtime::console().close();

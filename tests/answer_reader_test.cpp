@@ -1,6 +1,6 @@
 // The file name's line: what the black-box cases cannot tell apart, the
 // longest name kept (4096 bytes) and the first one cut.
-#include "driver/answer_reader.hpp"
+#include "dialogue/answer_reader.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/number_text.hpp"
 #include "model/model_run.hpp"
 #include "support/run_program.hpp"
+#include "text/number_text.hpp"
 
 namespace blocklevels {
 namespace {
@@ -67,7 +67,7 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
   for (std::size_t point = 0; point < 4; ++point) {
     const std::string pmut = fields_of(rows[1 + point * 13])[3];
     Recorded model;
-    run_model({30, parse_real_token(pmut).value, 3, 1, 5, 40, 3, 7}, model);
+    run_model({30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3}, model);
     for (std::size_t k = 0; k < 13; ++k) {
       const std::vector<std::string> f = fields_of(rows[1 + point * 13 + k]);
       ASSERT_EQ(f.size(), 15u);

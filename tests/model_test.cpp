@@ -1,11 +1,19 @@
 // The level model against its slow, literal evaluation (support/reference_
 // model), bit for bit, and the run's report times.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cfenv>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <random>
 #include <sstream>
 
+#include "arithmetic/extended_arithmetic.hpp"
+#include "arithmetic/stop.hpp"
 #include "model/generation.hpp"
 #include "model/model_run.hpp"
 #include "model/tail_trajectory.hpp"
@@ -177,27 +185,182 @@ TEST(ModelRun, ReportsAtEveryStepUpToTheFinalIterationAndAtLeastOnce) {
       {2147483647, 2147483647, {-2147483647, 2147483647}},
   };
   for (const auto& c : cases) {
-    RunParameters p{10, 0.3L, 1, 0, 1, c.final_iteration, c.step, 5};
+    const PointParameters p{10, 5, 0.3L, 1, 0, 1, c.final_iteration, c.step};
     RecordedRun run;
     run_model(p, run);
     EXPECT_EQ(run.times, c.expected) << c.final_iteration << " " << c.step;
   }
 }
 
-TEST(ModelDeathTest, ArithmeticFailuresStopWithTheirNumbers) {
-  const LevelMatrix m = build_transition_matrix(0.1L, 1, 0, 2);
-  std::vector<double> tail(2);
-  EXPECT_EXIT((runtime::install_traps(), GenerationStep(m, 5, 0).advance(tail.data())),
-              testing::ExitedWithCode(200), "");
-  EXPECT_EXIT((runtime::install_traps(), GenerationStep(m, 0, 0).advance(tail.data())),
-              testing::ExitedWithCode(207), "");
-  // Values beyond the double range, of either sign, cannot be stored.
-  EXPECT_EXIT((runtime::install_traps(), build_transition_matrix(1e300L, 1, 0, 20)),
-              testing::ExitedWithCode(205), "");
-  EXPECT_EXIT((runtime::install_traps(), build_transition_matrix(-1e300L, 3, 0, 3)),
-              testing::ExitedWithCode(205), "");
-  EXPECT_EXIT((runtime::install_traps(), build_transition_matrix(0.3L, 1, 0, 1755)),
-              testing::ExitedWithCode(205), "");
+// The stop the literal evaluation meets first, under processor traps as
+// the dialogue has always run it: in a child process whose SIGFPE handler
+// exits with the trap's stop number; 0 when the run has none.
+int literal_stop(const Case& c, int generations) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    struct sigaction trap = {};
+    trap.sa_sigaction = [](int, siginfo_t* info, void*) {
+      _exit(info->si_code == FPE_FLTOVF ? 205 : info->si_code == FPE_FLTINV ? 207 : 200);
+    };
+    trap.sa_flags = SA_SIGINFO;
+    ::sigaction(SIGFPE, &trap, nullptr);
+    runtime::enable_float_traps();
+    const std::vector<double> m = reference::matrix({c.b, c.acc, c.l}, c.x);
+    std::vector<double> tail(static_cast<std::size_t>(c.l));
+    for (int g = 0; g < generations; ++g) {
+      tail = reference::generation(m, c.l, c.mu, c.lambda, tail);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same run by the program's code: the number of the Stop it throws.
+int fast_stop(const Case& c, int generations) {
+  try {
+    const ExtendedArithmetic arithmetic;
+    const LevelMatrix m = build_transition_matrix(c.x, c.b, c.acc, c.l);
+    GenerationStep step(m, c.mu, c.lambda);
+    std::vector<double> tail(static_cast<std::size_t>(c.l));
+    for (int g = 0; g < generations; ++g) step.advance(tail.data());
+  } catch (const Stop& stop) {
+    return stop.number();
+  }
+  return 0;
+}
+
+// Fixed-seed runs that stop, or nearly do: Pmut from the ordinary to beyond
+// every range and infinite, lambda and mu 0 among others. The program's
+// stop, found from the floating-point flags, is the one the literal
+// evaluation traps on first.
+TEST(Stops, AreTheLiteralEvaluationsFirstTrap) {
+  std::mt19937_64 random(20261207);
+  const long double values[] = {0.25L,
+                                -0.4L,
+                                2.5L,
+                                -3.0L,
+                                1e300L,
+                                -1e300L,
+                                1e1200L,
+                                -1e1200L,
+                                1e2470L,
+                                -1e2470L,
+                                1e4000L,
+                                1e-4940L,
+                                std::numeric_limits<long double>::infinity(),
+                                -std::numeric_limits<long double>::infinity()};
+  std::map<int, int> seen;
+  for (int n = 0; n < 400; ++n) {
+    Case c{};
+    c.b = std::uniform_int_distribution<std::int32_t>(1, 6)(random);
+    c.acc = std::uniform_int_distribution<std::int32_t>(0, c.b + 1)(random);
+    c.l = std::uniform_int_distribution<std::int32_t>(1, 10)(random);
+    c.x = values[std::uniform_int_distribution<std::size_t>(0, std::size(values) - 1)(random)];
+    c.lambda = std::uniform_int_distribution<std::int32_t>(-1, 12)(random);
+    c.mu = std::uniform_int_distribution<std::int32_t>(-1, 14)(random);
+    if (n % 50 == 0) c.l = 1755 + n / 50;
+    const int literal = literal_stop(c, 12);
+    ASSERT_EQ(fast_stop(c, 12), literal) << describe(c);
+    ++seen[literal];
+  }
+  // Every kind of stop was met, and runs that do not stop.
+  for (const int number : {0, 200, 205, 207}) EXPECT_GT(seen[number], 10) << number;
+}
+
+// A caller's floating-point environment and signal dispositions, as a
+// library caller sees them.
+struct CallerState {
+  std::fenv_t environment;
+  unsigned short control = 0;
+  struct sigaction fpe = {};
+  explicit CallerState() {
+    std::fegetenv(&environment);
+    asm volatile("fnstcw %0" : "=m"(control));
+    ::sigaction(SIGFPE, nullptr, &fpe);
+  }
+  bool operator==(const CallerState& o) const {
+    return control == o.control && environment.__mxcsr == o.environment.__mxcsr &&
+           environment.__status_word == o.environment.__status_word &&
+           fpe.sa_handler == o.fpe.sa_handler;
+  }
+};
+
+struct Tails final : ModelSink {
+  std::vector<std::vector<double>> tails;
+  void start(std::int64_t) override {}
+  void report(std::int64_t, std::span<const double> tail) override {
+    tails.emplace_back(tail.begin(), tail.end());
+  }
+};
+
+// A stop reaches the caller as a Stop, the process goes on with its own
+// environment (here 53-bit rounding toward zero, which the model must not
+// use), and the next run computes what a run in a fresh process computes.
+TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
+  const PointParameters good{.lambda = 20,
+                             .mu = 5,
+                             .Pmut = 0.1L,
+                             .block_length = 3,
+                             .two_option_positions = 1,
+                             .blocks = 30,
+                             .final_iteration = 40,
+                             .step_generations = 3};
+  Tails before;
+  run_model(good, before);
+  const unsigned short odd = 0x0E7F;  // every exception masked, 53 bits, toward zero
+  asm volatile("fldcw %0" : : "m"(odd));
+  const CallerState caller;
+  const struct {
+    PointParameters p;
+    int number;
+  } stops[] = {
+      {{.lambda = 10,
+        .mu = 5,
+        .Pmut = 0.3L,
+        .block_length = 1,
+        .two_option_positions = 0,
+        .blocks = 1800,
+        .final_iteration = 4,
+        .step_generations = 1},
+       205},
+      {{.lambda = 0,
+        .mu = 1,
+        .Pmut = 0.3L,
+        .block_length = 1,
+        .two_option_positions = 0,
+        .blocks = 3,
+        .final_iteration = 4,
+        .step_generations = 1},
+       200},
+      {{.lambda = 0,
+        .mu = 0,
+        .Pmut = 0.3L,
+        .block_length = 1,
+        .two_option_positions = 0,
+        .blocks = 3,
+        .final_iteration = 4,
+        .step_generations = 1},
+       207},
+  };
+  for (const auto& [p, number] : stops) {
+    Tails ignored;
+    try {
+      run_model(p, ignored);
+      ADD_FAILURE() << "no stop for " << number;
+    } catch (const Stop& stop) {
+      EXPECT_EQ(stop.number(), number);
+      EXPECT_NE(stop.place(), 0u);
+    }
+    EXPECT_TRUE(CallerState() == caller) << number;
+  }
+  Tails after;
+  run_model(good, after);
+  EXPECT_TRUE(CallerState() == caller);
+  EXPECT_EQ(after.tails, before.tails);
+  const unsigned short standard = 0x037F;
+  asm volatile("fldcw %0" : : "m"(standard));
 }
 
 }  // namespace

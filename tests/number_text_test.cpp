@@ -1,5 +1,5 @@
 // Typed numbers, printed numbers and the powers of ten behind them.
-#include "driver/number_text.hpp"
+#include "text/number_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "driver/decimal_powers.hpp"
+#include "text/decimal_powers.hpp"
 
 namespace blocklevels {
 namespace {

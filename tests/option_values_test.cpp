@@ -1,15 +1,28 @@
 // The values an option takes: one, a list, or a range, and what is refused.
-#include "driver/option_values.hpp"
+#include "study/option_values.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "driver/number_text.hpp"
+#include "runtime/failure.hpp"
+#include "text/number_text.hpp"
 
 namespace blocklevels {
 namespace {
+
+// The message of the refusal, "" when the text is taken.
+template <class Parse>
+std::string refusal(Parse parse) {
+  try {
+    parse();
+  } catch (const runtime::Failure& failure) {
+    EXPECT_EQ(failure.status(), 2);
+    return failure.message();
+  }
+  return "";
+}
 
 TEST(OptionValues, IntegersListsAndRanges) {
   const std::pair<const char*, std::vector<std::int32_t>> cases[] = {
@@ -21,14 +34,15 @@ TEST(OptionValues, IntegersListsAndRanges) {
       {"5:5:1", {5}},
       {"20:10:3", {20, 15, 10}},
   };
-  for (const auto& [text, values] : cases) {
-    const IntegerChoices choices = parse_integer_choices(text);
-    EXPECT_EQ(choices.error, "") << text;
-    EXPECT_EQ(choices.values, values) << text;
-  }
+  for (const auto& [text, values] : cases) EXPECT_EQ(integer_values("--n", text), values) << text;
   for (const char* bad :
        {"", "1,", "1.5", "2147483648", "1:2", "1:2:0", "1:2:3:lin", "0:10:3:log", "a:b:3", " 5"}) {
-    EXPECT_NE(parse_integer_choices(bad).error, "") << bad;
+    EXPECT_TRUE(refusal([&] { integer_values("--n", bad); }).starts_with("--n: ")) << bad;
+  }
+  EXPECT_EQ(one_integer("--jobs", "12"), 12);
+  for (const char* bad : {"1,2", "3:3:1", "x", ""}) {
+    EXPECT_EQ(refusal([&] { one_integer("--jobs", bad); }),
+              "--jobs: '" + std::string(bad) + "' is not one integer");
   }
 }
 
@@ -41,20 +55,18 @@ TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
       {"0.0:1:5", {"0.0", "0.25", "0.5", "0.75", "1"}},
   };
   for (const auto& [text, texts] : cases) {
-    const RealChoices choices = parse_real_choices(text);
-    ASSERT_EQ(choices.error, "") << text;
     std::vector<std::string> got;
-    for (const RealChoice& c : choices.values) {
-      got.push_back(c.text);
+    for (const RealValue& v : real_values("--x", text)) {
+      got.push_back(v.text);
       // The value is what the dialogue reads from the text.
-      EXPECT_EQ(c.value, parse_real_token(c.text).value) << c.text;
+      EXPECT_EQ(v.value, parse_real_token(v.text).value) << v.text;
     }
     EXPECT_EQ(got, texts) << text;
   }
   const std::string too_long(65, '1');
   for (const std::string bad :
        {"e5", ".", "0.3x", "1,,2", "inf", too_long.c_str(), "0:1:3:log", "1e99999"}) {
-    EXPECT_NE(parse_real_choices(bad).error, "") << bad;
+    EXPECT_TRUE(refusal([&] { real_values("--x", bad); }).starts_with("--x: ")) << bad;
   }
 }
 

@@ -2,7 +2,7 @@
 // each value formatted on its own, for runs that repeat vectors (as settled
 // runs do), that share some of the three values and not others, and for
 // one, two and three levels shown.
-#include "driver/report_text.hpp"
+#include "output/report_text.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -31,7 +31,7 @@ TEST(SimulationStudentT, QuantileMatchesPublishedValues) {
 
 // Fields in order: lambda, mu, pmut, block_length, two_option, blocks,
 // final_generation, step.
-using P = SimulationParams;
+using P = PointParameters;
 
 // One generation from the start: with pmut 0 every offspring is the start
 // chromosome; otherwise each position differs from it with probability pmut,
@@ -42,7 +42,7 @@ TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAlle
     std::int32_t two_option;
   } cases[] = {{0.0L, 0}, {0.0L, 3}, {0.3L, 1}, {1.0L, 0}};
   for (const auto& c : cases) {
-    const SimulationParams p = P{2000, 10, c.pmut, 4, c.two_option, 100, 1, 1};
+    const PointParameters p = P{2000, 10, c.pmut, 4, c.two_option, 100, 1, 1};
     Population population(p);
     pcg32 rng(7, 0);
     population.start(rng);
@@ -71,7 +71,7 @@ TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAlle
 // selected are the mu highest levels.
 TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
   for (const std::int32_t two_option : {0, 2, 4}) {
-    const SimulationParams p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
+    const PointParameters p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
     Population population(p);
     pcg32 rng(11, static_cast<std::uint64_t>(two_option));
     population.start(rng);
@@ -116,7 +116,7 @@ TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
 // With every offspring at one level, each becomes a parent with probability
 // mu / lambda.
 TEST(SimulationPopulation, TiesAreChosenUniformly) {
-  const SimulationParams p = P{5, 2, 0.0L, 1, 0, 1, 1, 1};
+  const PointParameters p = P{5, 2, 0.0L, 1, 0, 1, 1, 1};
   Population population(p);
   pcg32 rng(3, 0);
   population.start(rng);
@@ -134,7 +134,7 @@ TEST(SimulationPopulation, TiesAreChosenUniformly) {
 // The model's tail vector X_j after each generation, for blocks in which one
 // mutation completes an incomplete block with probability a and a complete
 // block survives with probability pkeep.
-std::vector<std::vector<long double>> model_tails(const SimulationParams& p, long double a,
+std::vector<std::vector<long double>> model_tails(const PointParameters& p, long double a,
                                                   long double pkeep) {
   const int l = p.blocks;
   const auto binom = [](int n, int k, long double q) {
@@ -149,7 +149,7 @@ std::vector<std::vector<long double>> model_tails(const SimulationParams& p, lon
         for (int j = 0; j <= i - r + k; ++j) m[i][j] += binom(i, r, 1 - pkeep) * binom(l - i, k, a);
   std::vector<std::vector<long double>> tails;
   std::vector<long double> x(l + 1);
-  for (std::int64_t t = 1; t <= p.final_generation; ++t) {
+  for (std::int64_t t = 1; t <= p.final_iteration; ++t) {
     std::vector<long double> next(l + 1);
     for (int j = 1; j <= l; ++j) {
       next[j] = m[0][j];
@@ -178,10 +178,10 @@ TEST(SimulationAgreement, ModelIsTheLimitForBlockLengthOneOnly) {
     bool agrees;
   } cases[] = {{1, 0, true}, {1, 1, true}, {4, 0, false}};
   for (const auto& c : cases) {
-    const SimulationParams p = P{20000, 10000, 0.05L, c.block_length, c.two_option, 3, 8, 1};
-    const long double a = (c.two_option > 0 ? 2 : 1) * p.pmut / 3;
+    const PointParameters p = P{20000, 10000, 0.05L, c.block_length, c.two_option, 3, 8, 1};
+    const long double a = (c.two_option > 0 ? 2 : 1) * p.Pmut / 3;
     const long double pkeep =
-        c.two_option > 0 ? 1 - p.pmut + p.pmut / 3 : std::pow(1 - p.pmut, c.block_length);
+        c.two_option > 0 ? 1 - p.Pmut + p.Pmut / 3 : std::pow(1 - p.Pmut, c.block_length);
     const auto model = model_tails(p, a, pkeep);
     const Summary s = summarize(simulate_runs(p, 1, {20, 0, 1}, 2), p.lambda);
     const double t975 = static_cast<double>(student_t_975(19));
@@ -205,7 +205,7 @@ TEST(SimulationAgreement, ModelIsTheLimitForBlockLengthOneOnly) {
   }
 }
 
-const SimulationParams kSmall = P{40, 8, 0.03L, 3, 1, 15, 40, 7};
+const PointParameters kSmall = P{40, 8, 0.03L, 3, 1, 15, 40, 7};
 
 TEST(SimulationRuns, TotalsDependOnTheSeedAloneNotOnThreads) {
   const RunTotals one = simulate_runs(kSmall, 5, {7, 0, 1}, 1);

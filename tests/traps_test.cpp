@@ -1,6 +1,8 @@
 // Processor traps the black-box runs do not reach, each in a child process
-// with the program's handlers installed: integer division by zero, a null
-// access, a real stack overflow, an abort; and underflow stays quiet.
+// with the program's handlers installed: integer division by zero, a
+// floating-point overflow outside the model (the net under every other
+// computation), a null access, a real stack overflow, an abort; and
+// underflow stays quiet.
 #include "runtime/traps.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@ namespace blocklevels::runtime {
 namespace {
 
 volatile int zero = 0;
+volatile long double huge = 1e4000L;
 
 // Deep enough to run off any stack; the volatile array keeps every frame.
 [[gnu::noinline]] int recurse(int depth) {
@@ -28,6 +31,7 @@ TEST(TrapsDeathTest, EachTrapStopsWithItsNumber) {
 #endif
   const std::pair<void (*)(), int> cases[] = {
       {[] { zero = 7 / zero; }, 200},
+      {[] { huge = huge * huge; }, 205},
       {[] {
          int* volatile nowhere = nullptr;
          zero = *nowhere;

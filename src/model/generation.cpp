@@ -1,7 +1,11 @@
 #include "model/generation.hpp"
 
+#include <cmath>
 #include <cstring>
 
+#include "arithmetic/extended_arithmetic.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
 #include "model/transition_model.hpp"
 
 namespace blocklevels {
@@ -23,11 +27,24 @@ GenerationStep::GenerationStep(const LevelMatrix& m, std::int32_t mu, std::int32
   }
 }
 
+namespace {
+
+// A column's new value, whose sum either stayed a number or became NaN by an
+// invalid operation: the matrix and the tail hold no NaN (the build and
+// every generation stop at the first invalid operation), so an invalid
+// operation, infinity minus infinity, is the only way to a NaN. It comes
+// before the stores of its group of columns, as in the literal order.
+[[gnu::always_inline]] inline void stop_if_invalid(long double v0, long double v1, long double v2) {
+  if (std::isnan(v0) || std::isnan(v1) || std::isnan(v2)) throw_stop(kInvalidOperation);
+}
+
+}  // namespace
+
 bool GenerationStep::advance(double* tail) {
   const std::size_t l = l_;
   // The shortfall depends on the level only, so it is evaluated once per
-  // level, in level order (the first evaluation is the one that traps for
-  // lambda = 0).
+  // level, in level order.
+  clear_raised_flags();
   std::size_t active = 0;
   for (std::size_t i = 0; i < l; ++i) {
     const long double s = selection_shortfall(mu_, lambda_, tail[i]);
@@ -37,6 +54,13 @@ bool GenerationStep::advance(double* tail) {
       ++active;
     }
   }
+  // lambda = 0 fails at the first level: a division by zero, or 0/0 when mu
+  // is 0 too, and only an earlier division by zero can lead to an invalid
+  // operation afterwards. With lambda != 0 only a division by zero can fail
+  // (mu = 0 below a level reached by no offspring).
+  const RaisedFlags raised = raised_flags();
+  if (raised.division_by_zero) throw_stop(kDivisionByZero);
+  if (raised.invalid) throw_stop(kInvalidOperation);
   // Three columns at a time share each shortfall and keep three sums in
   // flight; every column still adds its terms in level order.
   std::size_t j = 0;
@@ -52,9 +76,13 @@ bool GenerationStep::advance(double* tail) {
       sum1 = sum1 + (static_cast<long double>(column1[i]) - column1[i + 1]) * s;
       sum2 = sum2 + (static_cast<long double>(column2[i]) - column2[i + 1]) * s;
     }
-    next_[j] = round_to_double_or_stop(sum0 + top_row_[j]);
-    next_[j + 1] = round_to_double_or_stop(sum1 + top_row_[j + 1]);
-    next_[j + 2] = round_to_double_or_stop(sum2 + top_row_[j + 2]);
+    const long double v0 = sum0 + top_row_[j];
+    const long double v1 = sum1 + top_row_[j + 1];
+    const long double v2 = sum2 + top_row_[j + 2];
+    stop_if_invalid(v0, v1, v2);
+    next_[j] = round_to_double_or_stop(v0);
+    next_[j + 1] = round_to_double_or_stop(v1);
+    next_[j + 2] = round_to_double_or_stop(v2);
   }
   for (; j < l; ++j) {
     const double* column = &columns_[j * (l + 1)];
@@ -63,7 +91,9 @@ bool GenerationStep::advance(double* tail) {
       const std::size_t i = active_levels_[n];
       sum = sum + (static_cast<long double>(column[i]) - column[i + 1]) * active_shortfalls_[n];
     }
-    next_[j] = round_to_double_or_stop(sum + top_row_[j]);
+    const long double v = sum + top_row_[j];
+    stop_if_invalid(v, 0, 0);
+    next_[j] = round_to_double_or_stop(v);
   }
   const bool unchanged = std::memcmp(tail, next_.data(), l * sizeof(double)) == 0;
   std::memcpy(tail, next_.data(), l * sizeof(double));

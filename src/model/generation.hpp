@@ -19,7 +19,10 @@ class GenerationStep {
   GenerationStep(const LevelMatrix& m, std::int32_t mu, std::int32_t lambda);
 
   // Advances the l values at `tail` by one generation. Returns true when
-  // they came out bit for bit unchanged.
+  // they came out bit for bit unchanged. Must run inside an
+  // ExtendedArithmetic scope; a floating-point failure throws Stop (200 or
+  // 207 for lambda = 0, 205 for a value beyond the double range, 207 for an
+  // invalid operation), leaving `tail` as it was.
   bool advance(double* tail);
 
  private:

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "runtime/extended_real.hpp"
+#include "arithmetic/extended_real.hpp"
 
 namespace blocklevels {
 

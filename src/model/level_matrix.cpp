@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "runtime/stop_numbers.hpp"
-#include "runtime/stop_report.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
 
 namespace blocklevels {
 namespace {
@@ -18,7 +18,7 @@ constexpr long double kDoubleOverflowThreshold = 0x1.fffffffffffff8p1023L;
 double round_to_double_or_stop(long double value) {
   const long double magnitude = std::fabs(value);
   if (magnitude >= kDoubleOverflowThreshold && !std::isinf(magnitude)) {
-    runtime::stop_run(runtime::kFloatOverflow);
+    throw_stop(kFloatOverflow);
   }
   return static_cast<double>(value);
 }

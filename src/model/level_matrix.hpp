@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "runtime/extended_real.hpp"
+#include "arithmetic/extended_real.hpp"
 
 namespace blocklevels {
 
 // Rounds an extended value to double for storing. A finite value beyond the
-// double range is a floating-point overflow and stops the run; underflow
-// quietly gives a denormal or zero.
+// double range is a floating-point overflow: it throws Stop (205). Underflow
+// quietly gives a denormal or zero, and infinities and NaN are stored as
+// they are.
 double round_to_double_or_stop(long double value);
 
 // A square matrix over the levels 0..n, all elements 0.0 at first.

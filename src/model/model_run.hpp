@@ -1,11 +1,13 @@
 // A run of the level model: parameters in, the tail vector at every report
-// time out to a sink. No I/O and no state beyond the call.
+// time out to a sink, or a Stop out. No I/O, no state beyond the call, and
+// nothing process-wide touched: the floating-point environment is the
+// caller's again when it returns or throws.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "model/run_parameters.hpp"
+#include "parameters/point_parameters.hpp"
 
 namespace blocklevels {
 
@@ -24,9 +26,11 @@ class ModelSink {
 };
 
 // Builds the transition matrix, then iterates the tail vector from the whole
-// population at level 0 and reports it at every report time. A failure in
-// the arithmetic (overflow, division by zero) stops the run. Preconditions:
+// population at level 0 and reports it at every report time, all in one
+// ExtendedArithmetic scope (the sink's calls included). A failure throws
+// Stop: 205 overflow, 200 division by zero, 207 invalid operation, 203 out
+// of memory. What the sink throws passes through unchanged. Preconditions:
 // blocks >= 1, step_generations >= 1.
-void run_model(const RunParameters& p, ModelSink& sink);
+void run_model(const PointParameters& p, ModelSink& sink);
 
 }  // namespace blocklevels

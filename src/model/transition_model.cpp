@@ -3,11 +3,31 @@
 #include <cmath>
 #include <vector>
 
+#include "arithmetic/extended_arithmetic.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
 #include "model/int_power.hpp"
 #include "model/wrapping_int.hpp"
 
 namespace blocklevels {
 namespace {
+
+// Throws the stop of the first floating-point failure of a stage of the
+// build. Within a stage an overflow, when there is one, comes first: the
+// stage's operands are finite, or infinite only where Pmut itself is
+// infinite (which raises no flag). From finite operands only an overflow
+// can fail (the one division, a quotient of factorials, has a divisor of at
+// least 1), and an invalid operation needs the infinity an overflow made.
+// From an infinite Pmut with every earlier stage clean, every power is 0, 1
+// or infinite and every finite value is a binomial coefficient below 10^527
+// or a sum or product of two such, so nothing overflows and only an invalid
+// operation (infinity minus infinity, infinity times 0) can fail.
+[[gnu::always_inline]] inline void stop_on_raised_flags() {
+  const RaisedFlags raised = raised_flags();
+  if (raised.overflow) throw_stop(kFloatOverflow);
+  if (raised.invalid) throw_stop(kInvalidOperation);
+  if (raised.division_by_zero) throw_stop(kDivisionByZero);
+}
 
 // base^0, base^1, ..., base^top, each from the previous one by one
 // multiplication with the running result on the left: bit for bit the values
@@ -300,14 +320,21 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
 
 LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
                                     std::int32_t l) {
+  const ExtendedArithmetic arithmetic;
   LevelMatrix m(l);
+  // Stages in the order in which their failures would stop the literal
+  // evaluation: the constants, the factorials and powers, then row by row
+  // the sums before the row's values are stored.
   const MutationConstants constants = mutation_constants(x, b, acc);
+  stop_on_raised_flags();
   ParentLevelSums sums(constants, l);
+  stop_on_raised_flags();
   std::vector<long double> row(static_cast<std::size_t>(l) + 1);
   for (std::int32_t i = 0; i <= l; ++i) {
     sums.prepare(i);
     sums.down(row.data());
     if (i < l) sums.up(row.data());
+    stop_on_raised_flags();
     for (std::int32_t j = 1; j <= l; ++j) m.set(i, j, row[static_cast<std::size_t>(j)]);
   }
   return m;

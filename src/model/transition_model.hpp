@@ -21,8 +21,8 @@
 
 #include <cstdint>
 
+#include "arithmetic/extended_real.hpp"
 #include "model/level_matrix.hpp"
-#include "runtime/extended_real.hpp"
 
 namespace blocklevels {
 
@@ -46,15 +46,18 @@ MutationConstants mutation_constants(long double x, std::int32_t b, std::int32_t
 
 // 0 when y >= mu / lambda, else 1 - (lambda * y) / mu: the share of the mu
 // selected parents that lies below a level reached by a fraction y of the
-// lambda offspring. lambda = 0 divides by zero (a trap: division by zero, or
-// an invalid operation for 0/0 when mu = 0 too).
+// lambda offspring. lambda = 0 divides by zero (raising the division by
+// zero flag, or the invalid operation flag for 0/0 when mu = 0 too), and so
+// does mu = 0 for y < 0; the caller tests the flags.
 long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long double y);
 
 // M for mutation probability x, block length b, acc two-option positions
 // and l blocks: down(i, j) for 1 <= j <= i, up(i, j) for i < j <= l; column
-// 0 stays 0. Costs O(l^3) operations and O(l^2) memory. Precondition:
-// 1 <= l; from l = 1755 on the factorials overflow, which stops the run
-// exactly where the literal evaluation would.
+// 0 stays 0. Costs O(l^3) operations and O(l^2) memory. Computes in its own
+// ExtendedArithmetic scope. A floating-point failure throws Stop with the
+// number of the failure the literal evaluation meets first: from l = 1755
+// on the factorials overflow (205), a value beyond the double range is an
+// overflow where it is stored (205). Precondition: 1 <= l.
 LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
                                     std::int32_t l);
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cerrno>
 
+#include "arithmetic/stop.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
-#include "runtime/stop_report.hpp"
 
 namespace blocklevels::runtime {
 namespace {
@@ -25,7 +25,7 @@ pid_t start_child_process() {
   if (pid < 0) {
     const int error = errno;
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    stop_run(os_error_number(error));
+    throw_stop(os_error_number(error));
   }
   if (pid == 0) {
     detach_run_streams();

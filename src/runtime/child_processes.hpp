@@ -13,7 +13,7 @@ inline constexpr int kMaxChildProcesses = 256;
 // child has forgotten the parent's stream buffers and children (so that a
 // signal ending it cannot write the parent's bytes or end its siblings), and
 // the parent has recorded the child (so that an interrupt ends it too).
-// Returns as fork() does; a failed fork stops the run.
+// Returns as fork() does; a failed fork throws Stop with its error number.
 pid_t start_child_process();
 // Forgets a child that has been waited for.
 void remove_child_process(pid_t pid);

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "runtime/stop_numbers.hpp"
+#include "arithmetic/stop_numbers.hpp"
 
 namespace blocklevels::runtime {
 

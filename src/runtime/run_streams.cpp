@@ -5,6 +5,7 @@ namespace {
 OutputStream console_stream;
 OutputStream report_file_stream;
 OutputStream table_file_stream;
+OutputStream records_stream;
 InputStream input_stream;
 }  // namespace
 
@@ -17,6 +18,9 @@ OutputStream& report_file() {
 OutputStream& table_file() {
   return table_file_stream;
 }
+OutputStream& records() {
+  return records_stream;
+}
 InputStream& standard_input() {
   return input_stream;
 }
@@ -24,6 +28,7 @@ InputStream& standard_input() {
 void detach_run_streams() {
   report_file_stream.detach();
   table_file_stream.detach();
+  records_stream.detach();
   console_stream.detach();
   input_stream.open(-1);
 }
@@ -31,6 +36,7 @@ void detach_run_streams() {
 void flush_run_streams() noexcept {
   report_file_stream.flush_for_stop();
   table_file_stream.flush_for_stop();
+  records_stream.flush_for_stop();
   console_stream.flush_for_stop();
 }
 

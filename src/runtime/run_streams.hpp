@@ -11,14 +11,15 @@ namespace blocklevels::runtime {
 OutputStream& console();      // standard output, LF line ends
 OutputStream& report_file();  // the report file (CR LF), or standard output as a second stream
 OutputStream& table_file();   // the CSV table, when one is written
+OutputStream& records();      // in a point's process: its records to the parent
 InputStream& standard_input();
 
 // In a new child process: detaches every stream from what the parent still
 // owns, so that the parent's buffered bytes are not written twice.
 void detach_run_streams();
 
-// Writes out the buffers of the report file, the table and the console, in
-// that order. Async-signal-safe.
+// Writes out the buffers of the report file, the table, the records and the
+// console, in that order. Async-signal-safe.
 void flush_run_streams() noexcept;
 
 }  // namespace blocklevels::runtime

@@ -5,18 +5,16 @@
 
 #include <string_view>
 
+#include "arithmetic/stop_numbers.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/run_streams.hpp"
-#include "runtime/stop_numbers.hpp"
+#include "runtime/signals.hpp"
 
 namespace blocklevels::runtime {
 namespace {
 
-StopHook stop_hook = nullptr;
 StopStyle stop_style = StopStyle::report_line;
-
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 void write_fully(int fd, const char* bytes, std::size_t size) noexcept {
   std::size_t done = 0;
@@ -27,8 +25,8 @@ void write_fully(int fd, const char* bytes, std::size_t size) noexcept {
   }
 }
 
-// "blocklevels: stopped: <meaning> (status N at XXXXXXXX)" and LF, built
-// without allocation.
+}  // namespace
+
 std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
                               std::uint32_t place) {
   char report[kStopReportLength];
@@ -50,14 +48,8 @@ std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
   return n;
 }
 
-}  // namespace
-
 void set_stop_style(StopStyle style) {
   stop_style = style;
-}
-
-void set_stop_hook(StopHook hook) {
-  stop_hook = hook;
 }
 
 std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
@@ -93,17 +85,6 @@ void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
     write_fully(STDERR_FILENO, line, format_stop_words(line, sizeof line, stop_number, place));
   }
   _exit(stop_number);
-}
-
-[[gnu::noinline]] void stop_run(int stop_number) {
-  if (stop_hook != nullptr) {
-    stop_hook(stop_number);
-    _exit(stop_number);  // a hook that returns still ends the run
-  }
-  // The return address points after the call; one byte back lies inside it,
-  // which is what addr2line should name.
-  const auto caller = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-  stop_run_at(stop_number, caller - 1);
 }
 
 void end_by_signal(int signal) noexcept {

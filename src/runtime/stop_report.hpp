@@ -1,6 +1,8 @@
-// The one way a run stops on a failure: the buffered output is written out
-// (the files first, then the console), the stop is reported, any child
-// processes are ended, and the process exits with the stop number.
+// How a process ends on a failure: the buffered output is written out (the
+// files first, then the console), the stop is reported, any child processes
+// are ended, and the process exits with the stop number. A front end calls
+// it with the Stop it caught; the trap handlers call it with the failing
+// instruction's address.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +15,7 @@ namespace blocklevels::runtime {
 //    continuing the current console line (the dialogue);
 //  - words: one line on standard error naming the stop in words, with the
 //    number and the place (the command line);
-//  - silent: nothing; the parent process reports it (a sweep's points).
+//  - silent: nothing; the parent process reports it (a study's points).
 enum class StopStyle { report_line, words, silent };
 void set_stop_style(StopStyle style);
 
@@ -24,8 +26,11 @@ inline constexpr std::size_t kStopReportLength = 31;
 std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
                                std::uint32_t place);
 
-// Stops the run; the place reported is the caller's code address.
-[[noreturn]] void stop_run(int stop_number);
+// "blocklevels: stopped: <meaning> (status N at XXXXXXXX)" and LF, the
+// words style's line, into `out`; returns its length (at most `capacity`).
+// Async-signal-safe.
+std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
+                              std::uint32_t place);
 
 // Stops the run at a given code address. Async-signal-safe.
 [[noreturn]] void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept;
@@ -34,11 +39,5 @@ std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
 // output and ending any child processes; a second interrupt during the
 // writing ends it at once. Async-signal-safe.
 [[noreturn]] void end_by_signal(int signal) noexcept;
-
-// For in-process harnesses (fuzzing, tests) only: when set, stop_run hands
-// the stop number to `hook` instead of ending the process. The hook must not
-// return (it throws or jumps back into the harness). The program never sets it.
-using StopHook = void (*)(int stop_number);
-void set_stop_hook(StopHook hook);
 
 }  // namespace blocklevels::runtime

@@ -43,6 +43,10 @@ class OutputStream {
   void end_statement() {
     if (interactive_ && used_ > 0 && result_ == 0) write_out();
   }
+  // Writes out the buffer now, whatever the stream is.
+  void flush() {
+    if (used_ > 0 && result_ == 0) write_out();
+  }
   // Writes the rest of the buffer and, when owned, closes the descriptor.
   void close();
   // Forgets the descriptor and the buffered bytes without writing them: in

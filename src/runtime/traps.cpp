@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <new>
 
+#include "arithmetic/stop_numbers.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/io_section.hpp"
-#include "runtime/stop_numbers.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/stop_report.hpp"
 
 namespace blocklevels::runtime {
@@ -31,7 +31,6 @@ constexpr std::uintptr_t kPageSize = 4096;
 
 alignas(16) char alternate_stack[1 << 16];
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kTraps[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGABRT, SIGSYS};
 
 bool sent_by_a_process(const siginfo_t* info) {
@@ -96,10 +95,6 @@ void on_trap(int signal, siginfo_t* info, void* context) {
   stop_run_at(stop_number, trap_place(signal, context));
 }
 
-void on_allocation_failure() {
-  stop_run(kOutOfMemory);
-}
-
 void record_stack_low() {
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
@@ -140,7 +135,6 @@ void install_traps() {
   // held-back interrupt is acted on.
   for (const int s : kInterrupts) install_handler(s, on_interrupt, SA_ONSTACK);
   ::signal(SIGPIPE, SIG_IGN);
-  std::set_new_handler(on_allocation_failure);
   enable_float_traps();
 }
 

@@ -25,11 +25,12 @@ class MutationPositions {
         log_keep_(pmut == 0.0L || always_ ? 0.0L : log_one_minus(pmut)),
         never_(!always_ && log_keep_ == 0.0L) {}
 
-  // Starts a run's stream at its first position.
+  // Starts a run's stream at its first position. A stream that mutates
+  // nothing draws nothing.
   void start(pcg32& rng) {
     next_ = 0;
     next_mutates_ = true;
-    advance_from(rng, 0);
+    if (!never_) advance_from(rng, 0);
   }
 
   // Calls mutate(position) for every mutated position of the next chromosome

@@ -24,18 +24,18 @@ std::size_t product(std::size_t a, std::size_t b) {
 
 }  // namespace
 
-Population::Population(const SimulationParams& params)
+Population::Population(const PointParameters& params)
     : lambda_(to_size(params.lambda)),
       mu_(to_size(params.mu)),
       block_length_(to_size(params.block_length)),
-      two_option_(to_size(params.two_option)),
+      two_option_(to_size(params.two_option_positions)),
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
-      mutations_(params.pmut),
+      mutations_(params.Pmut),
       parents_(mu_),
       ties_(lambda_),
       histogram_(blocks_ + 1) {
-  assert_valid(params);
+  assert_simulable(params);
   for (Pool& pool : pools_) {
     pool.alleles.resize(product(lambda_, positions_));
     pool.wrong.resize(product(lambda_, blocks_));

@@ -9,22 +9,34 @@
 // level, the number of blocks with none; a mutation updates both in O(1).
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <pcg_random.hpp>
 #include <span>
 #include <vector>
 
+#include "parameters/point_parameters.hpp"
 #include "simulation/mutation_positions.hpp"
-#include "simulation/simulation_params.hpp"
 
 namespace blocklevels::simulation {
+
+// What the simulation needs of a point; the caller validates the
+// parameters, debug builds check them here.
+inline void assert_simulable(const PointParameters& p) {
+  assert(p.lambda >= 1 && p.mu >= 1 && p.mu <= p.lambda);
+  assert(p.Pmut >= 0.0L && p.Pmut <= 1.0L);
+  assert(p.block_length >= 1 && p.two_option_positions >= 0 &&
+         p.two_option_positions <= p.block_length);
+  assert(p.blocks >= 1 && p.step_generations >= 1);
+  static_cast<void>(p);
+}
 
 class Population {
  public:
   // Allocates everything the run needs; throws std::bad_alloc when that is
   // more than memory holds. The contents are unset until start().
-  explicit Population(const SimulationParams& params);
+  explicit Population(const PointParameters& params);
 
   // mu parents at level 0 in which every block lacks one allele: all alleles
   // are 0 except position 0 of each block, which holds 1 when two_option is 0

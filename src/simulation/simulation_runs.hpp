@@ -7,9 +7,9 @@
 
 #include <cstdint>
 
+#include "parameters/point_parameters.hpp"
 #include "simulation/population.hpp"
 #include "simulation/run_totals.hpp"
-#include "simulation/simulation_params.hpp"
 
 namespace blocklevels::simulation {
 
@@ -25,17 +25,19 @@ struct RunSet {
 };
 
 // Totals of the right shape for params, all zero.
-RunTotals empty_totals(const SimulationParams& params);
+RunTotals empty_totals(const PointParameters& params);
 
 // Runs run `run` from the start to the last report time in `population`
 // (built for params) and adds its reports to totals.
-void simulate_run(const SimulationParams& params, std::uint64_t seed, std::uint64_t run,
+void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
                   Population& population, RunTotals& totals);
 
 // The totals of the runs in `runs`, on up to `threads` threads (at least one),
-// each with its own population. An exception thrown in a thread (such as
-// std::bad_alloc) stops the others at their next run and is rethrown here.
-RunTotals simulate_runs(const SimulationParams& params, std::uint64_t seed, RunSet runs,
+// each with its own population and ExtendedArithmetic scope. A failure
+// throws Stop (203 when memory or threads run out; a floating-point failure
+// by its number) after stopping the other threads at their next run; the
+// calling thread's floating-point environment is as it was.
+RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
                         unsigned threads);
 
 }  // namespace blocklevels::simulation

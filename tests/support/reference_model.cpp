@@ -3,7 +3,9 @@
 namespace blocklevels::reference {
 namespace {
 
-std::uint16_t low16(std::int32_t v) { return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v)); }
+std::uint16_t low16(std::int32_t v) {
+  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v));
+}
 
 std::int32_t wrap_sub(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
@@ -65,8 +67,8 @@ long double transition_down(const Shape& s, std::int32_t i, std::int32_t j, long
     if (m > i) m = i;
     long double inner = 0;
     for (std::int32_t r = 0; r <= m; ++r) {
-      inner = inner + (int_power(low16(r), c.pbreak) * binomial(i, r)) *
-                          int_power(low16(i - r), c.pkeep);
+      inner = inner +
+              (int_power(low16(r), c.pbreak) * binomial(i, r)) * int_power(low16(i - r), c.pkeep);
     }
     sum = sum + t * inner;
   }

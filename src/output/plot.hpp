@@ -1,0 +1,48 @@
+// Figures of a study, drawn by gnuplot run as a child process and fed the
+// script and the data on its standard input. The figure's file is opened
+// here and given to gnuplot as its standard output, so that no file name
+// ever reaches the script; the script holds only numbers and fixed words.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace blocklevels {
+
+// One curve set: its label (the swept parameters' values, or "" for a
+// single run) and, per report time (or per value of a swept parameter), the
+// three highest levels' fractions and the mean level; the simulation's means
+// and confidence half-widths when it was simulated.
+struct PlotSeries {
+  std::string label;
+  std::int32_t blocks = 0;
+  std::vector<double> t;
+  std::vector<double> top[3];  // X_l, X_(l-1), X_(l-2)
+  std::vector<double> mean_level;
+  std::vector<double> simulated_t;
+  std::vector<double> simulated_top[3];
+  std::vector<double> simulated_top_ci[3];
+  std::vector<double> simulated_mean_level;
+  std::vector<double> simulated_mean_level_ci;
+};
+
+struct PlotRequest {
+  std::string file;   // ends in .png, .svg or .pdf
+  std::string title;  // the parameters all points share
+  bool force = false;
+  // The series' `t` is the generation, or, for a figure of final values,
+  // the swept parameter named here.
+  std::string x_label = "generation t";
+  bool log_x = false;
+  std::vector<PlotSeries> series;
+};
+
+// The path of the gnuplot program found on PATH, or "" when there is none.
+std::string find_gnuplot();
+
+// Draws the figure. A failure throws runtime::Failure (status 1) saying
+// what went wrong; the file is then removed.
+void draw_plot(const std::string& gnuplot, const PlotRequest& request);
+
+}  // namespace blocklevels

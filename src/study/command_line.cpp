@@ -1,0 +1,209 @@
+#include "study/command_line.hpp"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "parameters/parameter_table.hpp"
+#include "runtime/failure.hpp"
+#include "study/option_values.hpp"
+
+#ifndef BLOCKLEVELS_VERSION
+#define BLOCKLEVELS_VERSION "unknown"
+#endif
+
+namespace blocklevels {
+namespace {
+
+constexpr std::int64_t kMaxPoints = 100000;
+
+[[noreturn]] void refuse(std::string message) {
+  throw runtime::Failure(runtime::kBadUsage, std::move(message));
+}
+
+// The study's own options, as given; "" when absent.
+struct StudyTexts {
+  std::string jobs, shard, simulate, seed;
+};
+
+// A parameter's values: numbers with their texts (Pmut keeps its text).
+struct Values {
+  std::vector<long double> numbers;
+  std::vector<std::string> texts;
+};
+
+Values values_of(const ParameterDescription& d, const std::string& text) {
+  Values values;
+  if (d.kind == ParameterKind::real) {
+    for (RealValue& v : real_values(d.option, text)) {
+      values.numbers.push_back(v.value);
+      values.texts.push_back(std::move(v.text));
+    }
+  } else {
+    for (const std::int32_t v : integer_values(d.option, text)) {
+      values.numbers.push_back(v);
+      values.texts.push_back(std::to_string(v));
+    }
+  }
+  for (std::size_t n = 0; n < values.numbers.size(); ++n) {
+    const std::string why = value_refusal(d, values.numbers[n], values.texts[n]);
+    if (!why.empty()) refuse(why);
+  }
+  return values;
+}
+
+// The Cartesian product of the values, the table's first parameter varying
+// slowest; every point checked against the bounds one parameter sets
+// another.
+void expand_points(const std::vector<std::string>& texts, Study& study) {
+  const auto table = parameter_table();
+  std::vector<Values> values;
+  for (std::size_t n = 0; n < table.size(); ++n) values.push_back(values_of(table[n], texts[n]));
+  std::int64_t total = 1;
+  for (std::size_t n = 0; n < table.size(); ++n) {
+    total *= static_cast<std::int64_t>(values[n].numbers.size());
+    if (total > kMaxPoints) {
+      refuse("the sweep has more than " + std::to_string(kMaxPoints) + " points");
+    }
+    if (values[n].numbers.size() > 1) study.swept.emplace_back(table[n].name);
+  }
+  std::vector<std::size_t> at(table.size(), 0);
+  for (std::int64_t k = 0; k < total; ++k) {
+    Point point;
+    for (std::size_t n = 0; n < table.size(); ++n) {
+      set_parameter(point, table[n], values[n].numbers[at[n]], values[n].texts[at[n]]);
+    }
+    for (const ParameterDescription& d : table) {
+      const std::string why = bound_refusal(point, d);
+      if (!why.empty()) refuse(why);
+    }
+    if (point.p.blocks > study.max_blocks) study.max_blocks = point.p.blocks;
+    study.points.push_back(std::move(point));
+    // The next combination: the last parameter moves fastest.
+    for (std::size_t n = table.size(); n-- > 0;) {
+      if (++at[n] < values[n].numbers.size()) break;
+      at[n] = 0;
+    }
+  }
+}
+
+void parse_shard(const std::string& text, Study& study) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string::npos) refuse("--shard: '" + text + "' is not K/N");
+  const std::int32_t k = one_integer("--shard", text.substr(0, slash));
+  const std::int32_t n = one_integer("--shard", text.substr(slash + 1));
+  if (n < 1 || k < 0 || k >= n) refuse("--shard: '" + text + "' needs 0 <= K < N");
+  study.shard_index = k;
+  study.shard_count = n;
+}
+
+std::uint64_t parse_seed(const std::string& text) {
+  std::uint64_t seed = 0;
+  if (text.empty() || text.size() > 20) refuse("--seed: '" + text + "' is not a seed");
+  for (const char c : text) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (c < '0' || c > '9' || seed > (UINT64_MAX - digit) / 10) {
+      refuse("--seed: '" + text + "' is not a seed from 0 to 18446744073709551615");
+    }
+    seed = seed * 10 + digit;
+  }
+  return seed;
+}
+
+void check_outputs(const Study& study) {
+  if (!study.report_file.empty() && study.is_sweep()) {
+    refuse("--output: a report file holds one run; a sweep writes --csv instead");
+  }
+  if (!study.plot.empty()) {
+    const std::string& name = study.plot;
+    const std::size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    if (extension != ".png" && extension != ".svg" && extension != ".pdf") {
+      refuse("--plot: '" + name + "' does not end in .png, .svg or .pdf");
+    }
+  }
+  const std::string* names[] = {&study.report_file, &study.csv, &study.plot};
+  for (int a = 0; a < 3; ++a) {
+    for (int b = a + 1; b < 3; ++b) {
+      if (!names[a]->empty() && *names[a] == *names[b]) {
+        refuse("'" + *names[a] + "' is named for two outputs");
+      }
+    }
+  }
+  if (study.sharded()) {
+    if (study.csv.empty()) refuse("--shard: a shard writes its rows with --csv");
+    if (!study.report_file.empty() || !study.plot.empty()) {
+      refuse("--shard: a shard writes only --csv; merge the shards, then plot");
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<Study> parse_command_line(int argc, char** argv) {
+  CLI::App app{
+      "blocklevels: the expected level dynamics of a (mu, lambda) evolutionary algorithm with\n"
+      "truncation selection on a block-structured fitness function. Without arguments it asks\n"
+      "nine questions; with options it runs one point or a sweep. Every numeric parameter takes\n"
+      "a value, a list v1,v2,... or a range FROM:TO:COUNT or FROM:TO:COUNT:log.\n"
+      "See blocklevels(1) for the CSV columns, exit statuses and examples.",
+      "blocklevels"};
+  Study study;
+  const auto table = parameter_table();
+  std::vector<std::string> texts;
+  for (const ParameterDescription& d : table) texts.emplace_back(d.default_text);
+  for (std::size_t n = 0; n < table.size(); ++n) {
+    const ParameterDescription& d = table[n];
+    CLI::Option* option = app.add_option(std::string(d.option), texts[n], std::string(d.meaning))
+                              ->type_name(std::string(d.value_name));
+    if (d.default_text.empty()) option->required();
+  }
+  StudyTexts own;
+  app.add_option("--output", study.report_file,
+                 "the report file, as the dialogue writes it (one run only)")
+      ->type_name("FILE");
+  app.add_option("--csv", study.csv, "every level at every report; - for standard output")
+      ->type_name("FILE");
+  app.add_option("--plot", study.plot, "a figure: FILE.png, FILE.svg or FILE.pdf (gnuplot)")
+      ->type_name("FILE");
+  app.add_option("--jobs", own.jobs, "parallel runs (default: all cores)")->type_name("N");
+  app.add_flag("--force", study.force, "replace existing output files");
+  app.add_flag("--quiet", study.quiet, "nothing on standard output but a CSV sent there");
+  app.add_option("--shard", own.shard,
+                 "K/N: run every N-th point (or simulated run) from K, 0 <= K < N")
+      ->type_name("K/N");
+  app.add_option("--simulate", own.simulate, "R: also simulate the real algorithm R times")
+      ->type_name("R");
+  app.add_option("--seed", own.seed, "the simulation's seed (default 1)")->type_name("S");
+  app.set_version_flag("--version", std::string("blocklevels ") + BLOCKLEVELS_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return std::nullopt;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
+    return std::nullopt;
+  } catch (const CLI::ParseError& e) {
+    refuse(std::string(e.what()) + "\n(blocklevels --help lists the options)");
+  }
+  expand_points(texts, study);
+  const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  study.jobs =
+      own.jobs.empty() ? static_cast<int>(cores < 1 ? 1 : cores) : one_integer("--jobs", own.jobs);
+  if (study.jobs < 1) refuse("--jobs: " + own.jobs + " is below 1");
+  if (!own.shard.empty()) parse_shard(own.shard, study);
+  if (!own.simulate.empty()) {
+    study.simulate_runs = one_integer("--simulate", own.simulate);
+    if (study.simulate_runs < 1) refuse("--simulate: " + own.simulate + " is below 1");
+  }
+  if (!own.seed.empty()) {
+    if (own.simulate.empty()) refuse("--seed: only a simulation takes a seed");
+    study.seed = parse_seed(own.seed);
+  }
+  check_outputs(study);
+  return study;
+}
+
+}  // namespace blocklevels

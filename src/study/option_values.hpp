@@ -1,0 +1,40 @@
+// The values an option of the command line takes: one number, a list
+// "v1,v2,...", or a range "FROM:TO:COUNT" (evenly spaced, both ends
+// included) or "FROM:TO:COUNT:log" (geometric). Text in, values out; a
+// refused text throws runtime::Failure (status 2) with a message that
+// starts with the option's name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arithmetic/extended_real.hpp"
+
+namespace blocklevels {
+
+// The most values one option may expand to.
+inline constexpr std::int64_t kMaxOptionValues = 100000;
+
+// Decimal integers in the 32-bit signed range. A range's values are rounded
+// to the nearest integer; repeated neighbours are kept once.
+std::vector<std::int32_t> integer_values(std::string_view option, std::string_view text);
+
+struct RealValue {
+  long double value;  // read as the dialogue reads the text
+  std::string text;   // as typed, or the shortest text of a range's value
+};
+
+// Reals in the dialogue's syntax (sign, digits, ".", exponent), with at
+// least one digit before the exponent and at most 64 characters, so that
+// typing the text into the dialogue gives the same extended value. The
+// inner values of a range are computed in extended precision and written
+// as the shortest text that reads back to the same double; that text is
+// then read like a typed one.
+std::vector<RealValue> real_values(std::string_view option, std::string_view text);
+
+// Exactly one integer.
+std::int32_t one_integer(std::string_view option, std::string_view text);
+
+}  // namespace blocklevels

@@ -1,0 +1,37 @@
+// One point of a study, run in a process of its own: a point that fails
+// (an overflow, a trap) ends only its own process, with its own x87 state,
+// and the study goes on. The process tells the study what it computed in
+// typed records (study/point_records.hpp) on a pipe.
+#pragma once
+
+#include <cstdint>
+
+#include "parameters/point_parameters.hpp"
+#include "runtime/stop_report.hpp"
+
+namespace blocklevels {
+
+struct PointWork {
+  const Point* point = nullptr;
+  int records_fd = -1;         // the pipe to the study's process, or -1 for no records
+  bool every_report = true;    // the model's every report; else only its last
+  bool model_reports = true;   // the model's reports (a simulation shard other than 0 has none)
+  bool console_lines = false;  // the dialogue's console lines on standard output
+  int report_fd = -1;          // the report file: header, opening and report lines
+  // How a trap in this process is said (the study's process says the rest).
+  runtime::StopStyle stop_style = runtime::StopStyle::silent;
+  // The simulation: runs shard_index, shard_index + shard_count, ... below
+  // simulate_runs, on `threads` threads; with a console, one line of the
+  // summary at the last report.
+  std::int32_t simulate_runs = 0;
+  std::uint64_t seed = 1;
+  int shard_index = 0;
+  int shard_count = 1;
+  int threads = 1;
+};
+
+// Runs the point in the calling (child) process and ends it: exit status 0,
+// or the stop number after a failure record when the run stops.
+[[noreturn]] void run_point(const PointWork& work);
+
+}  // namespace blocklevels

@@ -1,0 +1,38 @@
+// A study: the runs the command line asks for (one point, or the points of
+// a sweep) and where their results go.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "parameters/point_parameters.hpp"
+
+namespace blocklevels {
+
+struct Study {
+  // Every point of the sweep in its order: the Cartesian product of the
+  // options' values, the parameter table's first parameter varying slowest.
+  std::vector<Point> points;
+  // The parameters that take more than one value, by name, in table order.
+  std::vector<std::string> swept;
+  std::int32_t max_blocks = 0;  // the largest `blocks` of all points
+
+  std::string report_file;  // --output: "" for none
+  std::string csv;          // --csv: "" for none, "-" for standard output
+  std::string plot;         // --plot: "" for none
+  bool force = false;
+  bool quiet = false;
+  int jobs = 1;
+  // --shard K/N: this process runs every N-th point from K (or, with a
+  // simulation, every N-th run from K).
+  int shard_index = 0;
+  int shard_count = 1;
+  std::int32_t simulate_runs = 0;  // --simulate R: 0 for none
+  std::uint64_t seed = 1;
+
+  bool is_sweep() const { return points.size() > 1; }
+  bool sharded() const { return shard_count > 1; }
+};
+
+}  // namespace blocklevels

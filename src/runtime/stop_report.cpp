@@ -10,6 +10,7 @@
 #include "runtime/code_place.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/signals.hpp"
+#include "runtime/standard_error.hpp"
 
 namespace blocklevels::runtime {
 namespace {
@@ -82,7 +83,7 @@ void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
     write_fully(STDOUT_FILENO, line, format_stop_report(line, stop_number, place));
   } else if (stop_style == StopStyle::words) {
     char line[160];
-    write_fully(STDERR_FILENO, line, format_stop_words(line, sizeof line, stop_number, place));
+    write_standard_error({line, format_stop_words(line, sizeof line, stop_number, place)});
   }
   _exit(stop_number);
 }

@@ -125,6 +125,12 @@ SimulationReport simulation_report(const simulation::RunTotals& totals, std::int
 }
 
 std::optional<Record> Reader::next() {
+  // Drop what has been handed out once it is most of the buffer; views into
+  // the buffer are made only after this.
+  if (consumed_ > 4096 && consumed_ * 2 > pending_.size()) {
+    pending_.erase(0, consumed_);
+    consumed_ = 0;
+  }
   const std::string_view rest = std::string_view(pending_).substr(consumed_);
   if (rest.size() < sizeof(Header)) return std::nullopt;
   Header header;
@@ -132,11 +138,6 @@ std::optional<Record> Reader::next() {
   if (rest.size() - sizeof header < header.size) return std::nullopt;
   Payload payload(rest.substr(sizeof header, header.size));
   consumed_ += sizeof header + header.size;
-  // Drop what has been handed out once it is most of the buffer.
-  if (consumed_ > 4096 && consumed_ * 2 > pending_.size()) {
-    pending_.erase(0, consumed_);
-    consumed_ = 0;
-  }
   Record record;
   switch (header.kind) {
     case Kind::model_report: {

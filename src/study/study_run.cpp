@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 #include "arithmetic/stop.hpp"
@@ -192,8 +193,14 @@ void StudyRunner::finish_child(PointState& state) {
 // Every whole record the point has sent, in the order sent; called only for
 // the point whose turn it is, so that the table keeps the points' order.
 void StudyRunner::handle_records(PointState& state) {
-  while (std::optional<records::Record> record = state.reader.next()) {
-    std::visit([&](const auto& r) { take(state, r); }, *record);
+  try {
+    while (std::optional<records::Record> record = state.reader.next()) {
+      std::visit([&](const auto& r) { take(state, r); }, *record);
+    }
+  } catch (const std::runtime_error& garbled) {
+    // Only a fault of the program itself gets here.
+    throw runtime::Failure(kOtherTrap, describe_point(*state.point) +
+                                           ": the point's records are garbled: " + garbled.what());
   }
 }
 

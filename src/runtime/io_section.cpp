@@ -17,7 +17,7 @@ volatile std::uintptr_t held_place = 0;
 
 }  // namespace
 
-IoSection::IoSection() : outer_(depth == 0), exceptions_(std::uncaught_exceptions()) {
+IoSection::IoSection() : outer_(depth == 0) {
   depth = depth + 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
@@ -27,8 +27,10 @@ IoSection::~IoSection() {
   depth = depth - 1;
   if (!outer_ || held_signal == 0) return;
   // A section left by a Stop on its way to the stop path: that path holds
-  // every signal back and reports the stop, which came first.
-  if (std::uncaught_exceptions() > exceptions_) return;
+  // every signal back and reports the stop, which came first. (No write
+  // statement runs while an exception unwinds, so any exception in flight
+  // is the one leaving this section.)
+  if (std::uncaught_exceptions() > 0) return;
   const int signal = held_signal;
   held_signal = 0;
   if (held_stop_number != 0) stop_run_at(held_stop_number, held_place);

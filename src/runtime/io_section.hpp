@@ -19,7 +19,6 @@ class IoSection {
 
  private:
   bool outer_;
-  int exceptions_;  // std::uncaught_exceptions() when the section began
 };
 
 // Called by the signal handlers. Inside a section the signal is recorded

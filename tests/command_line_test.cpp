@@ -70,13 +70,13 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
     run_model({30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3}, model);
     for (std::size_t k = 0; k < 13; ++k) {
       const std::vector<std::string> f = fields_of(rows[1 + point * 13 + k]);
-      ASSERT_EQ(f.size(), 15u);
-      EXPECT_EQ(f[7], std::to_string(3 * (k + 1)));
+      ASSERT_EQ(f.size(), 19u);
+      EXPECT_EQ(f[11], std::to_string(3 * (k + 1)));
       for (std::size_t j = 0; j < 5; ++j) {
         double value = 0;
-        std::from_chars(f[10 + j].data(), f[10 + j].data() + f[10 + j].size(), value);
+        std::from_chars(f[14 + j].data(), f[14 + j].data() + f[14 + j].size(), value);
         EXPECT_EQ(std::memcmp(&value, &model.tails[k][j], sizeof value), 0)
-            << "pmut " << pmut << " t " << f[7] << " X" << j + 1;
+            << "pmut " << pmut << " t " << f[11] << " X" << j + 1;
       }
     }
   }
@@ -92,53 +92,23 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
             testing::read_file(dir.path() + "/dialogue.txt"));
 }
 
-// A model sweep's shards hold the whole sweep's rows; a simulation's shards
-// merge into the single machine's table byte for byte, and the simulation
-// does not depend on --jobs.
-TEST(CommandLine, ShardsReassembleTheWholeStudy) {
+// The simulation does not depend on --jobs.
+TEST(CommandLine, SimulationIsTheSameWhateverTheJobs) {
   TemporaryDirectory dir;
-  const std::vector<std::string> sweep = {
-      "--lambda", "10,20,30", "--mu",    "5", "--pmut", "0.1:0.3:3", "--block-length", "2",
-      "--blocks", "1,4",      "--final", "6", "--step", "3",         "--quiet"};
-  auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+  const std::vector<std::string> simulated = {
+      "--lambda",   "300",      "--mu",   "100",     "--pmut",  "0.05",   "--block-length",
+      "1,2",        "--blocks", "3",      "--final", "8",       "--step", "2",
+      "--simulate", "7",        "--seed", "42",      "--quiet", "--csv"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = simulated;
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
-  ASSERT_EQ(run(dir, with(sweep, {"--csv", "whole.csv"})).exit_status, 0);
-  std::vector<std::string> shard_rows;
-  for (const char* k : {"0/3", "1/3", "2/3"}) {
-    const std::string name = std::string("shard") + k[0] + ".csv";
-    ASSERT_EQ(run(dir, with(sweep, {"--shard", k, "--csv", name})).exit_status, 0);
-    const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/" + name));
-    shard_rows.insert(shard_rows.end(), rows.begin() + 1, rows.end());
-  }
-  std::vector<std::string> whole = lines_of(testing::read_file(dir.path() + "/whole.csv"));
-  whole.erase(whole.begin());
-  // Shard 0 starts with the first point, shard 1 with the second.
-  EXPECT_EQ(shard_rows.front(), whole.front());
-  EXPECT_EQ(lines_of(testing::read_file(dir.path() + "/shard1.csv"))[1], whole[2]);
-  std::sort(whole.begin(), whole.end());
-  std::sort(shard_rows.begin(), shard_rows.end());
-  EXPECT_EQ(shard_rows, whole);
-
-  const std::vector<std::string> simulated = {
-      "--lambda",   "300",      "--mu",   "100",     "--pmut", "0.05",   "--block-length",
-      "1,2",        "--blocks", "3",      "--final", "8",      "--step", "2",
-      "--simulate", "7",        "--seed", "42",      "--quiet"};
-  ASSERT_EQ(run(dir, with(simulated, {"--csv", "one.csv", "--jobs", "1"})).exit_status, 0);
-  ASSERT_EQ(run(dir, with(simulated, {"--csv", "two.csv", "--jobs", "2"})).exit_status, 0);
+  ASSERT_EQ(run(dir, with({"one.csv", "--jobs", "1"})).exit_status, 0);
+  ASSERT_EQ(run(dir, with({"two.csv", "--jobs", "2"})).exit_status, 0);
   const std::string one = testing::read_file(dir.path() + "/one.csv");
   EXPECT_EQ(one, testing::read_file(dir.path() + "/two.csv"));
-  EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,0,"), std::string::npos);
-  for (const char* k : {"0/2", "1/2"}) {
-    ASSERT_EQ(run(dir, with(simulated, {"--shard", k, "--csv", std::string("s") + k[0] + ".csv"}))
-                  .exit_status,
-              0);
-  }
-  const ProgramRun merged = run(dir, {"merge", "s0.csv", "s1.csv"});
-  EXPECT_EQ(merged.exit_status, 0) << merged.err;
-  EXPECT_EQ(merged.out, one);
-  EXPECT_EQ(run(dir, {"merge", "s0.csv", "whole.csv"}).exit_status, 2);  // not one study
+  EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,2,7,42,8,0,"), std::string::npos);
 }
 
 // The figure is a real image of a sensible size under exactly the name
@@ -182,24 +152,41 @@ TEST(CommandLine, PlotIsAnImageAndItsNameInjectsNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/g.csv"));
 }
 
-// An interrupt ends the points still running and leaves whole rows.
-TEST(CommandLine, InterruptLeavesTheTableWithWholeRows) {
-  TemporaryDirectory dir;
-  RunOptions options;
-  options.args = {"--lambda",       "1000",    "--mu",     "1000", "--pmut",  "0.0001:0.0008:8",
-                  "--block-length", "1",       "--blocks", "300",  "--final", "3000",
-                  "--csv",          "cut.csv", "--jobs",   "2"};
-  options.watch = [](testing::RunSoFar& so_far) {
-    return so_far.out.find('\n') != std::string::npos ? SIGINT : testing::kKeepWatching;
-  };
-  const ProgramRun r = testing::run_program("", dir.path(), options);
-  EXPECT_EQ(r.signal, SIGINT);
-  const std::string table = testing::read_file(dir.path() + "/cut.csv");
-  ASSERT_FALSE(table.empty());
-  EXPECT_EQ(table.back(), '\n');
-  const std::vector<std::string> rows = lines_of(table);
-  EXPECT_LT(rows.size(), 1 + 8 * 3000u);
-  for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 310u);
+// An interrupt, as soon as a point's summary is out, ends the points still
+// running; every point that had ended is in the table whole, the others
+// are named, and --resume on the same command completes the very table an
+// uninterrupted run writes.
+TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
+  const std::vector<std::string> study = {
+      "--lambda",       "1000", "--mu",     "1000",   "--pmut",  "0.0001:0.0008:8",
+      "--block-length", "1",    "--blocks", "300",    "--final", "3000",
+      "--jobs",         "2",    "--csv",    "cut.csv"};
+  TemporaryDirectory whole;
+  ASSERT_EQ(run(whole, study).exit_status, 0);
+  const std::string expected = testing::read_file(whole.path() + "/cut.csv");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    TemporaryDirectory dir;
+    RunOptions options;
+    options.args = study;
+    options.watch = [signal](testing::RunSoFar& so_far) {
+      return so_far.out.find('\n') != std::string::npos ? signal : testing::kKeepWatching;
+    };
+    const ProgramRun cut = testing::run_program("", dir.path(), options);
+    EXPECT_EQ(cut.signal, signal);
+    EXPECT_NE(cut.err.find("points are incomplete ("), std::string::npos) << cut.err;
+    EXPECT_NE(cut.err.find("; the same command with --resume continues\n"), std::string::npos);
+    const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/cut.csv"));
+    // Whole points only: 3000 rows each, each row whole.
+    ASSERT_GE(rows.size(), 1 + 3000u);
+    EXPECT_EQ((rows.size() - 1) % 3000, 0u);
+    EXPECT_LT(rows.size(), 1 + 8 * 3000u);
+    for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 314u);
+    std::vector<std::string> resumed = study;
+    resumed.push_back("--resume");
+    const ProgramRun again = run(dir, resumed);
+    EXPECT_EQ(again.exit_status, 0) << again.err;
+    EXPECT_EQ(testing::read_file(dir.path() + "/cut.csv"), expected) << signal;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "model/model_run.hpp"
 #include "output/report_text.hpp"
 #include "output/write_statement.hpp"
+#include "runtime/descriptors.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/stop_report.hpp"
@@ -103,13 +104,9 @@ void create_report_file(const LineText& name) {
   if (name.text.find('\0') != std::string::npos) throw_stop(kInvalidName);
   int fd = ::open(name.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw_stop(runtime::os_error_number(errno));
-  if (fd <= STDERR_FILENO) {
-    // Standard streams closed by the caller must not become the report file.
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (moved < 0) throw_stop(runtime::os_error_number(errno));
-    ::close(fd);
-    fd = moved;
-  }
+  // Standard streams closed by the caller must not become the report file.
+  fd = runtime::above_standard(fd);
+  if (fd < 0) throw_stop(runtime::os_error_number(errno));
   file.open(fd, runtime::LineEnd::crlf, true);
 }
 

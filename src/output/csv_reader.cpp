@@ -24,6 +24,7 @@ CsvReader::CsvReader(std::string path) : path_(std::move(path)), in_(path_, std:
     throw runtime::Failure(runtime::kBadUsage, "'" + path_ + "' holds no table header");
   }
   line_ = 1;
+  row_end_ = header_.size() + 1;
   for (const std::string_view name : split(header_, ',')) columns_.emplace_back(name);
 }
 
@@ -39,12 +40,20 @@ bool CsvReader::next() {
   fields_.clear();
   if (!read_line(in_, row_, complete)) return false;
   ++line_;
+  row_start_ = row_end_;
+  row_end_ = row_start_ + row_.size() + 1;
   if (!complete) {
     throw runtime::Failure(runtime::kBadUsage, "'" + path_ + "' ends in a cut row (line " +
                                                    std::to_string(line_) + ")");
   }
   fields_ = split(row_, ',');
   return true;
+}
+
+void CsvReader::seek(std::uint64_t offset) {
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  row_end_ = offset;
 }
 
 std::string_view CsvReader::field(int index) const {

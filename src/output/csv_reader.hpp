@@ -26,6 +26,9 @@ class CsvReader {
   // Reads the next row; false at the end of the file. A last row without
   // its LF throws Failure (a cut file).
   bool next();
+  // Goes to the row that starts at byte `offset` (one row_start() gave);
+  // the next call of next() reads it. Line numbers are not kept after it.
+  void seek(std::uint64_t offset);
   std::string_view row() const { return row_; }
   // The row's fields; as many as the row has, which may differ from the
   // header's count.
@@ -34,6 +37,9 @@ class CsvReader {
   std::string_view field(int index) const;
   // The line number of the current row (the header is line 1).
   std::uint64_t line() const { return line_; }
+  // The byte offsets of the current row's start and of the next row's.
+  std::uint64_t row_start() const { return row_start_; }
+  std::uint64_t row_end() const { return row_end_; }
 
  private:
   std::string path_;
@@ -43,6 +49,8 @@ class CsvReader {
   std::string row_;
   std::vector<std::string_view> fields_;
   std::uint64_t line_ = 0;
+  std::uint64_t row_start_ = 0;
+  std::uint64_t row_end_ = 0;
 };
 
 }  // namespace blocklevels

@@ -1,7 +1,7 @@
 #include "output/csv_table.hpp"
 
 #include <charconv>
-#include <vector>
+#include <cmath>
 
 #include "arithmetic/extended_arithmetic.hpp"
 #include "parameters/parameter_table.hpp"
@@ -11,6 +11,11 @@ namespace blocklevels {
 namespace {
 
 using simulation::uint128;
+
+constexpr std::string_view kSourceNames[] = {"model",           "simulation",
+                                             "simulation_ci95", "simulation_runs",
+                                             "simulation_sum",  "simulation_sum_of_squares",
+                                             "shard",           "shard_end"};
 
 void append_integer(std::string& out, std::int64_t v) {
   char digits[24];
@@ -34,6 +39,22 @@ void pad(std::string& out, std::size_t written, std::int32_t max_blocks) {
 
 }  // namespace
 
+std::string_view source_name(Source source) {
+  return kSourceNames[static_cast<std::size_t>(source)];
+}
+
+std::optional<Source> source_called(std::string_view name) {
+  for (std::size_t n = 0; n < std::size(kSourceNames); ++n) {
+    if (kSourceNames[n] == name) return static_cast<Source>(n);
+  }
+  return std::nullopt;
+}
+
+bool is_sum_source(Source source) {
+  return source == Source::simulation_runs || source == Source::simulation_sum ||
+         source == Source::simulation_sum_of_squares;
+}
+
 double sum_in_level_order(std::span<const double> tail) {
   const ExtendedArithmetic arithmetic;
   long double sum = 0.0L;
@@ -42,18 +63,16 @@ double sum_in_level_order(std::span<const double> tail) {
 }
 
 std::string CsvTable::header() const {
-  std::string header = "source";
+  std::string header(kSourceColumn);
   for (const ParameterDescription& d : parameter_table()) {
-    if (!d.csv_column) continue;
     header += ',';
     header += d.name;
   }
-  header += ',';
-  header += kTimeColumn;
-  header += ',';
-  header += kStatusColumn;
-  header += ',';
-  header += kMeanLevelColumn;
+  for (const std::string_view name :
+       {kRunsColumn, kSeedColumn, kTimeColumn, kStatusColumn, kMeanLevelColumn}) {
+    header += ',';
+    header += name;
+  }
   for (std::int32_t j = 1; j <= max_blocks_; ++j) {
     header += ",X";
     append_integer(header, j);
@@ -62,88 +81,118 @@ std::string CsvTable::header() const {
   return header;
 }
 
-void CsvTable::row_head(std::string& out, std::string_view source, const Point& point,
-                        std::string_view t, std::string_view status) const {
-  out += source;
+void CsvTable::append(std::string& out, const TableRow& row) const {
+  out += source_name(row.source);
+  const bool shard_row = row.source == Source::shard || row.source == Source::shard_end;
   for (const ParameterDescription& d : parameter_table()) {
-    if (!d.csv_column) continue;
     out += ',';
-    out += parameter_text(point, d);
+    if (!shard_row) out += parameter_text(row.point, d);
   }
   out += ',';
-  out += t;
+  if (row.simulation) append_integer(out, row.simulation->runs);
   out += ',';
-  out += status;
+  if (row.simulation) append_unsigned(out, row.simulation->seed);
   out += ',';
-}
-
-void CsvTable::values(std::string& out, double mean_level, std::span<const double> values) const {
-  append_shortest(out, mean_level);
-  for (const double v : values) {
+  if (shard_row) {
+    append_integer(out, row.shard.k);
     out += ',';
-    append_shortest(out, v);
+    append_integer(out, row.shard.n);
+    out += ',';
+    append_unsigned(out, row.source == Source::shard ? row.shard.study : row.rows);
+    if (row.source == Source::shard_end) {
+      out += ',';
+      append_unsigned(out, row.points);
+      pad(out, 1, max_blocks_);
+    } else {
+      pad(out, 0, max_blocks_);
+    }
+    out += '\n';
+    return;
   }
-  pad(out, values.size(), max_blocks_);
+  if (row.t) append_integer(out, *row.t);
+  out += ',';
+  append_integer(out, row.status);
+  out += ',';
+  std::size_t written = 0;
+  if (is_sum_source(row.source)) {
+    for (std::size_t i = 0; i < row.counts.size(); ++i) {
+      if (i > 0) out += ',';
+      append_unsigned(out, row.counts[i]);
+    }
+    written = row.counts.size();
+  } else {
+    for (std::size_t i = 0; i < row.values.size(); ++i) {
+      if (i > 0) out += ',';
+      append_shortest(out, row.values[i]);
+    }
+    written = row.values.size();
+  }
+  // The first value is the mean level's field, which every row has.
+  if (written == 0) written = 1;
+  pad(out, written - 1, max_blocks_);
   out += '\n';
 }
 
-void CsvTable::model_row(std::string& out, const Point& point, std::int64_t t,
-                         std::span<const double> tail) const {
-  std::string time;
-  append_integer(time, t);
-  row_head(out, kModelSource, point, time, "0");
-  values(out, sum_in_level_order(tail), tail);
+TableRow model_row(const Point& point, std::int64_t t, std::span<const double> tail) {
+  TableRow row;
+  row.point = point;
+  row.t = t;
+  row.values.reserve(tail.size() + 1);
+  row.values.push_back(sum_in_level_order(tail));
+  row.values.insert(row.values.end(), tail.begin(), tail.end());
+  return row;
 }
 
-void CsvTable::stopped_row(std::string& out, const Point& point, int status) const {
-  std::string number;
-  append_integer(number, status);
-  row_head(out, kModelSource, point, "", number);
-  pad(out, 0, max_blocks_);
-  out += '\n';
+TableRow stopped_row(const Point& point, int status) {
+  TableRow row;
+  row.point = point;
+  row.status = status;
+  return row;
 }
 
-void CsvTable::summary_rows(std::string& out, const Point& point,
-                            const simulation::Summary& summary, std::int64_t report,
-                            std::int64_t t) const {
-  const auto l = static_cast<std::size_t>(point.p.blocks);
-  std::vector<double> means(l), half_widths(l);
+std::array<TableRow, 2> summary_rows(const Point& point, const SimulationColumns& simulation,
+                                     const simulation::Summary& summary, std::int64_t report,
+                                     std::int64_t t) {
+  std::array<TableRow, 2> rows;
+  auto& [means, half_widths] = rows;
+  for (TableRow& row : rows) {
+    row.point = point;
+    row.simulation = simulation;
+    row.t = t;
+  }
+  means.source = Source::simulation;
+  half_widths.source = Source::simulation_ci95;
+  const simulation::Estimate& level = summary.mean_level[static_cast<std::size_t>(report)];
+  means.values.push_back(level.mean);
+  half_widths.values.push_back(level.half_width);
   for (std::int32_t j = 1; j <= point.p.blocks; ++j) {
     const simulation::Estimate& e = summary.fraction_at(report, j);
-    means[static_cast<std::size_t>(j - 1)] = e.mean;
-    half_widths[static_cast<std::size_t>(j - 1)] = e.half_width;
+    means.values.push_back(e.mean);
+    half_widths.values.push_back(e.half_width);
   }
-  const simulation::Estimate& level = summary.mean_level[static_cast<std::size_t>(report)];
-  std::string time;
-  append_integer(time, t);
-  row_head(out, kSimulationSource, point, time, "0");
-  values(out, level.mean, means);
-  row_head(out, kSimulationCiSource, point, time, "0");
-  values(out, level.half_width, half_widths);
+  return rows;
 }
 
-void CsvTable::sum_rows(std::string& out, const Point& point, const simulation::RunTotals& totals,
-                        std::int64_t report, std::int64_t t) const {
-  std::string time;
-  append_integer(time, t);
-  // The level sum's field, then X1..Xl.
-  auto row = [&](std::string_view source, auto field) {
-    row_head(out, source, point, time, "0");
-    append_unsigned(out, field(0));
-    for (std::int32_t j = 1; j <= point.p.blocks; ++j) {
-      out += ',';
-      append_unsigned(out, field(j));
-    }
-    pad(out, static_cast<std::size_t>(point.p.blocks), max_blocks_);
-    out += '\n';
-  };
-  row(kRunsSource, [&](std::int32_t) { return uint128{totals.runs()}; });
-  row(kSumSource, [&](std::int32_t j) {
-    return uint128{j == 0 ? totals.sum_level(report) : totals.sum_at_least(report, j)};
-  });
-  row(kSumOfSquaresSource, [&](std::int32_t j) {
-    return j == 0 ? totals.sum_level_squared(report) : totals.sum_at_least_squared(report, j);
-  });
+std::array<TableRow, 3> sum_rows(const Point& point, const SimulationColumns& simulation,
+                                 const simulation::RunTotals& totals, std::int64_t report,
+                                 std::int64_t t) {
+  std::array<TableRow, 3> rows;
+  auto& [runs, sums, squares] = rows;
+  for (TableRow& row : rows) {
+    row.point = point;
+    row.simulation = simulation;
+    row.t = t;
+  }
+  runs.source = Source::simulation_runs;
+  sums.source = Source::simulation_sum;
+  squares.source = Source::simulation_sum_of_squares;
+  for (std::int32_t j = 0; j <= point.p.blocks; ++j) {
+    runs.counts.push_back(totals.runs());
+    sums.counts.push_back(j == 0 ? totals.sum_level(report) : totals.sum_at_least(report, j));
+    squares.counts.push_back(j == 0 ? totals.sum_level_squared(report)
+                                    : totals.sum_at_least_squared(report, j));
+  }
+  return rows;
 }
 
 }  // namespace blocklevels

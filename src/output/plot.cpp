@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "runtime/child_processes.hpp"
+#include "runtime/descriptors.hpp"
 #include "runtime/failure.hpp"
 
 namespace blocklevels {
@@ -159,18 +160,19 @@ std::string find_gnuplot() {
   return "";
 }
 
-void draw_plot(const std::string& gnuplot, const PlotRequest& request) {
+void draw_plot(const std::string& gnuplot, const PlotRequest& request, int file) {
   const auto fail = [](const std::string& what) {
     throw runtime::Failure(runtime::kOutputRefused, "--plot: " + what);
   };
-  const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | (request.force ? O_TRUNC : O_EXCL);
-  const int file = ::open(request.file.c_str(), mode, 0666);
-  if (file < 0) fail("cannot create '" + request.file + "': " + std::strerror(errno));
   int script_pipe[2], error_pipe[2];
   if (::pipe2(script_pipe, O_CLOEXEC) != 0 || ::pipe2(error_pipe, O_CLOEXEC) != 0) {
-    const int error = errno;
-    ::close(file);
-    fail(std::strerror(error));
+    fail(std::strerror(errno));
+  }
+  // Above the standard descriptors, so that the moves below cannot clobber
+  // one another when the caller has closed a standard stream.
+  for (int* fd : {&script_pipe[0], &script_pipe[1], &error_pipe[0], &error_pipe[1]}) {
+    *fd = runtime::above_standard(*fd);
+    if (*fd < 0) fail(std::strerror(errno));
   }
   const pid_t pid = runtime::start_child_process();
   if (pid == 0) {
@@ -183,7 +185,6 @@ void draw_plot(const std::string& gnuplot, const PlotRequest& request) {
   }
   ::close(script_pipe[0]);
   ::close(error_pipe[1]);
-  ::close(file);
   const std::string script = script_for(request);
   for (std::size_t done = 0; done < script.size();) {
     const ssize_t n = ::write(script_pipe[1], script.data() + done, script.size() - done);
@@ -205,7 +206,6 @@ void draw_plot(const std::string& gnuplot, const PlotRequest& request) {
   }
   runtime::remove_child_process(pid);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
-  ::unlink(request.file.c_str());
   fail("gnuplot failed" + (errors.empty() ? std::string() : ": " + errors));
 }
 

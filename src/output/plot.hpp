@@ -30,7 +30,6 @@ struct PlotSeries {
 struct PlotRequest {
   std::string file;   // ends in .png, .svg or .pdf
   std::string title;  // the parameters all points share
-  bool force = false;
   // The series' `t` is the generation, or, for a figure of final values,
   // the swept parameter named here.
   std::string x_label = "generation t";
@@ -41,8 +40,9 @@ struct PlotRequest {
 // The path of the gnuplot program found on PATH, or "" when there is none.
 std::string find_gnuplot();
 
-// Draws the figure. A failure throws runtime::Failure (status 1) saying
-// what went wrong; the file is then removed.
-void draw_plot(const std::string& gnuplot, const PlotRequest& request);
+// Draws the figure into `figure` (a file open for writing; request.file's
+// extension chooses the format). A failure throws runtime::Failure (status
+// 1) saying what went wrong.
+void draw_plot(const std::string& gnuplot, const PlotRequest& request, int figure);
 
 }  // namespace blocklevels

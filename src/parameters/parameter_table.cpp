@@ -1,5 +1,7 @@
 #include "parameters/parameter_table.hpp"
 
+#include <cstring>
+
 namespace blocklevels {
 namespace {
 
@@ -51,10 +53,13 @@ constexpr ParameterDescription kTable[] = {
     {.name = "blocks",
      .option = "--blocks",
      .value_name = "L",
-     .meaning = "number of blocks",
+     .meaning = "number of blocks, 1..1754",
      .kind = integer,
      .default_text = "",
      .lowest = 1,
+     .highest = kMaxBlocks,
+     .why_highest = "from 1755 blocks on the model's factorials (1755! > 1.19e4932) are beyond "
+                    "the extended range",
      .integer = &PointParameters::blocks},
     {.name = "final",
      .option = "--final",
@@ -63,7 +68,6 @@ constexpr ParameterDescription kTable[] = {
      .kind = integer,
      .default_text = "",
      .lowest = 1,
-     .csv_column = false,
      .in_title = false,
      .integer = &PointParameters::final_iteration},
     {.name = "step",
@@ -73,7 +77,6 @@ constexpr ParameterDescription kTable[] = {
      .kind = integer,
      .default_text = "1",
      .lowest = 1,
-     .csv_column = false,
      .in_title = false,
      .integer = &PointParameters::step_generations},
 };
@@ -111,6 +114,10 @@ std::string value_refusal(const ParameterDescription& parameter, long double val
   if (value < parameter.lowest) {
     return option + ": " + std::string(text) + " is below " + std::to_string(parameter.lowest);
   }
+  if (value > parameter.highest) {
+    return option + ": " + std::string(text) + " is above " + std::to_string(parameter.highest) +
+           ": " + std::string(parameter.why_highest);
+  }
   return "";
 }
 
@@ -132,6 +139,19 @@ void set_parameter(Point& point, const ParameterDescription& parameter, long dou
   } else {
     point.p.*parameter.integer = static_cast<std::int32_t>(value);
   }
+}
+
+bool same_point(const Point& a, const Point& b) {
+  if (a.pmut_text != b.pmut_text) return false;
+  for (const ParameterDescription& d : kTable) {
+    if (d.kind == real) {
+      // The 80 bits of the extended value; the padding beyond is not compared.
+      if (std::memcmp(&a.p.Pmut, &b.p.Pmut, 10) != 0) return false;
+    } else if (a.p.*d.integer != b.p.*d.integer) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string describe_point(const Point& point) {

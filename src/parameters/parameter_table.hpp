@@ -1,5 +1,5 @@
-// Every parameter of a point, described once: its name (the CSV column, the
-// key of a summary line, a figure's label), its option, whether it is an
+// Every parameter of a point, described once: its name (the CSV column and
+// merge's key, the key of a summary line, a figure's label), its option, whether it is an
 // integer or a real, what values it may take, and where in PointParameters
 // it lives. The options, the CSV header and rows, summary lines, figure
 // labels and titles, and merge's keys are all made from this table. A new
@@ -17,6 +17,10 @@ namespace blocklevels {
 
 enum class ParameterKind { integer, real };
 
+// The most blocks the model can take: 1755! is beyond the extended range,
+// so from 1755 blocks on every run overflows building its matrix.
+inline constexpr std::int32_t kMaxBlocks = 1754;
+
 struct ParameterDescription {
   std::string_view name;        // "lambda": the CSV column and the summary key
   std::string_view option;      // "--lambda"
@@ -24,14 +28,15 @@ struct ParameterDescription {
   std::string_view meaning;     // the option's help
   ParameterKind kind;
   std::string_view default_text;  // "" when the option must be given
-  // Integers: at least `lowest`, and at most the parameter named by
-  // `at_most` ("" for none). Reals: from `real_lowest` to `real_highest`.
+  // Integers: from `lowest` to `highest` (with the reason for that limit),
+  // and at most the parameter named by `at_most` ("" for none). Reals: from
+  // `real_lowest` to `real_highest`.
   std::int32_t lowest = 0;
+  std::int32_t highest = INT32_MAX;
+  std::string_view why_highest = {};
   std::string_view at_most = {};
   long double real_lowest = 0.0L;
   long double real_highest = 0.0L;
-  // A column of every CSV row, and so one of merge's keys.
-  bool csv_column = true;
   // Shown in a figure's title when every point shares it (the generations
   // show on the figure's axis instead).
   bool in_title = true;
@@ -66,6 +71,9 @@ std::string bound_refusal(const Point& point, const ParameterDescription& parame
 // and `text`.
 void set_parameter(Point& point, const ParameterDescription& parameter, long double value,
                    std::string_view text);
+
+// The same point: every parameter equal, Pmut to the bit and in its text.
+bool same_point(const Point& a, const Point& b);
 
 // "lambda=10 mu=5 pmut=0.3 ...": every parameter, in table order.
 std::string describe_point(const Point& point);

@@ -1,12 +1,14 @@
 #include "runtime/child_processes.hpp"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 
 #include "arithmetic/stop.hpp"
+#include "runtime/deferred_interrupts.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 
@@ -21,6 +23,7 @@ pid_t start_child_process() {
   sigset_t all, before;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &before);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     const int error = errno;
@@ -30,6 +33,10 @@ pid_t start_child_process() {
   if (pid == 0) {
     detach_run_streams();
     for (auto& slot : children) slot = 0;
+    act_on_interrupts_at_once();
+    // The child ends with its parent, however the parent ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(128 + SIGTERM);
   } else {
     for (auto& slot : children) {
       if (slot == 0) {

@@ -10,6 +10,7 @@
 
 #include "arithmetic/stop_numbers.hpp"
 #include "runtime/code_place.hpp"
+#include "runtime/deferred_interrupts.hpp"
 #include "runtime/io_section.hpp"
 #include "runtime/signals.hpp"
 #include "runtime/stop_report.hpp"
@@ -81,6 +82,7 @@ std::uintptr_t trap_place(int signal, const void* context) {
 }
 
 void on_interrupt(int signal, siginfo_t*, void*) {
+  if (defer_interrupt(signal)) return;
   if (!hold_if_in_section(signal, 0, 0)) end_by_signal(signal);
 }
 

@@ -94,6 +94,7 @@ void parse_shard(const std::string& text, Study& study) {
   const std::int32_t k = one_integer("--shard", text.substr(0, slash));
   const std::int32_t n = one_integer("--shard", text.substr(slash + 1));
   if (n < 1 || k < 0 || k >= n) refuse("--shard: '" + text + "' needs 0 <= K < N");
+  study.sharded = true;
   study.shard_index = k;
   study.shard_count = n;
 }
@@ -123,15 +124,10 @@ void check_outputs(const Study& study) {
       refuse("--plot: '" + name + "' does not end in .png, .svg or .pdf");
     }
   }
-  const std::string* names[] = {&study.report_file, &study.csv, &study.plot};
-  for (int a = 0; a < 3; ++a) {
-    for (int b = a + 1; b < 3; ++b) {
-      if (!names[a]->empty() && *names[a] == *names[b]) {
-        refuse("'" + *names[a] + "' is named for two outputs");
-      }
-    }
+  if (study.resume && (study.csv.empty() || study.csv == "-")) {
+    refuse("--resume: only a table in a file (--csv FILE) can be resumed");
   }
-  if (study.sharded()) {
+  if (study.sharded) {
     if (study.csv.empty()) refuse("--shard: a shard writes its rows with --csv");
     if (!study.report_file.empty() || !study.plot.empty()) {
       refuse("--shard: a shard writes only --csv; merge the shards, then plot");
@@ -170,6 +166,9 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   app.add_option("--jobs", own.jobs, "parallel runs (default: all cores)")->type_name("N");
   app.add_flag("--force", study.force, "replace existing output files");
   app.add_flag("--quiet", study.quiet, "nothing on standard output but a CSV sent there");
+  app.add_flag("--resume", study.resume,
+               "keep the complete points of the --csv table an interrupted run of the same "
+               "command left, and run the rest");
   app.add_option("--shard", own.shard,
                  "K/N: run every N-th point (or simulated run) from K, 0 <= K < N")
       ->type_name("K/N");
@@ -187,6 +186,14 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
     return std::nullopt;
   } catch (const CLI::ParseError& e) {
     refuse(std::string(e.what()) + "\n(blocklevels --help lists the options)");
+  }
+  // An option given an empty value ("--csv ''", an unset variable) is a
+  // mistake, never the option left out.
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() == 0 || option->get_expected_min() == 0) continue;
+    for (const std::string& value : option->results()) {
+      if (value.empty()) refuse(option->get_name() + ": an empty value");
+    }
   }
   expand_points(texts, study);
   const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);

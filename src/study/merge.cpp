@@ -3,193 +3,261 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "output/csv_reader.hpp"
-#include "output/csv_table.hpp"
+#include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"
 #include "runtime/run_streams.hpp"
 #include "simulation/run_totals.hpp"
-#include "text/fields.hpp"
-#include "text/number_text.hpp"
 
 namespace blocklevels {
 namespace {
-
-using simulation::uint128;
 
 [[noreturn]] void refuse(std::string message) {
   throw runtime::Failure(runtime::kBadUsage, std::move(message));
 }
 
-// A row, its fields found by the header's names.
-struct Row {
-  std::string text;
-  std::vector<std::string_view> fields;
-};
-
-// A shard's rows, read whole.
-struct Shard {
-  std::string name;
-  std::string header;
-  std::vector<std::string> columns;
-  std::vector<Row> rows;
-  std::size_t next = 0;
-};
-
-Shard read_shard(const std::string& name) {
-  CsvReader reader(name);
-  Shard shard{name, reader.header(), reader.columns(), {}, 0};
-  while (reader.next()) shard.rows.push_back({std::string(reader.row()), {}});
-  for (Row& row : shard.rows) row.fields = split(row.text, ',');
-  return shard;
+std::string quoted(const std::string& name) {
+  return "'" + name + "'";
 }
 
-// The columns a merge reads, found by name in the header.
-struct Columns {
-  int source = -1, t = -1, status = -1, mean_level = -1;
-  std::vector<int> parameters;  // the parameter table's CSV columns
-  int first_value = -1;         // mean_level, then X1..XL
-
-  explicit Columns(const std::vector<std::string>& names) {
-    auto find = [&](std::string_view name) {
-      for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) return static_cast<int>(i);
-      }
-      refuse("a table without the column '" + std::string(name) + "'");
-    };
-    source = find("source");
-    t = find(kTimeColumn);
-    status = find(kStatusColumn);
-    mean_level = find(kMeanLevelColumn);
-    for (const ParameterDescription& d : parameter_table()) {
-      if (d.csv_column) parameters.push_back(find(d.name));
+// One shard: its reader one row ahead, and what it has handed out.
+class Shard {
+ public:
+  explicit Shard(const std::string& name) : reader_(std::make_unique<TableReader>(name)) {
+    if (!advance() || ahead_.source != Source::shard) {
+      refuse(quoted(name) + " is not a shard: its first row is not a shard row");
     }
-    first_value = mean_level;
+    identity_ = ahead_;
+    advance();
   }
+
+  const std::string& name() const { return reader_->path(); }
+  const TableRow& identity() const { return identity_; }
+  const CsvTable& table() const { return reader_->table(); }
+
+  // The next row, still unread; nothing once the shard_end row is reached.
+  const TableRow* peek() const {
+    return at_end_ || ahead_.source == Source::shard_end ? nullptr : &ahead_;
+  }
+  // Hands out the next row and reads the one after.
+  TableRow take() {
+    TableRow row = std::move(ahead_);
+    ++rows_;
+    advance();
+    return row;
+  }
+  std::uint64_t points = 0;  // points begun so far
+
+  // After the last point: the shard_end row must be there, agree with what
+  // was read, and end the file.
+  void finish() {
+    if (at_end_) refuse(quoted(name()) + " is cut short: it has no shard_end row");
+    if (ahead_.source != Source::shard_end) {
+      refuse(quoted(name()) + " line " + std::to_string(reader_->line()) +
+             ": a row after the study's last point");
+    }
+    if (ahead_.shard.k != identity_.shard.k || ahead_.shard.n != identity_.shard.n ||
+        ahead_.simulation != identity_.simulation) {
+      refuse(quoted(name()) + ": its shard_end row names another shard than its shard row");
+    }
+    if (ahead_.rows != rows_ || ahead_.points != points) {
+      refuse(quoted(name()) + ": its shard_end row counts " + std::to_string(ahead_.points) +
+             " points in " + std::to_string(ahead_.rows) + " rows, but it holds " +
+             std::to_string(points) + " in " + std::to_string(rows_));
+    }
+    if (advance()) refuse(quoted(name()) + ": rows after its shard_end row");
+  }
+
+ private:
+  bool advance() {
+    at_end_ = !reader_->next(ahead_);
+    if (!at_end_ && ahead_.source == Source::shard && identity_read_) {
+      refuse(quoted(name()) + " line " + std::to_string(reader_->line()) + ": a second shard row");
+    }
+    identity_read_ = true;
+    return !at_end_;
+  }
+
+  std::unique_ptr<TableReader> reader_;
+  TableRow identity_;
+  TableRow ahead_;
+  bool at_end_ = false;
+  bool identity_read_ = false;
+  std::uint64_t rows_ = 0;
 };
 
-std::string_view field(const Row& row, int index) {
-  const auto i = static_cast<std::size_t>(index);
-  return i < row.fields.size() ? row.fields[i] : std::string_view();
-}
-
-bool is_partial(std::string_view source) {
-  return source == kRunsSource || source == kSumSource || source == kSumOfSquaresSource;
-}
-
-// The point a row names, from its parameter columns.
-Point point_of(const Row& row, const Columns& columns, const std::string& shard) {
-  Point point;
-  std::size_t k = 0;
-  for (const ParameterDescription& d : parameter_table()) {
-    if (!d.csv_column) continue;
-    const std::string_view text = field(row, columns.parameters[k++]);
-    if (d.kind == ParameterKind::real) {
-      const RealParse parsed = parse_real_token(text);
-      if (!parsed.valid || parsed.overflow) refuse("'" + shard + "' names a point out of range");
-      set_parameter(point, d, parsed.value, text);
-    } else {
-      const IntegerParse parsed = parse_integer_token(text);
-      if (!parsed.valid) refuse("'" + shard + "' names a point out of range");
-      set_parameter(point, d, parsed.value, text);
-    }
+// Writes rows to standard output in the table's buffer.
+class Output {
+ public:
+  explicit Output(const CsvTable& table) : table_(table) {
+    runtime::table_file().open(STDOUT_FILENO, runtime::LineEnd::lf, false, kTableBufferSize);
+    write_line(runtime::table_file(), table.header());
   }
-  if (point.p.blocks < 1) refuse("'" + shard + "' names a point out of range");
+  void row(const TableRow& row) {
+    text_.clear();
+    table_.append(text_, row);
+    write_line(runtime::table_file(), text_);
+  }
+  void close() { close_stream(runtime::table_file()); }
+
+ private:
+  const CsvTable& table_;
+  std::string text_;
+};
+
+std::string where(const Shard& shard) {
+  return quoted(shard.name());
+}
+
+// A point's model rows from one shard: a stopped row alone, or a row for
+// every report time in order. Returns the point.
+Point take_model_rows(Shard& shard, Output& out, bool& stopped) {
+  const TableRow* first = shard.peek();
+  if (first == nullptr || first->source != Source::model) {
+    refuse(where(shard) + " lacks the model rows of its next point");
+  }
+  const Point point = first->point;
+  ++shard.points;
+  if (!first->t) {
+    stopped = true;
+    out.row(shard.take());
+    return point;
+  }
+  stopped = false;
+  const std::int64_t reports = report_count(point.p);
+  for (std::int64_t report = 0; report < reports; ++report) {
+    const TableRow* row = shard.peek();
+    if (row == nullptr || row->source != Source::model || !same_point(row->point, point) ||
+        row->t != report_time(point.p, report)) {
+      refuse(where(shard) + ": the model rows of " + describe_point(point) +
+             " end or skip before t=" + std::to_string(report_time(point.p, report)));
+    }
+    out.row(shard.take());
+  }
   return point;
 }
 
-// Rows of the same point and report time.
-bool same_key(const Row& a, const Row& b, const Columns& columns) {
-  for (const int i : columns.parameters) {
-    if (field(a, i) != field(b, i)) return false;
-  }
-  return field(a, columns.t) == field(b, columns.t);
-}
-
-bool read_unsigned(std::string_view text, uint128& v) {
-  if (text.empty() || text.size() > 39) return false;
-  v = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    const uint128 next = v * 10 + static_cast<unsigned>(c - '0');
-    if (next / 10 != v) return false;
-    v = next;
-  }
-  return true;
-}
-
-// Adds the next three rows of a shard (runs, sums and sums of squares of
-// the report time `key` names) to `totals`.
-void add_partial(Shard& shard, const Row& key, const Columns& columns, std::int32_t blocks,
-                 simulation::RunTotals& totals) {
-  const std::string_view sources[] = {kRunsSource, kSumSource, kSumOfSquaresSource};
-  const Row* three[3] = {};
-  for (std::size_t n = 0; n < 3; ++n) {
-    if (shard.next >= shard.rows.size()) refuse("'" + shard.name + "' ends early");
-    const Row& row = shard.rows[shard.next++];
-    if (field(row, columns.source) != sources[n] || !same_key(row, key, columns)) {
-      refuse("'" + shard.name + "' does not match the first shard at its row " +
-             std::to_string(shard.next + 1));
+// Whether three rows of sums (runs, sums, sums of squares; the level sum's
+// field first, then X1..Xl) can come from runs at all: every runs field the
+// same count; each run's level sum L is k_1 + ... + k_l with k_1 >= k_2 >= ...
+// >= k_l, each k_j at most lambda, so the sums obey the same; and each sum of
+// squares q of n values of sum s, each at most m, lies between s^2 / n and
+// s m. An edited or garbled sum fails one of these but for rare edits.
+bool sums_of_runs(const TableRow (&three)[3], const PointParameters& p) {
+  using simulation::uint128;
+  const std::vector<uint128>& runs = three[0].counts;
+  const std::vector<uint128>& sums = three[1].counts;
+  const std::vector<uint128>& squares = three[2].counts;
+  const uint128 n = runs[0];
+  if (n == 0 || n > UINT32_MAX) return false;
+  uint128 level = 0;
+  for (std::size_t j = 0; j < runs.size(); ++j) {
+    const uint128 most =
+        static_cast<uint128>(p.lambda) * (j == 0 ? static_cast<uint128>(p.blocks) : 1);
+    // No product overflows: n < 2^32 and most < 2^42; a sum below 2^64 has
+    // a square below 2^128, compared with q as q >= ceil(s^2 / n).
+    if (runs[j] != n || sums[j] > UINT64_MAX || sums[j] > n * most || squares[j] > sums[j] * most) {
+      return false;
     }
-    three[n] = &row;
+    const uint128 square = sums[j] * sums[j];
+    if (squares[j] < square / n + (square % n != 0 ? 1 : 0)) return false;
+    if (j >= 1) level += sums[j];
+    if (j >= 2 && sums[j] > sums[j - 1]) return false;
   }
-  const auto fields = static_cast<std::size_t>(blocks) + 1;
-  uint128 runs = 0;
-  std::vector<std::uint64_t> sums(fields);
-  std::vector<uint128> squares(fields);
-  bool exact = read_unsigned(field(*three[0], columns.first_value), runs) && runs <= UINT64_MAX;
-  for (std::size_t i = 0; exact && i < fields; ++i) {
-    const int at = columns.first_value + static_cast<int>(i);
-    uint128 r = 0, s = 0;
-    exact = read_unsigned(field(*three[0], at), r) && r == runs &&
-            read_unsigned(field(*three[1], at), s) && s <= UINT64_MAX &&
-            read_unsigned(field(*three[2], at), squares[i]);
-    sums[i] = static_cast<std::uint64_t>(s);
-  }
-  if (!exact) refuse("'" + shard.name + "' holds a sum that is not an exact count");
-  totals.add_sums(static_cast<std::uint64_t>(runs), sums, squares);
+  return level == sums[0];
 }
 
-void merge_simulation(std::vector<Shard>& shards, const Columns& columns, const CsvTable& table,
-                      std::string& out) {
-  Shard& first = shards[0];
-  while (first.next < first.rows.size()) {
-    const Row& row = first.rows[first.next];
-    if (!is_partial(field(row, columns.source))) {
-      // Model rows are the first shard's; a point that stopped has stopped
-      // in every shard.
-      ++first.next;
-      out += row.text;
-      out += '\n';
-      if (field(row, columns.status) != "0") {
-        for (std::size_t k = 1; k < shards.size(); ++k) {
-          Shard& other = shards[k];
-          if (other.next >= other.rows.size() || other.rows[other.next].text != row.text) {
-            refuse("'" + other.name + "' does not hold the stopped point of the first");
-          }
-          ++other.next;
+// A model sweep's shard K holds points K, K + N, ...: one machine's table
+// is theirs taken in turn.
+void merge_points(std::vector<Shard>& shards, Output& out) {
+  const std::size_t n = shards.size();
+  for (std::size_t i = 0;; ++i) {
+    Shard& shard = shards[i % n];
+    if (shard.peek() == nullptr) {
+      // The study ends here: no later shard may hold another point.
+      for (std::size_t k = 1; k < n; ++k) {
+        if (shards[(i + k) % n].peek() != nullptr) {
+          refuse(where(shards[(i + k) % n]) + " holds more points than " + where(shard) +
+                 " allows for its place");
         }
       }
-      continue;
+      break;
     }
-    const Point point = point_of(row, columns, first.name);
-    const Row key = row;
-    simulation::RunTotals totals(1, point.p.blocks);
-    for (Shard& shard : shards) add_partial(shard, key, columns, point.p.blocks, totals);
-    const IntegerParse t = parse_integer_token(field(key, columns.t));
-    if (!t.valid) refuse("'" + first.name + "' holds a time that is not one");
-    table.summary_rows(out, point, simulation::summarize(totals, point.p.lambda), 0, t.value);
-  }
-  for (const Shard& shard : shards) {
-    if (shard.next != shard.rows.size()) {
-      refuse("'" + shard.name + "' holds rows the first shard does not");
+    bool stopped = false;
+    take_model_rows(shard, out, stopped);
+    const TableRow* next = shard.peek();
+    if (next != nullptr && next->source != Source::model) {
+      refuse(where(shard) + " holds a simulation's rows in a study without one");
     }
   }
+  for (Shard& shard : shards) shard.finish();
+}
+
+// A simulation's shards hold every point, each its own runs: shard 0 the
+// model's rows too. The sums of a report time, added over the shards, are
+// summarised as one machine summarises its runs.
+void merge_runs(std::vector<Shard>& shards, Output& out, const SimulationColumns& simulation) {
+  Shard& first = shards[0];
+  while (first.peek() != nullptr) {
+    bool stopped = false;
+    const Point point = take_model_rows(first, out, stopped);
+    for (std::size_t k = 1; k < shards.size(); ++k) {
+      Shard& shard = shards[k];
+      const TableRow* row = shard.peek();
+      if (row == nullptr || !same_point(row->point, point) ||
+          (stopped != (row->source == Source::model))) {
+        refuse(where(shard) + " does not hold " + describe_point(point) + " where " + where(first) +
+               " does");
+      }
+      ++shard.points;
+      if (stopped) shard.take();  // the same stopped row, checked below
+    }
+    if (stopped) continue;
+    const std::int64_t reports = report_count(point.p);
+    for (std::int64_t report = 0; report < reports; ++report) {
+      const std::int64_t t = report_time(point.p, report);
+      simulation::RunTotals totals(1, point.p.blocks);
+      for (Shard& shard : shards) {
+        TableRow three[3];
+        const Source sources[] = {Source::simulation_runs, Source::simulation_sum,
+                                  Source::simulation_sum_of_squares};
+        for (int s = 0; s < 3; ++s) {
+          const TableRow* row = shard.peek();
+          if (row == nullptr || row->source != sources[s] || !same_point(row->point, point) ||
+              row->t != t) {
+            refuse(where(shard) + ": the sums of " + describe_point(point) +
+                   " end or skip at t=" + std::to_string(t));
+          }
+          three[s] = shard.take();
+        }
+        if (!sums_of_runs(three, point.p)) {
+          refuse(where(shard) + ": the sums of " + describe_point(point) +
+                 " at t=" + std::to_string(t) + " are not those of any runs");
+        }
+        std::vector<std::uint64_t> sums;
+        for (const simulation::uint128 s : three[1].counts) {
+          sums.push_back(static_cast<std::uint64_t>(s));
+        }
+        totals.add_sums(static_cast<std::uint64_t>(three[0].counts[0]), sums, three[2].counts);
+      }
+      if (totals.runs() != static_cast<std::uint64_t>(simulation.runs)) {
+        refuse("the shards hold " + std::to_string(totals.runs()) + " runs of " +
+               describe_point(point) + " at t=" + std::to_string(t) + ", not " +
+               std::to_string(simulation.runs));
+      }
+      const simulation::Summary summary = simulation::summarize(totals, point.p.lambda);
+      for (const TableRow& row : summary_rows(point, simulation, summary, 0, t)) out.row(row);
+    }
+  }
+  for (Shard& shard : shards) shard.finish();
 }
 
 }  // namespace
@@ -197,7 +265,7 @@ void merge_simulation(std::vector<Shard>& shards, const Columns& columns, const 
 int run_merge(int argc, char** argv) {
   CLI::App app{
       "blocklevels merge: the CSV table of a whole study from the CSV tables of its shards\n"
-      "(--shard K/N), given in the order K = 0, 1, ...; written to standard output.",
+      "(--shard K/N), given in any order; written to standard output.",
       "blocklevels merge"};
   std::vector<std::string> names;
   app.add_option("FILE", names, "the shards' CSV files")->required();
@@ -210,35 +278,48 @@ int run_merge(int argc, char** argv) {
     refuse("merge: " + std::string(e.what()));
   }
   std::vector<Shard> shards;
-  for (const std::string& name : names) shards.push_back(read_shard(name));
-  bool partial = false;
-  for (Shard& shard : shards) {
-    if (shard.header != shards[0].header) {
-      refuse("'" + shard.name + "' has another header than '" + shards[0].name + "'");
-    }
-  }
-  const Columns columns(shards[0].columns);
+  for (const std::string& name : names) shards.emplace_back(name);
+  const Shard& reference = shards[0];
+  const ShardIdentity& study = reference.identity().shard;
   for (const Shard& shard : shards) {
-    for (const Row& row : shard.rows) partial = partial || is_partial(field(row, columns.source));
-  }
-  const auto max_blocks =
-      static_cast<std::int32_t>(shards[0].columns.size()) - columns.first_value - 1;
-  const CsvTable table(max_blocks);
-  std::string out = shards[0].header + "\n";
-  if (partial) {
-    merge_simulation(shards, columns, table, out);
-  } else {
-    for (const Shard& shard : shards) {
-      for (const Row& row : shard.rows) {
-        out += row.text;
-        out += '\n';
-      }
+    const TableRow& identity = shard.identity();
+    if (identity.shard.n != study.n) {
+      refuse(where(shard) + " is a shard of " + std::to_string(identity.shard.n) + " where " +
+             where(reference) + " is one of " + std::to_string(study.n));
+    }
+    if (identity.simulation != reference.identity().simulation) {
+      refuse(where(shard) + " has other runs or another seed than " + where(reference));
+    }
+    if (identity.shard.study != study.study ||
+        shard.table().max_blocks() != reference.table().max_blocks()) {
+      refuse(where(shard) + " is a shard of another study than " + where(reference));
     }
   }
-  runtime::OutputStream& stream = runtime::table_file();
-  stream.open(STDOUT_FILENO, runtime::LineEnd::lf, false, kTableBufferSize);
-  write_line(stream, out);
-  close_stream(stream);
+  // Each K once, none missing; then in the order of K.
+  std::vector<const Shard*> of_k(static_cast<std::size_t>(study.n), nullptr);
+  for (const Shard& shard : shards) {
+    const Shard*& place = of_k[static_cast<std::size_t>(shard.identity().shard.k)];
+    if (place != nullptr) {
+      refuse(where(shard) + " is shard " + std::to_string(shard.identity().shard.k) + " of " +
+             std::to_string(study.n) + ", and so is " + where(*place));
+    }
+    place = &shard;
+  }
+  for (std::size_t k = 0; k < of_k.size(); ++k) {
+    if (of_k[k] == nullptr) {
+      refuse("shard " + std::to_string(k) + " of " + std::to_string(study.n) + " is missing");
+    }
+  }
+  std::sort(shards.begin(), shards.end(), [](const Shard& a, const Shard& b) {
+    return a.identity().shard.k < b.identity().shard.k;
+  });
+  Output out(shards[0].table());
+  if (const auto simulation = shards[0].identity().simulation) {
+    merge_runs(shards, out, *simulation);
+  } else {
+    merge_points(shards, out);
+  }
+  out.close();
   return 0;
 }
 

@@ -30,7 +30,13 @@ bool parse_decimal_integer(std::string_view text, std::int32_t& value) {
   return true;
 }
 
-bool parse_real(std::string_view text, long double& value) {
+[[noreturn]] void refuse(std::string_view option, const std::string& why) {
+  throw runtime::Failure(runtime::kBadUsage, std::string(option) + ": " + why);
+}
+
+// False for text that is not a number in the dialogue's syntax; a number
+// beyond the extended range is refused with its own message.
+bool parse_real(std::string_view option, std::string_view text, long double& value) {
   if (text.empty() || text.size() > kRealTokenLength) return false;
   // A mantissa digit is required: the dialogue reads "e5" and "." as 0,
   // which no one means on a command line.
@@ -40,11 +46,10 @@ bool parse_real(std::string_view text, long double& value) {
   }
   const RealParse parsed = parse_real_token(text);
   value = parsed.value;
-  return parsed.valid && std::isfinite(value);
-}
-
-[[noreturn]] void refuse(std::string_view option, const std::string& why) {
-  throw runtime::Failure(runtime::kBadUsage, std::string(option) + ": " + why);
+  if (parsed.valid && !std::isfinite(value)) {
+    refuse(option, quoted(text) + " is beyond the extended range (about 1.19e4932)");
+  }
+  return parsed.valid;
 }
 
 // A range's parts: FROM, TO, COUNT and whether it is geometric.
@@ -126,7 +131,7 @@ std::vector<RealValue> real_values(std::string_view option, std::string_view tex
   if (range_parts.size() > 1) {
     const Range range = parse_range(option, range_parts);
     long double from = 0, to = 0;
-    if (!parse_real(range.from, from) || !parse_real(range.to, to)) {
+    if (!parse_real(option, range.from, from) || !parse_real(option, range.to, to)) {
       refuse(option, quoted(text) + " is not a range of numbers");
     }
     if (range.geometric && (from <= 0 || to <= 0)) {
@@ -144,7 +149,7 @@ std::vector<RealValue> real_values(std::string_view option, std::string_view tex
       const auto written = std::to_chars(digits, digits + sizeof digits, inner);
       const std::string shortest(digits, written.ptr);
       long double value = 0;
-      parse_real(shortest, value);
+      parse_real(option, shortest, value);
       values.push_back({value, shortest});
     }
     return values;
@@ -155,7 +160,7 @@ std::vector<RealValue> real_values(std::string_view option, std::string_view tex
   }
   for (const std::string_view item : items) {
     long double value = 0;
-    if (!parse_real(item, value)) refuse(option, quoted(item) + " is not a number");
+    if (!parse_real(option, item, value)) refuse(option, quoted(item) + " is not a number");
     values.push_back({value, std::string(item)});
   }
   return values;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -22,18 +23,44 @@ namespace {
 
 constexpr std::size_t kRecordBufferSize = std::size_t{1} << 16;
 
+// Progress records, at most a few a second, straight into the pipe: each
+// is small enough (below PIPE_BUF) to arrive whole.
+class ProgressPipe {
+ public:
+  explicit ProgressPipe(int fd) : fd_(fd) {}
+  void tell(const records::Progress& progress, bool now) {
+    if (fd_ < 0) return;
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && time - last_ < std::chrono::milliseconds(200)) return;
+    last_ = time;
+    std::string bytes;
+    records::append(bytes, progress);
+    // A study that has stopped reading has ended us or will: nothing to do.
+    if (::write(fd_, bytes.data(), bytes.size()) < 0) return;
+  }
+
+ private:
+  int fd_;
+  std::chrono::steady_clock::time_point last_{};
+};
+
 // Hands each report to the console and report file lines and to the
 // records; any of them may be absent.
 class PointSinks final : public ModelSink {
  public:
   PointSinks(ReportLines* lines, runtime::OutputStream* records, bool every_report,
-             std::int64_t last_t)
-      : lines_(lines), records_(records), every_report_(every_report), last_t_(last_t) {}
+             std::int64_t last_t, ProgressPipe& progress)
+      : lines_(lines),
+        records_(records),
+        every_report_(every_report),
+        last_t_(last_t),
+        progress_(progress) {}
   void start(std::int64_t first_report) override {
     if (lines_ != nullptr) lines_->start(first_report);
   }
   void report(std::int64_t t, std::span<const double> tail) override {
     if (lines_ != nullptr) lines_->report(t, tail);
+    progress_.tell({t, 0, 0}, false);
     if (records_ == nullptr || (!every_report_ && t != last_t_)) return;
     bytes_.clear();
     records::append(bytes_, records::ModelReport{t, {tail.begin(), tail.end()}});
@@ -45,6 +72,7 @@ class PointSinks final : public ModelSink {
   runtime::OutputStream* records_;
   bool every_report_;
   std::int64_t last_t_;
+  ProgressPipe& progress_;
   std::string bytes_;
 };
 
@@ -80,8 +108,8 @@ void write_simulation_line(runtime::OutputStream& console, const PointParameters
 // The point's simulated runs (this shard's), in batches of one run per
 // thread, each batch followed by a progress record; then a record of every
 // report time's sums.
-void simulate(const PointWork& work, runtime::OutputStream* records,
-              runtime::OutputStream* console) {
+void simulate(const PointWork& work, runtime::OutputStream* records, runtime::OutputStream* console,
+              ProgressPipe& progress) {
   const PointParameters& p = work.point->p;
   const auto first = static_cast<std::uint64_t>(work.shard_index);
   const auto stride = static_cast<std::uint64_t>(work.shard_count);
@@ -97,14 +125,9 @@ void simulate(const PointWork& work, runtime::OutputStream* records,
                                   stride};
     totals.add(simulation::simulate_runs(p, work.seed, runs, static_cast<unsigned>(work.threads)));
     done = next;
-    if (records != nullptr) {
-      bytes.clear();
-      records::append(bytes, records::Progress{done, mine});
-      write_line(*records, bytes);
-      records->flush();
-    }
+    progress.tell({last_report_time(p), done, mine}, true);
   }
-  if (console != nullptr && work.shard_count == 1) {
+  if (console != nullptr && !work.sharded) {
     write_simulation_line(*console, p, simulation::summarize(totals, p.lambda),
                           totals.reports() - 1, last_report_time(p));
   }
@@ -126,22 +149,25 @@ void run(const PointWork& work) {
     console->open(STDOUT_FILENO, runtime::LineEnd::lf, false);
   }
   if (work.report_fd >= 0) {
+    // Standard output as a stream of its own, as the dialogue's empty file
+    // name makes it, or the report file.
     file = &runtime::report_file();
-    file->open(work.report_fd, runtime::LineEnd::crlf, true);
+    file->open(work.report_fd, runtime::LineEnd::crlf, work.report_fd != STDOUT_FILENO);
     write_report_header(*file, p);
   }
   if (work.records_fd >= 0) {
     records = &runtime::records();
     records->open(work.records_fd, runtime::LineEnd::lf, true, kRecordBufferSize);
   }
+  ProgressPipe progress(work.progress_fd);
   ReportLines lines(console, file, p.blocks);
   const bool with_lines = console != nullptr || file != nullptr;
   PointSinks sinks(with_lines ? &lines : nullptr, work.model_reports ? records : nullptr,
-                   work.every_report, last_report_time(p));
+                   work.every_report, last_report_time(p), progress);
   run_model(p, sinks);
   // Simulated runs whose results would go nowhere are not run.
   if (work.simulate_runs > 0 && (console != nullptr || records != nullptr)) {
-    simulate(work, records, console);
+    simulate(work, records, console, progress);
   }
   close_stream(runtime::report_file());
   close_stream(runtime::records());

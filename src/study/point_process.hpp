@@ -1,7 +1,9 @@
 // One point of a study, run in a process of its own: a point that fails
 // (an overflow, a trap) ends only its own process, with its own x87 state,
-// and the study goes on. The process tells the study what it computed in
-// typed records (study/point_records.hpp) on a pipe.
+// and the study goes on. The process writes what it computed as typed
+// records (study/point_records.hpp) into a file the study reads once the
+// point has ended, and how far it has come into a pipe, whose end tells the
+// study that the point has ended.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +15,12 @@ namespace blocklevels {
 
 struct PointWork {
   const Point* point = nullptr;
-  int records_fd = -1;         // the pipe to the study's process, or -1 for no records
+  int records_fd = -1;         // the file of the point's records, or -1 for none
+  int progress_fd = -1;        // the pipe of progress records, or -1 for none
   bool every_report = true;    // the model's every report; else only its last
   bool model_reports = true;   // the model's reports (a simulation shard other than 0 has none)
   bool console_lines = false;  // the dialogue's console lines on standard output
-  int report_fd = -1;          // the report file: header, opening and report lines
+  int report_fd = -1;  // the report file (or standard output): header, opening and report lines
   // How a trap in this process is said (the study's process says the rest).
   runtime::StopStyle stop_style = runtime::StopStyle::silent;
   // The simulation: runs shard_index, shard_index + shard_count, ... below
@@ -25,6 +28,7 @@ struct PointWork {
   // summary at the last report.
   std::int32_t simulate_runs = 0;
   std::uint64_t seed = 1;
+  bool sharded = false;
   int shard_index = 0;
   int shard_count = 1;
   int threads = 1;

@@ -98,6 +98,7 @@ void append(std::string& out, const SimulationReport& r) {
 
 void append(std::string& out, const Progress& r) {
   record(out, Kind::progress, [&] {
+    put(out, r.t);
     put(out, r.runs_done);
     put(out, r.runs_total);
   });
@@ -161,6 +162,7 @@ std::optional<Record> Reader::next() {
     }
     case Kind::progress: {
       Progress r;
+      r.t = payload.take<std::int64_t>();
       r.runs_done = payload.take<std::uint64_t>();
       r.runs_total = payload.take<std::uint64_t>();
       record = r;

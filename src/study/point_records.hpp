@@ -42,7 +42,10 @@ struct SimulationReport {
   simulation::RunTotals totals() const;
 };
 
+// How far a point has come: the model's report time last reached, and the
+// simulated runs done of those to do.
 struct Progress {
+  std::int64_t t = 0;
   std::uint64_t runs_done = 0;
   std::uint64_t runs_total = 0;
 };

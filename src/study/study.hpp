@@ -25,14 +25,15 @@ struct Study {
   bool quiet = false;
   int jobs = 1;
   // --shard K/N: this process runs every N-th point from K (or, with a
-  // simulation, every N-th run from K).
+  // simulation, every N-th run from K), and its table says so.
+  bool sharded = false;
   int shard_index = 0;
   int shard_count = 1;
+  bool resume = false;             // --resume: keep the complete points of the CSV
   std::int32_t simulate_runs = 0;  // --simulate R: 0 for none
   std::uint64_t seed = 1;
 
   bool is_sweep() const { return points.size() > 1; }
-  bool sharded() const { return shard_count > 1; }
 };
 
 }  // namespace blocklevels

@@ -58,7 +58,6 @@ void push_last(std::vector<double>& to, const std::vector<double>& from) {
 PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
   PlotRequest request;
   request.file = study.plot;
-  request.force = study.force;
   request.title = title_of(study);
   if (points.size() <= kMostCurves) {
     for (PointSeries& p : points) {

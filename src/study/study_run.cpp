@@ -2,13 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -17,26 +19,27 @@
 #include "output/csv_table.hpp"
 #include "output/plot.hpp"
 #include "output/progress.hpp"
+#include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
 #include "parameters/parameter_table.hpp"
 #include "runtime/child_processes.hpp"
+#include "runtime/deferred_interrupts.hpp"
+#include "runtime/descriptors.hpp"
 #include "runtime/failure.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
 #include "runtime/stop_report.hpp"
+#include "study/output_files.hpp"
 #include "study/point_process.hpp"
 #include "study/point_records.hpp"
 #include "study/study_figure.hpp"
+#include "study/study_identity.hpp"
+#include "study/table_resume.hpp"
 #include "text/double_text.hpp"
 
 namespace blocklevels {
 namespace {
-
-bool exists(const std::string& name) {
-  struct stat info {};
-  return ::lstat(name.c_str(), &info) == 0;
-}
 
 std::string status_words(int status, bool by_signal) {
   if (by_signal) return "ended by signal " + std::to_string(status - 128);
@@ -44,144 +47,161 @@ std::string status_words(int status, bool by_signal) {
          ")";
 }
 
-// What the study knows of one point.
+// An unnamed file that holds a point's records until its rows are written:
+// in `directory` (the table's), so that the rows wait on the disk the
+// table goes to, or in TMPDIR.
+int records_file(const std::string& directory) {
+  for (const std::string& place : {directory, std::string()}) {
+    std::string dir = place;
+    if (dir.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    }
+    const int fd =
+        runtime::above_standard(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd >= 0) return fd;
+    std::string name = dir + "/.blocklevels-records-XXXXXX";
+    const int named = runtime::above_standard(::mkostemp(name.data(), O_CLOEXEC));
+    if (named >= 0) {
+      ::unlink(name.c_str());
+      return named;
+    }
+  }
+  throw_stop(runtime::os_error_number(errno));
+}
+
+// What the study knows of one of its points.
 struct PointState {
+  std::size_t number = 0;  // 1-based, in the whole study
   const Point* point = nullptr;
+  enum class Phase { waiting, running, ended, kept, written } phase = Phase::waiting;
   pid_t pid = -1;
-  int fd = -1;  // the records' pipe, while open
-  bool finished = false;
+  int progress_fd = -1;  // while running
+  int records_fd = -1;   // once started, until written
   int status = 0;
   bool by_signal = false;
-  records::Reader reader;  // records as they arrive, handled in point order
-  std::optional<records::Failure> failure;
-  // The last model report and the last simulated summary, for the summary
-  // line and the progress.
-  std::int64_t last_t = 0;
-  std::vector<double> last_tail;
-  bool has_model = false;
-  simulation::Estimate last_simulated_level{};
-  bool has_simulation = false;
+  std::optional<KeptPoint> kept;
+  records::Reader progress;
+  std::int64_t t_reached = 0;
   std::string simulated;  // "simulated N/R" while runs go on
+  // The last model row and the last simulated level, for the summary line.
+  std::optional<TableRow> last_model;
+  std::optional<double> simulated_level, simulated_level_ci;
   PlotSeries series;
 };
 
 class StudyRunner {
  public:
-  explicit StudyRunner(const Study& study) : study_(study), table_(study.max_blocks) {}
+  explicit StudyRunner(const Study& study)
+      : study_(study), table_(study.max_blocks), files_(study) {}
   int run();
 
  private:
-  void open_outputs();
   void start(PointState& state);
-  void receive(PointState& state);
-  void finish_child(PointState& state);
-  void handle_records(PointState& state);
-  void take(PointState& state, const records::ModelReport& r);
-  void take(PointState& state, const records::SimulationReport& r);
-  void take(PointState& state, const records::Progress& r);
-  void take(PointState& state, const records::Failure& r);
-  void conclude(PointState& state);
+  void receive_progress(PointState& state);
+  void end_child(PointState& state);
+  void write_point(PointState& state);
+  void write_records(PointState& state, std::optional<records::Failure>& failure);
+  void write_kept(PointState& state);
+  void write_row(PointState& state, const TableRow& row);
+  void conclude(PointState& state, const std::optional<records::Failure>& failure);
+  [[noreturn]] void interrupted(int signal);
   void show_progress();
   void draw_figure();
-  bool csv() const { return csv_fd_ >= 0 || study_.csv == "-"; }
+  void shard_row(Source source);
+  int run_points();
+  bool csv() const { return files_.table_fd() >= 0 || study_.csv == "-"; }
 
   const Study& study_;
   CsvTable table_;
+  OutputFiles files_;
+  std::optional<SimulationColumns> simulation_;
   std::vector<PointState> states_;
-  std::size_t next_emit_ = 0;
-  int report_fd_ = -1;
-  int csv_fd_ = -1;
+  std::size_t next_write_ = 0;
   bool summaries_ = false;
-  bool want_records_ = false;
   bool every_report_ = false;
   int first_failure_ = 0;
   std::string gnuplot_;
+  std::string records_directory_;
+  std::optional<TableReader> old_table_;
   Progress progress_;
-  std::string row_;
+  std::string text_;
+  std::uint64_t rows_written_ = 0;  // the table's rows of points
 };
 
-void StudyRunner::open_outputs() {
-  if (!study_.plot.empty()) {
-    gnuplot_ = find_gnuplot();
-    if (gnuplot_.empty()) {
-      throw runtime::Failure(
-          runtime::kOutputRefused,
-          "--plot needs gnuplot, which is not installed (Debian: apt-get install gnuplot-nox)");
-    }
-  }
-  for (const std::string* name : {&study_.report_file, &study_.csv, &study_.plot}) {
-    if (name->empty() || *name == "-" || study_.force || !exists(*name)) continue;
-    throw runtime::Failure(runtime::kOutputRefused, "'" + *name + "' exists; --force replaces it");
-  }
-  for (const auto& [name, fd] :
-       {std::pair{&study_.report_file, &report_fd_}, {&study_.csv, &csv_fd_}}) {
-    if (name->empty() || *name == "-") continue;
-    const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | (study_.force ? O_TRUNC : O_EXCL);
-    *fd = ::open(name->c_str(), mode, 0666);
-    if (*fd < 0) {
-      const int error = errno;
-      throw runtime::Failure(runtime::os_error_number(error),
-                             "cannot create '" + *name + "': " + std::strerror(error));
-    }
-  }
-}
-
 void StudyRunner::start(PointState& state) {
-  int pipe_fds[2] = {-1, -1};
-  if (want_records_ && ::pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    throw_stop(runtime::os_error_number(errno));
+  int progress[2] = {-1, -1};
+  if (::pipe2(progress, O_CLOEXEC) != 0) throw_stop(runtime::os_error_number(errno));
+  for (int& fd : progress) {
+    fd = runtime::above_standard(fd);
+    if (fd < 0) throw_stop(runtime::os_error_number(errno));
   }
+  state.records_fd = records_file(records_directory_);
   // What a child inherits of the parent's buffers must already be written.
   runtime::console().flush();
   const pid_t pid = runtime::start_child_process();
   if (pid == 0) {
     PointWork work;
     work.point = state.point;
-    work.records_fd = pipe_fds[1];
+    work.records_fd = state.records_fd;
+    work.progress_fd = progress[1];
     work.every_report = every_report_;
-    work.model_reports = !(study_.simulate_runs > 0 && study_.shard_index != 0);
+    work.model_reports = !(study_.simulate_runs > 0 && study_.sharded && study_.shard_index != 0);
     work.console_lines = !study_.is_sweep() && !study_.quiet && study_.csv != "-";
-    work.report_fd = report_fd_;
+    work.report_fd = study_.report_file == "-" ? STDOUT_FILENO : files_.report_fd();
     work.stop_style = study_.is_sweep() ? runtime::StopStyle::silent : runtime::StopStyle::words;
     work.simulate_runs = study_.simulate_runs;
     work.seed = study_.seed;
-    if (study_.simulate_runs > 0) {
+    if (study_.simulate_runs > 0 && study_.sharded) {
+      work.sharded = true;
       work.shard_index = study_.shard_index;
       work.shard_count = study_.shard_count;
     }
     const std::size_t running =
         std::min<std::size_t>(static_cast<std::size_t>(study_.jobs), states_.size());
     work.threads = std::max(1, study_.jobs / static_cast<int>(running));
-    if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+    ::close(progress[0]);
     run_point(work);
   }
+  ::close(progress[1]);
   state.pid = pid;
-  if (want_records_) {
-    ::close(pipe_fds[1]);
-    state.fd = pipe_fds[0];
-  }
+  state.progress_fd = progress[0];
+  state.phase = PointState::Phase::running;
 }
 
-void StudyRunner::receive(PointState& state) {
-  char chunk[1 << 16];
-  const ssize_t n = ::read(state.fd, chunk, sizeof chunk);
+void StudyRunner::receive_progress(PointState& state) {
+  char chunk[4096];
+  const ssize_t n = ::read(state.progress_fd, chunk, sizeof chunk);
   if (n < 0 && errno == EINTR) return;
-  if (n <= 0) {
-    ::close(state.fd);
-    state.fd = -1;
-    finish_child(state);
+  if (n > 0) {
+    state.progress.feed({chunk, static_cast<std::size_t>(n)});
+    try {
+      while (const std::optional<records::Record> record = state.progress.next()) {
+        if (const auto* p = std::get_if<records::Progress>(&*record)) {
+          state.t_reached = p->t;
+          if (p->runs_total > 0) {
+            state.simulated =
+                "simulated " + std::to_string(p->runs_done) + "/" + std::to_string(p->runs_total);
+          }
+        }
+      }
+    } catch (const std::runtime_error&) {
+      // Progress is only shown: a garbled one is not worth stopping for.
+    }
     return;
   }
-  state.reader.feed({chunk, static_cast<std::size_t>(n)});
-  if (&state == &states_[next_emit_]) handle_records(state);
+  end_child(state);
 }
 
-void StudyRunner::finish_child(PointState& state) {
+// The point's process has closed its pipe: it has ended, or is ending.
+void StudyRunner::end_child(PointState& state) {
+  if (state.progress_fd >= 0) ::close(state.progress_fd);
+  state.progress_fd = -1;
   int status = 0;
   while (::waitpid(state.pid, &status, 0) < 0 && errno == EINTR) {
   }
   runtime::remove_child_process(state.pid);
-  state.finished = true;
+  state.phase = PointState::Phase::ended;
   if (WIFEXITED(status)) {
     state.status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -190,119 +210,156 @@ void StudyRunner::finish_child(PointState& state) {
   }
 }
 
-// Every whole record the point has sent, in the order sent; called only for
-// the point whose turn it is, so that the table keeps the points' order.
-void StudyRunner::handle_records(PointState& state) {
-  try {
-    while (std::optional<records::Record> record = state.reader.next()) {
-      std::visit([&](const auto& r) { take(state, r); }, *record);
-    }
-  } catch (const std::runtime_error& garbled) {
-    // Only a fault of the program itself gets here.
-    throw runtime::Failure(kOtherTrap, describe_point(*state.point) +
-                                           ": the point's records are garbled: " + garbled.what());
-  }
-}
-
-void StudyRunner::take(PointState& state, const records::ModelReport& r) {
+void StudyRunner::write_row(PointState& state, const TableRow& row) {
   if (csv()) {
-    row_.clear();
-    table_.model_row(row_, *state.point, r.t, r.tail);
-    write_line(runtime::table_file(), row_);
+    text_.clear();
+    table_.append(text_, row);
+    write_line(runtime::table_file(), text_);
+    ++rows_written_;
   }
-  if (!study_.plot.empty()) {
-    PlotSeries& s = state.series;
-    const std::size_t l = r.tail.size();
-    s.t.push_back(static_cast<double>(r.t));
-    s.mean_level.push_back(sum_in_level_order(r.tail));
-    for (std::size_t n = 0; n < 3; ++n) s.top[n].push_back(n < l ? r.tail[l - 1 - n] : 0.0);
-  }
-  state.last_t = r.t;
-  state.last_tail = r.tail;
-  state.has_model = true;
-}
-
-void StudyRunner::take(PointState& state, const records::SimulationReport& r) {
-  const simulation::RunTotals totals = r.totals();
-  if (study_.sharded()) {
-    if (csv()) {
-      row_.clear();
-      table_.sum_rows(row_, *state.point, totals, 0, r.t);
-      write_line(runtime::table_file(), row_);
-    }
-    return;
-  }
-  const simulation::Summary summary = simulation::summarize(totals, state.point->p.lambda);
-  if (csv()) {
-    row_.clear();
-    table_.summary_rows(row_, *state.point, summary, 0, r.t);
-    write_line(runtime::table_file(), row_);
-  }
-  if (!study_.plot.empty()) {
-    PlotSeries& s = state.series;
-    const std::int32_t l = state.point->p.blocks;
-    s.simulated_t.push_back(static_cast<double>(r.t));
-    for (std::int32_t n = 0; n < 3; ++n) {
-      const simulation::Estimate e =
-          n < l ? summary.fraction_at(0, l - n) : simulation::Estimate{0.0, 0.0};
-      s.simulated_top[n].push_back(e.mean);
-      s.simulated_top_ci[n].push_back(e.half_width);
-    }
-    s.simulated_mean_level.push_back(summary.mean_level[0].mean);
-    s.simulated_mean_level_ci.push_back(summary.mean_level[0].half_width);
-  }
-  state.last_simulated_level = summary.mean_level[0];
-  state.has_simulation = true;
-}
-
-void StudyRunner::take(PointState& state, const records::Progress& r) {
-  state.simulated = "simulated " + std::to_string(r.runs_done) + "/" + std::to_string(r.runs_total);
-}
-
-void StudyRunner::take(PointState& state, const records::Failure& r) {
-  state.failure = r;
-}
-
-// A finished point whose earlier points are all done: its failure row and
-// message, its summary line.
-void StudyRunner::conclude(PointState& state) {
-  handle_records(state);
   const Point& point = *state.point;
-  if (state.status != 0) {
-    if (first_failure_ == 0) first_failure_ = state.status;
-    if (csv()) {
-      row_.clear();
-      table_.stopped_row(row_, point, state.status);
-      write_line(runtime::table_file(), row_);
+  const std::int32_t l = point.p.blocks;
+  PlotSeries& s = state.series;
+  const bool plot = !study_.plot.empty();
+  auto top = [&](std::vector<double>(&to)[3]) {
+    for (std::int32_t n = 0; n < 3; ++n) {
+      to[n].push_back(n < l ? row.values[static_cast<std::size_t>(l - n)] : 0.0);
     }
+  };
+  switch (row.source) {
+    case Source::model:
+      if (!row.t) {
+        state.status = row.status;
+        return;
+      }
+      if (plot) {
+        s.t.push_back(static_cast<double>(*row.t));
+        s.mean_level.push_back(row.values[0]);
+        top(s.top);
+      }
+      state.last_model = row;
+      return;
+    case Source::simulation:
+      if (plot) {
+        s.simulated_t.push_back(static_cast<double>(*row.t));
+        s.simulated_mean_level.push_back(row.values[0]);
+        top(s.simulated_top);
+      }
+      state.simulated_level = row.values[0];
+      return;
+    case Source::simulation_ci95:
+      if (plot) {
+        s.simulated_mean_level_ci.push_back(row.values[0]);
+        top(s.simulated_top_ci);
+      }
+      state.simulated_level_ci = row.values[0];
+      return;
+    default:
+      return;
+  }
+}
+
+// The rows of a point whose process ended well, from its records; or the
+// failure its process recorded.
+void StudyRunner::write_records(PointState& state, std::optional<records::Failure>& failure) {
+  const Point& point = *state.point;
+  records::Reader reader;
+  char chunk[1 << 16];
+  std::uint64_t offset = 0;
+  for (;;) {
+    const ssize_t n = ::pread(state.records_fd, chunk, sizeof chunk, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw_stop(runtime::os_error_number(errno));
+    if (n == 0) break;
+    offset += static_cast<std::uint64_t>(n);
+    reader.feed({chunk, static_cast<std::size_t>(n)});
+    try {
+      while (const std::optional<records::Record> record = reader.next()) {
+        if (const auto* m = std::get_if<records::ModelReport>(&*record)) {
+          if (state.status == 0) write_row(state, model_row(point, m->t, m->tail));
+        } else if (const auto* r = std::get_if<records::SimulationReport>(&*record)) {
+          if (state.status != 0) continue;
+          const simulation::RunTotals totals = r->totals();
+          if (study_.sharded) {
+            for (const TableRow& row : sum_rows(point, *simulation_, totals, 0, r->t)) {
+              write_row(state, row);
+            }
+          } else {
+            const simulation::Summary summary = simulation::summarize(totals, point.p.lambda);
+            for (const TableRow& row : summary_rows(point, *simulation_, summary, 0, r->t)) {
+              write_row(state, row);
+            }
+          }
+        } else if (const auto* f = std::get_if<records::Failure>(&*record)) {
+          failure = *f;
+        }
+      }
+    } catch (const std::runtime_error& garbled) {
+      // Only a fault of the program itself gets here.
+      throw runtime::Failure(
+          kOtherTrap,
+          describe_point(point) + ": the point's records are garbled: " + garbled.what());
+    }
+  }
+}
+
+// A complete point of a resumed table: its rows as they were.
+void StudyRunner::write_kept(PointState& state) {
+  TableReader& old = *old_table_;
+  old.seek(state.kept->from);
+  TableRow row;
+  while (old.row_end() < state.kept->to && old.next(row)) write_row(state, row);
+}
+
+void StudyRunner::write_point(PointState& state) {
+  std::optional<records::Failure> failure;
+  if (state.phase == PointState::Phase::kept) {
+    write_kept(state);
+  } else {
+    write_records(state, failure);
+    ::close(state.records_fd);
+    state.records_fd = -1;
+    if (state.status != 0) write_row(state, stopped_row(*state.point, state.status));
+  }
+  state.phase = PointState::Phase::written;
+  conclude(state, failure);
+}
+
+// A written point's message, when it stopped, and its summary line.
+void StudyRunner::conclude(PointState& state, const std::optional<records::Failure>& failure) {
+  const Point& point = *state.point;
+  const std::int32_t l = point.p.blocks;
+  const int status = state.status;
+  if (status != 0) {
+    if (first_failure_ == 0) first_failure_ = status;
     progress_.clear();
     if (study_.is_sweep() || state.by_signal) {
-      runtime::say(describe_point(point) + ": " + status_words(state.status, state.by_signal));
-    } else if (state.failure) {
+      runtime::say(describe_point(point) + ": " + status_words(status, state.by_signal));
+    } else if (failure) {
       // A single run's stop, said as the dialogue's process would say it.
       char words[160];
       runtime::write_standard_error(
-          {words, runtime::format_stop_words(words, sizeof words, state.failure->number,
-                                             state.failure->place)});
+          {words,
+           runtime::format_stop_words(words, sizeof words, failure->number, failure->place)});
     }
   }
   if (!summaries_) return;
   std::string line = describe_point(point);
-  const std::int32_t l = point.p.blocks;
-  if (state.status != 0) {
-    line += " status=" + std::to_string(state.status);
-  } else if (state.has_model) {
-    line += " t=" + std::to_string(state.last_t) + " mean_level=";
-    append_shortest(line, sum_in_level_order(state.last_tail));
+  if (status != 0) {
+    line += " status=" + std::to_string(status);
+  } else if (state.last_model) {
+    const TableRow& last = *state.last_model;
+    line += " t=" + std::to_string(*last.t) + " mean_level=";
+    append_shortest(line, last.values[0]);
     for (std::int32_t n = 0; n < 3 && n < l; ++n) {
       line += " X" + std::to_string(l - n) + "=";
-      append_shortest(line, state.last_tail[static_cast<std::size_t>(l - 1 - n)]);
+      append_shortest(line, last.values[static_cast<std::size_t>(l - n)]);
     }
-    if (state.has_simulation) {
+    if (state.simulated_level) {
       line += " simulated_mean_level=";
-      append_shortest(line, state.last_simulated_level.mean);
+      append_shortest(line, *state.simulated_level);
       line += "+-";
-      append_shortest(line, state.last_simulated_level.half_width);
+      append_shortest(line, state.simulated_level_ci.value_or(std::nan("")));
     }
   }
   line += '\n';
@@ -310,14 +367,55 @@ void StudyRunner::conclude(PointState& state) {
   write_line(runtime::console(), line);
 }
 
+// The first interrupt: every point that has ended is written, those still
+// running are ended, and the study says which are missing before it ends by
+// the interrupt's own signal.
+void StudyRunner::interrupted(int signal) {
+  runtime::end_child_processes();
+  for (PointState& state : states_) {
+    if (state.phase != PointState::Phase::running) continue;
+    // Its process ends by the signal sent it, or has ended by itself.
+    end_child(state);
+    if (state.by_signal) state.phase = PointState::Phase::waiting;
+  }
+  progress_.clear();
+  std::vector<std::size_t> missing;
+  for (PointState& state : states_) {
+    if (state.phase == PointState::Phase::ended || state.phase == PointState::Phase::kept) {
+      write_point(state);
+    } else if (state.phase != PointState::Phase::written) {
+      missing.push_back(state.number);
+      if (state.records_fd >= 0) ::close(state.records_fd);
+      state.records_fd = -1;
+    }
+  }
+  close_stream(runtime::table_file());
+  files_.close_table();
+  files_.replace_table();
+  std::string which;
+  for (std::size_t n = 0; n < missing.size() && n < 10; ++n) {
+    which += (n == 0 ? "" : ", ") + std::to_string(missing[n]);
+  }
+  if (missing.size() > 10) which += ", ...";
+  runtime::say(
+      "interrupted: " + std::to_string(missing.size()) + " of " + std::to_string(states_.size()) +
+      " points are incomplete" + (missing.empty() ? std::string() : " (" + which + ")") +
+      (study_.csv.empty() || study_.csv == "-" ? std::string()
+                                               : "; the same command with --resume continues"));
+  runtime::end_by_signal(signal);
+}
+
 void StudyRunner::show_progress() {
   if (study_.is_sweep()) {
     std::size_t done = 0;
-    for (const PointState& s : states_) done += s.finished ? 1 : 0;
+    for (const PointState& s : states_) {
+      done +=
+          s.phase == PointState::Phase::running || s.phase == PointState::Phase::waiting ? 0 : 1;
+    }
     progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()));
   } else if (!states_.empty()) {
     const PointState& state = states_[0];
-    std::string what = "t " + std::to_string(state.last_t) + "/" +
+    std::string what = "t " + std::to_string(state.t_reached) + "/" +
                        std::to_string(last_report_time(state.point->p));
     if (study_.simulate_runs > 0) {
       what += ", " + (state.simulated.empty() ? std::string("simulating") : state.simulated);
@@ -332,10 +430,11 @@ void StudyRunner::draw_figure() {
     if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
     drawn.push_back({s.point, std::move(s.series)});
   }
-  const PlotRequest request = study_figure(study_, std::move(drawn));
+  PlotRequest request = study_figure(study_, std::move(drawn));
   if (request.series.empty()) return;
   try {
-    draw_plot(gnuplot_, request);
+    draw_plot(gnuplot_, request, files_.create_figure_draft());
+    files_.place_figure();
   } catch (const runtime::Failure& failure) {
     // The exit status of a point that stopped comes first.
     if (first_failure_ == 0) throw;
@@ -344,76 +443,135 @@ void StudyRunner::draw_figure() {
 }
 
 int StudyRunner::run() {
-  open_outputs();
-  const bool csv_on_stdout = study_.csv == "-";
-  progress_.enable(!study_.quiet && ::isatty(STDERR_FILENO) == 1);
-  summaries_ = study_.is_sweep() && !study_.quiet && !csv_on_stdout && !study_.sharded();
-  every_report_ = csv() || !study_.plot.empty() || (!study_.is_sweep() && progress_.enabled());
-  want_records_ = every_report_ || summaries_;
-  if (summaries_) runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
-  if (csv()) {
-    runtime::table_file().open(csv_on_stdout ? STDOUT_FILENO : csv_fd_, runtime::LineEnd::lf,
-                               !csv_on_stdout, kTableBufferSize);
-    write_line(runtime::table_file(), table_.header());
+  if (!study_.plot.empty()) {
+    gnuplot_ = find_gnuplot();
+    if (gnuplot_.empty()) {
+      throw runtime::Failure(
+          runtime::kOutputRefused,
+          "--plot needs gnuplot, which is not installed (Debian: apt-get install gnuplot-nox)");
+    }
   }
-
+  simulation_ = simulation_columns(study_);
   // A sweep's shard runs every N-th point; a simulation's shard runs every
   // N-th run of every point.
+  std::vector<std::size_t> mine;
   for (std::size_t i = 0; i < study_.points.size(); ++i) {
-    const bool mine =
-        study_.simulate_runs > 0 ||
-        static_cast<int>(i % static_cast<std::size_t>(study_.shard_count)) == study_.shard_index;
-    if (!mine) continue;
+    const bool every_point = study_.simulate_runs > 0 || !study_.sharded;
+    if (every_point ||
+        static_cast<int>(i % static_cast<std::size_t>(study_.shard_count)) == study_.shard_index) {
+      mine.push_back(i);
+    }
+  }
+  files_.open(study_.resume);
+  for (const std::size_t i : mine) {
     states_.emplace_back();
+    states_.back().number = i + 1;
     states_.back().point = &study_.points[i];
   }
+  if (files_.old_table_fd() >= 0) {
+    for (const KeptPoint& kept : kept_points(study_, mine, study_.csv)) {
+      states_[kept.place].kept = kept;
+      states_[kept.place].phase = PointState::Phase::kept;
+    }
+    old_table_.emplace(study_.csv);
+  }
+  const std::size_t slash = study_.csv.rfind('/');
+  records_directory_ = csv() && study_.csv != "-"
+                           ? (slash == std::string::npos ? "." : study_.csv.substr(0, slash + 1))
+                           : "";
+
+  const bool csv_on_stdout = study_.csv == "-";
+  progress_.enable(!study_.quiet && ::isatty(STDERR_FILENO) == 1);
+  summaries_ = study_.is_sweep() && !study_.quiet && !csv_on_stdout && !study_.sharded;
+  every_report_ = csv() || !study_.plot.empty();
+  if (summaries_) runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
+  try {
+    if (csv()) {
+      runtime::table_file().open(csv_on_stdout ? STDOUT_FILENO : files_.table_fd(),
+                                 runtime::LineEnd::lf, false, kTableBufferSize);
+      write_line(runtime::table_file(), table_.header());
+    }
+    shard_row(Source::shard);
+    run_points();
+    shard_row(Source::shard_end);
+    close_stream(runtime::table_file());
+    files_.close_table();
+  } catch (...) {
+    // Whatever ends the study ends its points too.
+    runtime::end_child_processes();
+    if (runtime::table_file().result() != 0 && files_.table_fd() >= 0) {
+      files_.cut_table_to_whole_rows();
+      const int number = runtime::table_file().result();
+      throw runtime::Failure(number, "cannot write '" + study_.csv +
+                                         "': " + std::string(stop_meaning(number)) + " (status " +
+                                         std::to_string(number) +
+                                         "); the table ends with its last whole row");
+    }
+    throw;
+  }
+  files_.replace_table();
+  close_stream(runtime::console());
+  if (!study_.plot.empty()) draw_figure();
+  return first_failure_;
+}
+
+// A shard's first or last row.
+void StudyRunner::shard_row(Source source) {
+  if (!csv() || !study_.sharded) return;
+  TableRow row;
+  row.source = source;
+  row.simulation = simulation_;
+  row.shard = {study_.shard_index, study_.shard_count, study_fingerprint(study_)};
+  row.rows = rows_written_;
+  row.points = states_.size();
+  text_.clear();
+  table_.append(text_, row);
+  write_line(runtime::table_file(), text_);
+}
+
+int StudyRunner::run_points() {
+  const int wake = runtime::defer_interrupts();
+
   const std::size_t concurrency = std::min<std::size_t>(
       static_cast<std::size_t>(std::min(study_.jobs, runtime::kMaxChildProcesses)), states_.size());
+  // Points ended but not yet written keep a file open each: how far ahead
+  // of the first unwritten point new ones may start.
+  const std::size_t look_ahead = std::max<std::size_t>(4 * concurrency, 32);
   std::size_t next_start = 0;
   std::size_t running = 0;
-  while (next_emit_ < states_.size()) {
-    while (running < concurrency && next_start < states_.size()) {
-      start(states_[next_start++]);
+  while (next_write_ < states_.size()) {
+    while (running < concurrency && next_start < states_.size() &&
+           next_start < next_write_ + look_ahead) {
+      PointState& state = states_[next_start++];
+      if (state.phase != PointState::Phase::waiting) continue;
+      start(state);
       ++running;
     }
-    if (!want_records_) {
-      // Children that send nothing are waited for in turn.
-      for (PointState& s : states_) {
-        if (s.pid > 0 && !s.finished) {
-          finish_child(s);
-          --running;
-          break;
-        }
-      }
-    } else {
-      std::vector<pollfd> waiting;
-      std::vector<PointState*> owners;
-      for (PointState& s : states_) {
-        if (s.fd >= 0) {
-          waiting.push_back({s.fd, POLLIN, 0});
-          owners.push_back(&s);
-        }
-      }
-      const int ready = ::poll(waiting.data(), waiting.size(), progress_.enabled() ? 200 : -1);
-      for (std::size_t n = 0; ready > 0 && n < waiting.size(); ++n) {
-        if (waiting[n].revents == 0) continue;
-        receive(*owners[n]);
-        if (owners[n]->finished) --running;
+    std::vector<pollfd> waiting{{wake, POLLIN, 0}};
+    std::vector<PointState*> owners{nullptr};
+    for (PointState& s : states_) {
+      if (s.progress_fd >= 0) {
+        waiting.push_back({s.progress_fd, POLLIN, 0});
+        owners.push_back(&s);
       }
     }
-    while (next_emit_ < states_.size() && states_[next_emit_].finished) {
-      conclude(states_[next_emit_]);
-      ++next_emit_;
-      if (next_emit_ < states_.size()) handle_records(states_[next_emit_]);
+    const bool idle = running == 0;
+    const int ready =
+        idle ? 0 : ::poll(waiting.data(), waiting.size(), progress_.enabled() ? 200 : -1);
+    if (const int signal = runtime::pending_interrupt()) interrupted(signal);
+    for (std::size_t n = 1; ready > 0 && n < waiting.size(); ++n) {
+      if (waiting[n].revents == 0) continue;
+      receive_progress(*owners[n]);
+      if (owners[n]->phase == PointState::Phase::ended) --running;
+    }
+    while (next_write_ < states_.size() &&
+           (states_[next_write_].phase == PointState::Phase::ended ||
+            states_[next_write_].phase == PointState::Phase::kept)) {
+      write_point(states_[next_write_++]);
     }
     show_progress();
   }
   progress_.clear();
-
-  close_stream(runtime::table_file());
-  close_stream(runtime::console());
-  if (report_fd_ >= 0) ::close(report_fd_);
-  if (!study_.plot.empty()) draw_figure();
   return first_failure_;
 }
 

@@ -61,13 +61,26 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
 
   // Each worker takes the next unclaimed run until none is left, in its own
   // floating-point environment.
+  // A worker whose population does not fit in memory takes no run: the
+  // others take them all (the totals do not depend on who ran what), and
+  // only when no population fits is the simulation out of memory.
+  std::atomic<std::size_t> without_memory{0};
   auto work = [&](std::size_t w) {
     const ExtendedArithmetic arithmetic;
+    std::optional<Population> population;
     try {
-      Population population(params);
+      population.emplace(params);
+    } catch (const std::bad_alloc&) {
+      if (++without_memory == workers) {
+        errors[w] = std::make_exception_ptr(Stop(kOutOfMemory, 0));
+      }
+      results[w] = empty_totals(params);
+      return;
+    }
+    try {
       RunTotals totals = empty_totals(params);
       for (std::uint64_t i = next++; i < count && !failed; i = next++) {
-        simulate_run(params, seed, runs.run(i), population, totals);
+        simulate_run(params, seed, runs.run(i), *population, totals);
         stop_on_raised_flags();
       }
       results[w] = std::move(totals);

@@ -33,10 +33,12 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
                   Population& population, RunTotals& totals);
 
 // The totals of the runs in `runs`, on up to `threads` threads (at least one),
-// each with its own population and ExtendedArithmetic scope. A failure
-// throws Stop (203 when memory or threads run out; a floating-point failure
-// by its number) after stopping the other threads at their next run; the
-// calling thread's floating-point environment is as it was.
+// each with its own population and ExtendedArithmetic scope; threads whose
+// population does not fit in memory leave their runs to the others. A
+// failure throws Stop (203 when not one population fits, or threads cannot
+// be started; a floating-point failure by its number) after stopping the
+// other threads at their next run; the calling thread's floating-point
+// environment is as it was.
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
                         unsigned threads);
 

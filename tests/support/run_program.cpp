@@ -78,7 +78,7 @@ ProgramRun run_program(std::string_view input, const std::string& directory,
   if (pid == 0) {
     attach(0, options.standard_input, terminal_in ? terminal : in[0], O_RDONLY);
     attach(1, options.standard_output, terminal_out ? terminal : out[1], O_WRONLY);
-    ::dup2(err[1], 2);
+    attach(2, options.standard_error, err[1], O_WRONLY);
     if (options.memory_limit != 0) {
       const rlimit limit{options.memory_limit, options.memory_limit};
       ::setrlimit(RLIMIT_AS, &limit);

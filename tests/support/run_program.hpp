@@ -48,6 +48,7 @@ struct RunOptions {
   std::vector<std::string> args;
   std::string standard_input = kPipe;
   std::string standard_output = kPipe;
+  std::string standard_error = kPipe;  // kPipe or kClosed
   std::size_t memory_limit = 0;     // bytes of address space (RLIMIT_AS), 0 for none
   std::size_t file_size_limit = 0;  // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
   // Called every few milliseconds until it acts. Until then the input is kept

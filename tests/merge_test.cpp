@@ -1,0 +1,152 @@
+// merge, seen from outside: the shards of three kinds of study, given in
+// every order, give one machine's table byte for byte; shards that do not
+// belong together, and tables cut, edited or not the program's own, are
+// refused with status 2 and a message naming the file and the problem.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/run_program.hpp"
+
+namespace blocklevels {
+namespace {
+
+using testing::ProgramRun;
+using testing::read_file;
+using testing::TemporaryDirectory;
+
+ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
+  testing::RunOptions options;
+  options.args = std::move(args);
+  return testing::run_program("", dir.path(), options);
+}
+
+void write(const TemporaryDirectory& dir, const std::string& name, const std::string& bytes) {
+  std::FILE* file = std::fopen((dir.path() + "/" + name).c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// A model sweep; a simulation; a sweep with a simulation whose second point
+// runs out of memory in every shard (a population of 2^31 positions).
+const std::vector<std::vector<std::string>> kStudies = {
+    {"--lambda", "10,20", "--mu", "5", "--pmut", "0.1,0.2,0.3", "--block-length", "2", "--blocks",
+     "3,1", "--final", "4", "--quiet"},
+    {"--lambda", "50", "--mu", "10", "--pmut", "0.05", "--block-length", "1", "--blocks", "3",
+     "--final", "4", "--simulate", "7", "--seed", "9", "--quiet"},
+    {"--lambda", "30", "--mu", "6", "--pmut", "0.1", "--block-length", "2,2147483647", "--blocks",
+     "2", "--final", "3", "--step", "2", "--simulate", "5", "--quiet"},
+};
+
+TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
+  for (const std::vector<std::string>& study : kStudies) {
+    TemporaryDirectory dir;
+    run(dir, with(study, {"--csv", "whole.csv"}));
+    const std::string whole = read_file(dir.path() + "/whole.csv");
+    ASSERT_FALSE(whole.empty());
+    std::vector<std::string> shards;
+    for (const char* k : {"0", "1", "2"}) {
+      shards.push_back(std::string("s") + k + ".csv");
+      run(dir, with(study, {"--shard", std::string(k) + "/3", "--csv", shards.back()}));
+    }
+    do {
+      const ProgramRun merged = run(dir, with({"merge"}, shards));
+      EXPECT_EQ(merged.exit_status, 0) << merged.err;
+      EXPECT_EQ(merged.out, whole) << study[1] << " " << shards[0] << shards[1] << shards[2];
+    } while (std::next_permutation(shards.begin(), shards.end()));
+    // One shard of one is a shard too, and merges into the same table.
+    run(dir, with(study, {"--shard", "0/1", "--csv", "only.csv"}));
+    EXPECT_NE(read_file(dir.path() + "/only.csv"), whole);
+    EXPECT_EQ(run(dir, {"merge", "only.csv"}).out, whole);
+  }
+}
+
+// Field `field` of line `line` (0: the header) set to `to`; with `to`
+// absent, the field and its comma removed.
+std::string edit(const std::string& text, std::size_t line, std::size_t field,
+                 const char* to = nullptr) {
+  std::size_t at = 0;
+  for (std::size_t n = 0; n < line; ++n) at = text.find('\n', at) + 1;
+  for (std::size_t n = 0; n < field; ++n) at = text.find(',', at) + 1;
+  const std::size_t end = text.find_first_of(",\n", at);
+  if (to == nullptr) return text.substr(0, at) + text.substr(end + 1);
+  return text.substr(0, at) + to + text.substr(end);
+}
+
+// The study with one option's value replaced.
+std::vector<std::string> but(std::vector<std::string> study, const std::string& option,
+                             const std::string& value) {
+  const auto at = std::find(study.begin(), study.end(), option);
+  if (at == study.end()) return with(study, {option, value});
+  *(at + 1) = value;
+  return study;
+}
+
+TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
+  TemporaryDirectory dir;
+  const std::vector<std::string>& sweep = kStudies[0];
+  const std::vector<std::string>& simulation = kStudies[1];
+  for (const char* k : {"0", "1", "2"}) {
+    run(dir, with(sweep, {"--shard", std::string(k) + "/3", "--csv", std::string("m") + k}));
+    run(dir, with(simulation, {"--shard", std::string(k) + "/3", "--csv", std::string("q") + k}));
+  }
+  run(dir, with(but(simulation, "--seed", "2"), {"--shard", "1/3", "--csv", "seed2"}));
+  run(dir, with(but(simulation, "--simulate", "8"), {"--shard", "1/3", "--csv", "runs8"}));
+  run(dir, with(simulation, {"--shard", "1/2", "--csv", "n2"}));
+  run(dir, with(but(sweep, "--lambda", "30,20"), {"--shard", "1/3", "--csv", "lambda30"}));
+  run(dir, with(sweep, {"--csv", "one_machine"}));
+  const std::string m1 = read_file(dir.path() + "/m1"), q2 = read_file(dir.path() + "/q2");
+  write(dir, "cut_row", m1.substr(0, m1.size() - 7));
+  write(dir, "no_end", m1.substr(0, m1.rfind("shard_end")));
+  const std::size_t third = m1.find('\n', m1.find('\n') + 1) + 1;
+  write(dir, "after_end", m1 + m1.substr(third, m1.find('\n', third) + 1 - third));
+  write(dir, "x_edited", edit(m1, 2, 14, "0.5"));
+  write(dir, "mean_edited", edit(m1, 2, 13, "0.5"));
+  write(dir, "field_gone", edit(m1, 2, 15));
+  write(dir, "t_skipped", edit(m1, 3, 11, "5"));
+  write(dir, "sum_edited", edit(q2, 3, 14, "4"));
+  write(dir, "empty", "");
+  const struct {
+    std::vector<std::string> files;
+    std::string says;
+  } cases[] = {
+      {{"m0", "m1", "m1"}, "'m1' is shard 1 of 3, and so is 'm1'"},
+      {{"m0", "m2"}, "shard 1 of 3 is missing"},
+      {{"m0", "lambda30", "m2"}, "'lambda30' is a shard of another study than 'm0'"},
+      {{"q0", "seed2", "q2"}, "'seed2' has other runs or another seed than 'q0'"},
+      {{"q0", "runs8", "q2"}, "'runs8' has other runs or another seed than 'q0'"},
+      {{"q0", "n2", "q2"}, "'n2' is a shard of 2 where 'q0' is one of 3"},
+      {{"q0", "m1", "q2"}, "'m1' has other runs or another seed than 'q0'"},
+      {{"m0", "cut_row", "m2"}, "'cut_row' ends in a cut row"},
+      {{"m0", "no_end", "m2"}, "'no_end' is cut short: it has no shard_end row"},
+      {{"m0", "after_end", "m2"}, "'after_end': rows after its shard_end row"},
+      {{"m0", "x_edited", "m2"}, "'x_edited' line 3: a mean level that is not the sum"},
+      {{"m0", "mean_edited", "m2"}, "'mean_edited' line 3: a mean level that is not the sum"},
+      {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 16 fields under a header of 17"},
+      {{"m0", "t_skipped", "m2"}, "'t_skipped': the model rows of lambda=10"},
+      {{"q0", "q1", "sum_edited"}, "'sum_edited': the sums of lambda=50"},
+      {{"one_machine"}, "'one_machine' is not a shard"},
+      {{"empty"}, "'empty' holds no table header"},
+      {{BLOCKLEVELS_SOURCE_DIR "/README.md"}, "/README.md' does not have the header of a table"},
+      {{"m0", "nothing_here"}, "cannot read 'nothing_here'"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun merged = run(dir, with({"merge"}, c.files));
+    EXPECT_EQ(merged.exit_status, 2) << c.says;
+    EXPECT_EQ(merged.out, "") << c.says;
+    EXPECT_TRUE(merged.err.starts_with("blocklevels: ")) << merged.err;
+    EXPECT_NE(merged.err.find(c.says), std::string::npos)
+        << "expected: " << c.says << "\ngot: " << merged.err;
+  }
+}
+
+}  // namespace
+}  // namespace blocklevels

@@ -252,11 +252,11 @@ TEST(Stops, AreTheLiteralEvaluationsFirstTrap) {
                                 std::numeric_limits<long double>::infinity(),
                                 -std::numeric_limits<long double>::infinity()};
   std::map<int, int> seen;
-  for (int n = 0; n < 400; ++n) {
+  for (int n = 0; n < 800; ++n) {
     Case c{};
     c.b = std::uniform_int_distribution<std::int32_t>(1, 6)(random);
     c.acc = std::uniform_int_distribution<std::int32_t>(0, c.b + 1)(random);
-    c.l = std::uniform_int_distribution<std::int32_t>(1, 10)(random);
+    c.l = std::uniform_int_distribution<std::int32_t>(1, n % 3 == 0 ? 2 : 10)(random);
     c.x = values[std::uniform_int_distribution<std::size_t>(0, std::size(values) - 1)(random)];
     c.lambda = std::uniform_int_distribution<std::int32_t>(-1, 12)(random);
     c.mu = std::uniform_int_distribution<std::int32_t>(-1, 14)(random);

@@ -22,7 +22,10 @@ GenerationStep::GenerationStep(const LevelMatrix& m, std::int32_t mu, std::int32
   const std::int32_t l = m.n();
   for (std::int32_t j = 1; j <= l; ++j) {
     double* column = &columns_[static_cast<std::size_t>(j - 1) * (l_ + 1)];
-    for (std::int32_t i = 0; i <= l; ++i) column[i] = m.stored(i, j);
+    for (std::int32_t i = 0; i <= l; ++i) {
+      column[i] = m.stored(i, j);
+      every_level_ = every_level_ || !std::isfinite(column[i]);
+    }
     top_row_[static_cast<std::size_t>(j - 1)] = m.get(l, j);
   }
 }
@@ -48,7 +51,7 @@ bool GenerationStep::advance(double* tail) {
   std::size_t active = 0;
   for (std::size_t i = 0; i < l; ++i) {
     const long double s = selection_shortfall(mu_, lambda_, tail[i]);
-    if (s != 0) {
+    if (s != 0 || every_level_) {
       active_levels_[active] = i;
       active_shortfalls_[active] = s;
       ++active;

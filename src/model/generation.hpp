@@ -35,9 +35,13 @@ class GenerationStep {
   std::vector<long double> top_row_;  // M[l][j]
   std::vector<double> next_;
   // The levels whose shortfall is not 0, and their shortfalls: a term with a
-  // shortfall of 0 adds a zero and leaves the sum's bits unchanged.
+  // shortfall of 0 adds a zero and leaves the sum's bits unchanged. That
+  // holds while every difference of the matrix is finite; a matrix that
+  // holds an infinity (an infinite Pmut) takes every level, so that its
+  // infinity times 0 is the invalid operation it is.
   std::vector<std::size_t> active_levels_;
   std::vector<long double> active_shortfalls_;
+  bool every_level_ = false;
 };
 
 }  // namespace blocklevels

@@ -15,6 +15,7 @@
 #include "output/write_statement.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/run_streams.hpp"
+#include "runtime/standard_error.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "study/point_records.hpp"
 
@@ -144,6 +145,11 @@ void run(const PointWork& work) {
   runtime::OutputStream* console = nullptr;
   runtime::OutputStream* file = nullptr;
   runtime::OutputStream* records = nullptr;
+  // The records first: a failure of any other output is told there.
+  if (work.records_fd >= 0) {
+    records = &runtime::records();
+    records->open(work.records_fd, runtime::LineEnd::lf, true, kRecordBufferSize);
+  }
   if (work.console_lines) {
     console = &runtime::console();
     console->open(STDOUT_FILENO, runtime::LineEnd::lf, false);
@@ -154,10 +160,6 @@ void run(const PointWork& work) {
     file = &runtime::report_file();
     file->open(work.report_fd, runtime::LineEnd::crlf, work.report_fd != STDOUT_FILENO);
     write_report_header(*file, p);
-  }
-  if (work.records_fd >= 0) {
-    records = &runtime::records();
-    records->open(work.records_fd, runtime::LineEnd::lf, true, kRecordBufferSize);
   }
   ProgressPipe progress(work.progress_fd);
   ReportLines lines(console, file, p.blocks);
@@ -196,6 +198,12 @@ void run_point(const PointWork& work) {
       std::string bytes;
       records::append(bytes, records::Failure{status, runtime::code_offset(place)});
       records.put(bytes);
+    } else if (work.stop_style == runtime::StopStyle::words) {
+      // No record reaches the study: say it here, as the study would.
+      char words[160];
+      runtime::write_standard_error(
+          {words, runtime::format_stop_words(words, sizeof words, status,
+                                             runtime::code_offset(place))});
     }
     runtime::flush_run_streams();
   }

@@ -8,7 +8,9 @@
 //  - format_fixed: the two rounding steps on any 80-bit value (ten bytes of
 //    the value, a width byte, a decimals byte);
 //  - the dialogue: prompts, stop numbers, the 128-byte blocks of standard
-//    output and the report file's header, in an empty directory.
+//    output and the report file's header, in an empty directory;
+//  - the table reader merge and --resume use: any bytes as a table file give
+//    rows the program writes, each one's text written again, or a refusal.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -30,6 +32,8 @@
 #include "arithmetic/stop.hpp"
 #include "dialogue/answer_reader.hpp"
 #include "dialogue/dialogue.hpp"
+#include "output/table_reader.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/run_streams.hpp"
 #include "text/number_text.hpp"
 
@@ -353,6 +357,34 @@ void check_dialogue(const std::uint8_t* data, std::size_t size) {
   CHECK(got_file == want.file, "file\n" + got_file + "\nmodel\n" + want.file);
 }
 
+// Any bytes as a table: the reader accepts a row only as the program writes
+// it, or refuses the file with status 2; nothing else may happen.
+void check_table(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const int file = memory_file(bytes);
+  const std::string path = "/proc/self/fd/" + std::to_string(file);
+  std::size_t rows = 0;
+  try {
+    TableReader reader(path);
+    CHECK(bytes.starts_with(reader.table().header()), "header");
+    TableRow row;
+    std::size_t at = reader.table().header().size();
+    while (reader.next(row)) {
+      std::string again;
+      reader.table().append(again, row);
+      CHECK(bytes.compare(at, again.size(), again) == 0, "row " + std::to_string(rows));
+      at += again.size();
+      ++rows;
+      const auto blocks = static_cast<std::size_t>(row.point.p.blocks);
+      if (row.source == Source::model && row.t) CHECK(row.values.size() == blocks + 1, "values");
+      if (is_sum_source(row.source)) CHECK(row.counts.size() == blocks + 1, "counts");
+    }
+    CHECK(at == bytes.size(), "the rows read are the whole file");
+  } catch (const runtime::Failure& refused) {
+    CHECK(refused.status() == 2, refused.message());
+  }
+}
+
 }  // namespace
 }  // namespace blocklevels::fuzz
 
@@ -361,5 +393,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (BLOCKLEVELS_FUZZ_TARGET <= 2) check_reading(data, size, BLOCKLEVELS_FUZZ_TARGET);
   if (BLOCKLEVELS_FUZZ_TARGET == 3) check_fixed(data, size);
   if (BLOCKLEVELS_FUZZ_TARGET == 4) check_dialogue(data, size);
+  if (BLOCKLEVELS_FUZZ_TARGET == 5) check_table(data, size);
   return 0;
 }

@@ -168,11 +168,16 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     TemporaryDirectory dir;
     RunOptions options;
     options.args = study;
-    options.watch = [signal](testing::RunSoFar& so_far) {
-      return so_far.out.find('\n') != std::string::npos ? signal : testing::kKeepWatching;
+    std::vector<pid_t> points;
+    options.watch = [&](testing::RunSoFar& so_far) {
+      if (so_far.out.find('\n') == std::string::npos) return testing::kKeepWatching;
+      points = testing::children_of(so_far.pid);
+      return signal;
     };
     const ProgramRun cut = testing::run_program("", dir.path(), options);
     EXPECT_EQ(cut.signal, signal);
+    ASSERT_FALSE(points.empty());
+    for (const pid_t point : points) EXPECT_FALSE(testing::running(point)) << "point " << point;
     EXPECT_NE(cut.err.find("points are incomplete ("), std::string::npos) << cut.err;
     EXPECT_NE(cut.err.find("; the same command with --resume continues\n"), std::string::npos);
     const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/cut.csv"));
@@ -187,6 +192,15 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     EXPECT_EQ(again.exit_status, 0) << again.err;
     EXPECT_EQ(testing::read_file(dir.path() + "/cut.csv"), expected) << signal;
   }
+  // A table of another study is refused and left as it was.
+  std::vector<std::string> other = study;
+  other[std::find(other.begin(), other.end(), "--final") - other.begin() + 1] = "2999";
+  other.push_back("--resume");
+  const ProgramRun refused = run(whole, other);
+  EXPECT_EQ(refused.exit_status, 2);
+  EXPECT_NE(refused.err.find("--resume: 'cut.csv' line 2 is not of this study"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(testing::read_file(whole.path() + "/cut.csv"), expected);
 }
 
 }  // namespace

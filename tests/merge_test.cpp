@@ -40,7 +40,7 @@ std::vector<std::string> with(std::vector<std::string> args, std::vector<std::st
 const std::vector<std::vector<std::string>> kStudies = {
     {"--lambda", "10,20", "--mu", "5", "--pmut", "0.1,0.2,0.3", "--block-length", "2", "--blocks",
      "3,1", "--final", "4", "--quiet"},
-    {"--lambda", "50", "--mu", "10", "--pmut", "0.05", "--block-length", "1", "--blocks", "3",
+    {"--lambda", "50", "--mu", "10", "--pmut", "0.05", "--block-length", "1", "--blocks", "3,1",
      "--final", "4", "--simulate", "7", "--seed", "9", "--quiet"},
     {"--lambda", "30", "--mu", "6", "--pmut", "0.1", "--block-length", "2,2147483647", "--blocks",
      "2", "--final", "3", "--step", "2", "--simulate", "5", "--quiet"},
@@ -52,6 +52,11 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
     run(dir, with(study, {"--csv", "whole.csv"}));
     const std::string whole = read_file(dir.path() + "/whole.csv");
     ASSERT_FALSE(whole.empty());
+    if (study == kStudies[2]) {
+      // The point out of memory has its status row, the other all its rows.
+      EXPECT_NE(whole.find("\nmodel,30,6,0.1,2147483647,0,2,3,2,,,,203,"), std::string::npos);
+      EXPECT_NE(whole.find("\nsimulation_ci95,30,6,0.1,2,0,2,3,2,5,1,2,0,"), std::string::npos);
+    }
     std::vector<std::string> shards;
     for (const char* k : {"0", "1", "2"}) {
       shards.push_back(std::string("s") + k + ".csv");

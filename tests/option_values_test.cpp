@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "runtime/failure.hpp"
+#include "study/command_line.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {
@@ -29,7 +31,8 @@ TEST(OptionValues, IntegersListsAndRanges) {
       {"7", {7}},
       {"-3,0,2147483647", {-3, 0, 2147483647}},
       {"10:20:3", {10, 15, 20}},
-      {"1:3:5", {1, 2, 3}},  // 1, 1.5, 2, 2.5, 3 rounded, repeats kept once
+      {"1:3:5", {1, 2, 3}},          // 1, 1.5, 2, 2.5, 3 rounded, repeats kept once
+      {"1:10:5", {1, 3, 6, 8, 10}},  // 3.25, 5.5, 7.75 rounded, not cut
       {"1:1000:4:log", {1, 10, 100, 1000}},
       {"5:5:1", {5}},
       {"20:10:3", {20, 15, 10}},
@@ -68,6 +71,25 @@ TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
        {"e5", ".", "0.3x", "1,,2", "inf", too_long.c_str(), "0:1:3:log", "1e99999"}) {
     EXPECT_TRUE(refusal([&] { real_values("--x", bad); }).starts_with("--x: ")) << bad;
   }
+}
+
+// The Cartesian product nests the parameter table's order: the first
+// parameter varies slowest.
+TEST(CommandLineParse, SweepsNestInTheTablesOrder) {
+  const char* args[] = {"blocklevels", "--blocks",       "1,2",    "--mu", "2,3",
+                        "--lambda",    "10,20",          "--pmut", "0.1",  "--final",
+                        "4",           "--block-length", "1"};
+  const std::optional<Study> study =
+      parse_command_line(static_cast<int>(std::size(args)), const_cast<char**>(args));
+  ASSERT_TRUE(study);
+  std::vector<std::array<std::int32_t, 3>> order;
+  for (const Point& p : study->points) order.push_back({p.p.lambda, p.p.mu, p.p.blocks});
+  const std::vector<std::array<std::int32_t, 3>> expected = {{10, 2, 1}, {10, 2, 2}, {10, 3, 1},
+                                                             {10, 3, 2}, {20, 2, 1}, {20, 2, 2},
+                                                             {20, 3, 1}, {20, 3, 2}};
+  EXPECT_EQ(order, expected);
+  EXPECT_EQ(study->swept, (std::vector<std::string>{"lambda", "mu", "blocks"}));
+  EXPECT_EQ(study->max_blocks, 2);
 }
 
 }  // namespace

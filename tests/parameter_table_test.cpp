@@ -50,6 +50,8 @@ TEST(ParameterTable, RefusalsNameTheOptionAndTheBound) {
   EXPECT_EQ(value_refusal(pmut, 1.0L, "1"), "");
   EXPECT_EQ(value_refusal(pmut, 1.5L, "1.5"), "--pmut: 1.5 is outside 0..1");
   EXPECT_EQ(value_refusal(pmut, -0.0L, "-0"), "");
+  EXPECT_EQ(value_refusal(*find_parameter("final"), 0, "0"), "--final: 0 is below 1");
+  EXPECT_EQ(value_refusal(*find_parameter("blocks"), 1754, "1754"), "");
   Point point;
   point.p = {.lambda = 10, .mu = 10, .block_length = 3, .two_option_positions = 3};
   EXPECT_EQ(bound_refusal(point, mu), "");

@@ -255,5 +255,48 @@ TEST(SimulationRuns, ShardsMergeExactlyAndSummarizeAsTheWhole) {
   }
 }
 
+// Run r's stream is its own, not the next seed's run r - 1.
+TEST(SimulationRuns, EachRunHasAStreamOfItsOwnSeedAndNumber) {
+  const RunTotals run1 = simulate_runs(kSmall, 5, {2, 1, 1}, 1);
+  EXPECT_NE(run1, simulate_runs(kSmall, 6, {1, 0, 1}, 1));
+  EXPECT_NE(run1, simulate_runs(kSmall, 4, {3, 2, 1}, 1));
+}
+
+// Two chromosomes of one one-position block, every one selected: the exact
+// law of the number k of offspring at level 1 after two generations,
+// enumerated, against 200000 runs. A gen-1 offspring reaches level 1 with
+// probability a = pmut / 3; a gen-2 offspring's parent is either one with
+// probability 1/2, so that it is at level 1 with probability
+// r(k1) = (k1 / 2)(1 - pmut) + (1 - k1 / 2) a given k1 parents at level 1.
+// Parents drawn unevenly (the last one never, say) correlate the two
+// offspring and move P(k = 2) from 0.0418 to 0.058, hundreds of standard
+// errors at this many runs.
+TEST(SimulationRuns, ParentsAreDrawnUniformlyByExactEnumeration) {
+  const PointParameters tiny = P{2, 2, 0.3L, 1, 0, 1, 2, 2};
+  const long double p = tiny.Pmut, a = p / 3;
+  auto binomial2 = [](long double q, int m) {
+    return m == 0 ? (1 - q) * (1 - q) : m == 1 ? 2 * q * (1 - q) : q * q;
+  };
+  long double expected[3] = {};
+  for (int k1 = 0; k1 <= 2; ++k1) {
+    const long double r = k1 / 2.0L * (1 - p) + (1 - k1 / 2.0L) * a;
+    for (int m = 0; m <= 2; ++m) expected[m] += binomial2(a, k1) * binomial2(r, m);
+  }
+  const std::uint64_t n = 200000;
+  const RunTotals totals = simulate_runs(tiny, 3, {n, 0, 1}, 2);
+  // k is 0, 1 or 2: its sum and sum of squares give how often each was seen.
+  const auto sum = static_cast<long double>(totals.sum_at_least(0, 1));
+  const auto squares = static_cast<long double>(totals.sum_at_least_squared(0, 1));
+  const long double twos = (squares - sum) / 2, ones = sum - 2 * twos;
+  const long double seen[3] = {static_cast<long double>(n) - ones - twos, ones, twos};
+  long double chi_square = 0;
+  for (int m = 0; m <= 2; ++m) {
+    const long double want = expected[m] * static_cast<long double>(n);
+    chi_square += (seen[m] - want) * (seen[m] - want) / want;
+  }
+  EXPECT_LT(chi_square, 13.8L) << "0.001 quantile of chi-square with 2 degrees of freedom; seen "
+                               << seen[0] << " " << seen[1] << " " << seen[2];
+}
+
 }  // namespace
 }  // namespace blocklevels::simulation

@@ -85,6 +85,54 @@ TEST(StudyOutputs, OneFileNeverTakesTwoRoles) {
   EXPECT_EQ(read_file(d + "new.csv").substr(0, 13), "block length=");
 }
 
+TEST(StudyOutputs, ForceReplacesALongerFileWhole) {
+  TemporaryDirectory dir;
+  run(dir, {"--csv", "fresh.csv"});
+  std::FILE* file = std::fopen((dir.path() + "/old.csv").c_str(), "w");
+  for (int n = 0; n < 1000; ++n) std::fputs("an older and longer table\n", file);
+  std::fclose(file);
+  EXPECT_EQ(run(dir, {"--csv", "old.csv", "--force"}).exit_status, 0);
+  EXPECT_EQ(read_file(dir.path() + "/old.csv"), read_file(dir.path() + "/fresh.csv"));
+}
+
+// A point ended by a signal says so, with 128 + the signal as its status;
+// the study's status is its first failing point's, in the study's order.
+TEST(StudyOutputs, APointKilledSaysSoAndTheFirstFailureIsTheStudys) {
+  TemporaryDirectory dir;
+  RunOptions options;
+  bool killed = false;
+  const auto start = std::chrono::steady_clock::now();
+  options.watch = [&](testing::RunSoFar& now) {
+    // The long second point, once it runs: one job at a time, and the first
+    // fails at once.
+    if (killed || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500)) {
+      return testing::kKeepWatching;
+    }
+    for (const pid_t point : testing::children_of(now.pid)) {
+      ::kill(point, SIGKILL);
+      killed = true;
+    }
+    return testing::kKeepWatching;
+  };
+  const ProgramRun r =
+      run(dir,
+          {"--lambda", "1000", "--mu", "1000", "--block-length", "2147483647,1", "--blocks", "3",
+           "--final", "1000000", "--simulate", "1", "--jobs", "1", "--csv", "k.csv"},
+          options);
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(r.exit_status, 203) << r.err;
+  EXPECT_NE(r.err.find("block_length=2147483647 two_option=0 blocks=3 final=1000000 step=1: "
+                       "stopped: out of memory (status 203)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("block_length=1 two_option=0 blocks=3 final=1000000 step=1: ended by "
+                       "signal 9"),
+            std::string::npos)
+      << r.err;
+  const std::string table = read_file(dir.path() + "/k.csv");
+  EXPECT_NE(table.find(",1,0,3,1000000,1,,,,137,"), std::string::npos) << table.substr(0, 400);
+}
+
 TEST(StudyOutputs, AFileARunningStudyHoldsIsRefused) {
   TemporaryDirectory dir;
   RunOptions options;
@@ -155,27 +203,12 @@ TEST(StudyOutputs, ClosedStandardStreamsTakeNoOutput) {
   EXPECT_NE(read_file(dir.path() + "/f.svg").find("<svg"), std::string::npos);
 }
 
-// The children of a process, from /proc.
-std::vector<pid_t> children_of(pid_t parent) {
-  std::vector<pid_t> children;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = read_file(entry.path().string() + "/stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    // "pid (comm) state ppid ..."
-    if (std::stol(stat.substr(close + 4)) == parent) children.push_back(std::stoi(name));
-  }
-  return children;
-}
-
 TEST(StudyOutputs, PointsEndWithTheStudyEvenKilled) {
   TemporaryDirectory dir;
   RunOptions options;
   std::vector<pid_t> points;
   options.watch = [&](testing::RunSoFar& now) {
-    points = children_of(now.pid);
+    points = testing::children_of(now.pid);
     return points.size() >= 2 ? SIGKILL : testing::kKeepWatching;
   };
   const ProgramRun r = run(dir,
@@ -184,18 +217,12 @@ TEST(StudyOutputs, PointsEndWithTheStudyEvenKilled) {
                            options);
   EXPECT_EQ(r.signal, SIGKILL);
   ASSERT_GE(points.size(), 2u);
-  // Ended: gone, or a zombie left for whoever reaps orphans.
-  const auto running = [](pid_t pid) {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t close = stat.rfind(')');
-    return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
-  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (const pid_t point : points) {
-    while (running(point) && std::chrono::steady_clock::now() < deadline) {
+    while (testing::running(point) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_FALSE(running(point)) << "point process " << point << " outlived the study";
+    EXPECT_FALSE(testing::running(point)) << "point process " << point << " outlived the study";
   }
 }
 

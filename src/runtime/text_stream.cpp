@@ -47,6 +47,7 @@ void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor, std::siz
   interactive_ = ::isatty(fd) == 1;
   result_ = 0;
   used_ = 0;
+  spilled_ = 0;
   fd_ = fd;
 }
 
@@ -62,8 +63,16 @@ void OutputStream::put_and_write_blocks(std::string_view bytes) {
     from += take;
     left -= take;
     // A write cut short by a held-back interrupt is not tried again: the
-    // reader has stalled, and the interrupt is acted on when its section ends.
-    if (used_ == capacity_ && !write_out()) return;
+    // reader has stalled, and the interrupt is acted on when its section
+    // ends. The rest of this statement waits beside the buffer, so that the
+    // stop path writes the statement whole and the output ends with a whole
+    // line.
+    if (used_ == capacity_ && !write_out()) {
+      spill_.assign(from, left);
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+      spilled_ = spill_.size();
+      return;
+    }
   }
 }
 
@@ -91,8 +100,12 @@ bool OutputStream::write_out() {
 void OutputStream::flush_for_stop() noexcept {
   if (fd_ < 0) return;
   int ignored = 0;
-  write_all(fd_, buffer_, used_, ignored, nullptr);
+  const std::size_t used = used_;
+  if (write_all(fd_, buffer_, used, ignored, nullptr) == used && spilled_ > 0) {
+    write_all(fd_, spill_.data(), spilled_, ignored, nullptr);
+  }
   used_ = 0;
+  spilled_ = 0;
 }
 
 void InputStream::open(int fd) {

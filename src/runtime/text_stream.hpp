@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace blocklevels::runtime {
@@ -54,6 +55,7 @@ class OutputStream {
   void detach() {
     fd_ = -1;
     used_ = 0;
+    spilled_ = 0;
   }
 
   // 0, or the stop number of the first failure on this stream.
@@ -79,6 +81,11 @@ class OutputStream {
   volatile std::size_t used_ = 0;
   char* buffer_ = nullptr;
   std::unique_ptr<char[]> storage_;
+  // The rest of a statement whose write a held-back interrupt cut short,
+  // for the stop path to write after the buffer; `spilled_` is published
+  // once the bytes are there.
+  std::string spill_;
+  volatile std::size_t spilled_ = 0;
 };
 
 class InputStream {

@@ -202,8 +202,8 @@ void run_point(const PointWork& work) {
       // No record reaches the study: say it here, as the study would.
       char words[160];
       runtime::write_standard_error(
-          {words, runtime::format_stop_words(words, sizeof words, status,
-                                             runtime::code_offset(place))});
+          {words,
+           runtime::format_stop_words(words, sizeof words, status, runtime::code_offset(place))});
     }
     runtime::flush_run_streams();
   }

@@ -185,6 +185,26 @@ std::string mask_stop_place(std::string text) {
   return text;
 }
 
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = read_file(entry.path().string() + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    // "pid (comm) state ppid ..."
+    if (std::stol(stat.substr(close + 4)) == parent) children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
+bool running(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

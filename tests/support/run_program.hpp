@@ -49,8 +49,8 @@ struct RunOptions {
   std::string standard_input = kPipe;
   std::string standard_output = kPipe;
   std::string standard_error = kPipe;  // kPipe or kClosed
-  std::size_t memory_limit = 0;     // bytes of address space (RLIMIT_AS), 0 for none
-  std::size_t file_size_limit = 0;  // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
+  std::size_t memory_limit = 0;        // bytes of address space (RLIMIT_AS), 0 for none
+  std::size_t file_size_limit = 0;     // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
   // Called every few milliseconds until it acts. Until then the input is kept
   // open after what was sent; after it, the input is closed.
   std::function<int(RunSoFar&)> watch;
@@ -66,6 +66,12 @@ bool waiting_in(pid_t pid, long call, int descriptor);
 
 // " at " and eight upper-case hexadecimal digits become " at XXXXXXXX".
 std::string mask_stop_place(std::string text);
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> children_of(pid_t parent);
+// True while the process runs: not gone, and not a zombie left for whoever
+// reaps orphans.
+bool running(pid_t pid);
 
 // The contents of a file ("" when it cannot be read).
 std::string read_file(const std::string& path);

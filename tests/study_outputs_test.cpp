@@ -226,5 +226,29 @@ TEST(StudyOutputs, PointsEndWithTheStudyEvenKilled) {
   }
 }
 
+// Populations of 170 MB each under 300 MB of address space: one fits, two
+// do not. The runs then go to the thread whose population fits, and the
+// table is the one a single thread writes.
+TEST(StudyOutputs, ASimulationTooBigForItsThreadsRunsOnFewer) {
+#ifdef BLOCKLEVELS_SANITIZED
+  GTEST_SKIP() << "AddressSanitizer reserves far more address space than the limit";
+#endif
+  TemporaryDirectory dir;
+  const std::vector<std::string> big = {
+      "--lambda", "20000",    "--mu", "100",     "--pmut", "0.001",      "--block-length",
+      "10",       "--blocks", "300",  "--final", "3",      "--simulate", "2"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = big;
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  ASSERT_EQ(run(dir, with({"--jobs", "1", "--csv", "one.csv"})).exit_status, 0);
+  RunOptions tight;
+  tight.memory_limit = std::size_t{300} << 20;
+  const ProgramRun two = run(dir, with({"--jobs", "2", "--csv", "two.csv"}), tight);
+  EXPECT_EQ(two.exit_status, 0) << two.err;
+  EXPECT_EQ(read_file(dir.path() + "/two.csv"), read_file(dir.path() + "/one.csv"));
+}
+
 }  // namespace
 }  // namespace blocklevels

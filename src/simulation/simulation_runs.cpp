@@ -56,25 +56,22 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
       std::clamp<std::uint64_t>(threads, 1, std::max<std::uint64_t>(count, 1)));
   std::atomic<std::uint64_t> next{0};
   std::atomic<bool> failed{false};
+  // Per worker: its totals, nothing when it took no part (it could not be
+  // started, or its population did not fit), and what stopped it.
   std::vector<std::optional<RunTotals>> results(workers);
   std::vector<std::exception_ptr> errors(workers);
 
   // Each worker takes the next unclaimed run until none is left, in its own
-  // floating-point environment.
-  // A worker whose population does not fit in memory takes no run: the
-  // others take them all (the totals do not depend on who ran what), and
-  // only when no population fits is the simulation out of memory.
-  std::atomic<std::size_t> without_memory{0};
+  // floating-point environment. A worker whose population does not fit in
+  // memory takes no run: the others take them all (the totals do not depend
+  // on who ran what), and only when no population fits is the simulation
+  // out of memory.
   auto work = [&](std::size_t w) {
     const ExtendedArithmetic arithmetic;
     std::optional<Population> population;
     try {
       population.emplace(params);
     } catch (const std::bad_alloc&) {
-      if (++without_memory == workers) {
-        errors[w] = std::make_exception_ptr(Stop(kOutOfMemory, 0));
-      }
-      results[w] = empty_totals(params);
       return;
     }
     try {
@@ -92,26 +89,27 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
       failed = true;
     }
   };
-  try {
+  {
     std::vector<std::jthread> pool;
     try {
       for (std::size_t w = 1; w < workers; ++w) pool.emplace_back(work, w);
-    } catch (...) {
-      failed = true;  // the threads started stop at their next run and are joined
-      throw;
+    } catch (const std::exception&) {
+      // A thread that cannot be started (no memory for its stack) leaves its
+      // runs to the others, as a population that does not fit does.
     }
     work(0);
-  } catch (const std::bad_alloc&) {
-    throw_stop(kOutOfMemory);
-  } catch (const std::system_error&) {
-    throw_stop(kOutOfMemory);  // no thread could be started: out of resources
-  }                            // joins
+  }  // joins
 
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);
   }
+  if (std::none_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); })) {
+    throw_stop(kOutOfMemory);  // not one population fitted
+  }
   RunTotals totals = empty_totals(params);
-  for (const std::optional<RunTotals>& result : results) totals.add(*result);
+  for (const std::optional<RunTotals>& result : results) {
+    if (result) totals.add(*result);
+  }
   return totals;
 }
 

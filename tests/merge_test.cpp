@@ -86,6 +86,10 @@ std::string edit(const std::string& text, std::size_t line, std::size_t field,
   return text.substr(0, at) + to + text.substr(end);
 }
 
+std::size_t lines_in(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
 // The study with one option's value replaced.
 std::vector<std::string> but(std::vector<std::string> study, const std::string& option,
                              const std::string& value) {
@@ -118,6 +122,28 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   write(dir, "field_gone", edit(m1, 2, 15));
   write(dir, "t_skipped", edit(m1, 3, 11, "5"));
   write(dir, "sum_edited", edit(q2, 3, 14, "4"));
+  // The level sum alone one less: only its being the sum of the levels' tells.
+  const std::size_t row3 = [&] {
+    std::size_t at = 0;
+    for (int n = 0; n < 3; ++n) at = q2.find('\n', at) + 1;
+    return at;
+  }();
+  const std::size_t field13 = [&] {
+    std::size_t at = row3;
+    for (int n = 0; n < 13; ++n) at = q2.find(',', at) + 1;
+    return at;
+  }();
+  const std::string level_sum = q2.substr(field13, q2.find(',', field13) - field13);
+  write(dir, "level_sum_edited",
+        edit(q2, 3, 13, std::to_string(std::stoull(level_sum) - 1).c_str()));
+  write(dir, "end_miscounted", edit(m1, lines_in(m1) - 1, 13, "99"));
+  // The same number spelled another way: only writing the row again tells.
+  const std::string x1 = [&] {
+    std::size_t at = m1.find('\n', m1.find('\n') + 1) + 1;
+    for (int n = 0; n < 14; ++n) at = m1.find(',', at) + 1;
+    return m1.substr(at, m1.find_first_of(",\n", at) - at);
+  }();
+  write(dir, "respelled", edit(m1, 2, 14, (x1 + (x1.find('.') == std::string::npos ? ".0" : "0")).c_str()));
   write(dir, "empty", "");
   const struct {
     std::vector<std::string> files;
@@ -138,6 +164,9 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 16 fields under a header of 17"},
       {{"m0", "t_skipped", "m2"}, "'t_skipped': the model rows of lambda=10"},
       {{"q0", "q1", "sum_edited"}, "'sum_edited': the sums of lambda=50"},
+      {{"q0", "q1", "level_sum_edited"}, "'level_sum_edited': the sums of lambda=50"},
+      {{"m0", "respelled", "m2"}, "'respelled' line 3: a row the program does not write"},
+      {{"m0", "end_miscounted", "m2"}, "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
       {{"one_machine"}, "'one_machine' is not a shard"},
       {{"empty"}, "'empty' holds no table header"},
       {{BLOCKLEVELS_SOURCE_DIR "/README.md"}, "/README.md' does not have the header of a table"},

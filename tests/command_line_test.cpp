@@ -195,6 +195,19 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     EXPECT_EQ(again.exit_status, 0) << again.err;
     EXPECT_EQ(testing::read_file(dir.path() + "/cut.csv"), expected) << signal;
   }
+  // A table of another seed is another study's: refused, left as it was.
+  TemporaryDirectory seeds;
+  const std::vector<std::string> simulated = {"--lambda", "40", "--mu", "8", "--pmut", "0.05",
+                                              "--block-length", "1", "--blocks", "3", "--final",
+                                              "4", "--simulate", "3", "--csv", "s.csv"};
+  std::vector<std::string> seed2 = simulated;
+  seed2.insert(seed2.end(), {"--seed", "2"});
+  ASSERT_EQ(run(seeds, seed2).exit_status, 0);
+  const std::string seed2_table = testing::read_file(seeds.path() + "/s.csv");
+  std::vector<std::string> resumed_seed1 = simulated;
+  resumed_seed1.push_back("--resume");
+  EXPECT_EQ(run(seeds, resumed_seed1).exit_status, 2);
+  EXPECT_EQ(testing::read_file(seeds.path() + "/s.csv"), seed2_table);
   // A table of another study is refused and left as it was.
   std::vector<std::string> other = study;
   other[std::find(other.begin(), other.end(), "--final") - other.begin() + 1] = "2999";

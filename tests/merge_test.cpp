@@ -111,6 +111,8 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   run(dir, with(but(simulation, "--simulate", "8"), {"--shard", "1/3", "--csv", "runs8"}));
   run(dir, with(simulation, {"--shard", "1/2", "--csv", "n2"}));
   run(dir, with(but(sweep, "--lambda", "30,20"), {"--shard", "1/3", "--csv", "lambda30"}));
+  // The same points in another order: another study, whose table differs.
+  run(dir, with(but(sweep, "--pmut", "0.3,0.2,0.1"), {"--shard", "1/3", "--csv", "reordered"}));
   run(dir, with(sweep, {"--csv", "one_machine"}));
   const std::string m1 = read_file(dir.path() + "/m1"), q2 = read_file(dir.path() + "/q2");
   write(dir, "cut_row", m1.substr(0, m1.size() - 7));
@@ -152,6 +154,7 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "m1", "m1"}, "'m1' is shard 1 of 3, and so is 'm1'"},
       {{"m0", "m2"}, "shard 1 of 3 is missing"},
       {{"m0", "lambda30", "m2"}, "'lambda30' is a shard of another study than 'm0'"},
+      {{"m0", "reordered", "m2"}, "'reordered' is a shard of another study than 'm0'"},
       {{"q0", "seed2", "q2"}, "'seed2' has other runs or another seed than 'q0'"},
       {{"q0", "runs8", "q2"}, "'runs8' has other runs or another seed than 'q0'"},
       {{"q0", "n2", "q2"}, "'n2' is a shard of 2 where 'q0' is one of 3"},

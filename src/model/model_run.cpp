@@ -19,8 +19,14 @@ void run_model(const PointParameters& p, ModelSink& sink) {
     sink.start(step);
     TailTrajectory trajectory(m, p.mu, p.lambda);
     const std::int64_t reports = report_count(p);
+    bool watching = sink.watches_every_generation();
+    std::int64_t shown = 0;  // the last generation the sink has watched
     for (std::int64_t k = 0; k < reports; ++k) {
       const std::int64_t t = report_time(p, k);
+      while (watching && shown < t) {
+        ++shown;
+        watching = sink.generation(shown, trajectory.at(shown));
+      }
       sink.report(t, trajectory.at(t));
     }
   } catch (const std::bad_alloc&) {

@@ -20,6 +20,11 @@ class ModelSink {
   // tail[j - 1] = expected fraction of the offspring at level >= j after t
   // generations, j = 1..l. The span is valid during the call only.
   virtual void report(std::int64_t t, std::span<const double> tail) = 0;
+  // A sink that watches every generation (a hitting time, say) is shown
+  // each one, t = 1, 2, ..., before its report when t is a report time,
+  // until it returns false.
+  virtual bool watches_every_generation() const { return false; }
+  virtual bool generation(std::int64_t /*t*/, std::span<const double> /*tail*/) { return false; }
 
  protected:
   ~ModelSink() = default;

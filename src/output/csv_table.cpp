@@ -12,10 +12,11 @@ namespace {
 
 using simulation::uint128;
 
-constexpr std::string_view kSourceNames[] = {"model",           "simulation",
-                                             "simulation_ci95", "simulation_runs",
-                                             "simulation_sum",  "simulation_sum_of_squares",
-                                             "shard",           "shard_end"};
+constexpr std::string_view kSourceNames[] = {
+    "model",           "simulation",         "simulation_ci95",
+    "simulation_runs", "simulation_sum",     "simulation_sum_of_squares",
+    "shard",           "shard_end",          "threshold",
+    "hitting",         "simulation_hitting", "simulation_hitting_counts"};
 
 void append_integer(std::string& out, std::int64_t v) {
   char digits[24];
@@ -52,14 +53,7 @@ std::optional<Source> source_called(std::string_view name) {
 
 bool is_sum_source(Source source) {
   return source == Source::simulation_runs || source == Source::simulation_sum ||
-         source == Source::simulation_sum_of_squares;
-}
-
-double sum_in_level_order(std::span<const double> tail) {
-  const ExtendedArithmetic arithmetic;
-  long double sum = 0.0L;
-  for (const double v : tail) sum += v;
-  return static_cast<double>(sum);
+         source == Source::simulation_sum_of_squares || source == Source::simulation_hitting_counts;
 }
 
 std::string CsvTable::header() const {
@@ -102,6 +96,10 @@ void CsvTable::append(std::string& out, const TableRow& row) const {
     if (row.source == Source::shard_end) {
       out += ',';
       append_unsigned(out, row.points);
+      pad(out, 1, max_blocks_);
+    } else if (row.searched > 0) {
+      out += ',';
+      append_integer(out, row.searched);
       pad(out, 1, max_blocks_);
     } else {
       pad(out, 0, max_blocks_);
@@ -192,6 +190,48 @@ std::array<TableRow, 3> sum_rows(const Point& point, const SimulationColumns& si
     squares.counts.push_back(j == 0 ? totals.sum_level_squared(report)
                                     : totals.sum_at_least_squared(report, j));
   }
+  return rows;
+}
+
+TableRow model_values_row(Source source, const Point& point, std::optional<std::int64_t> t,
+                          std::span<const double> tail) {
+  TableRow row;
+  row.source = source;
+  row.point = point;
+  if (tail.empty()) return row;
+  row.t = t;
+  row.values.push_back(sum_in_level_order(tail));
+  row.values.insert(row.values.end(), tail.begin(), tail.end());
+  return row;
+}
+
+TableRow simulation_hitting_row(const Point& point, const SimulationColumns& simulation,
+                                const simulation::HittingSummary& summary) {
+  TableRow row;
+  row.source = Source::simulation_hitting;
+  row.point = point;
+  row.simulation = simulation;
+  row.values = {summary.mean,           summary.half_width,     summary.median,
+                summary.lower_quartile, summary.upper_quartile, static_cast<double>(summary.never)};
+  return row;
+}
+
+std::vector<TableRow> simulation_hitting_count_rows(const Point& point,
+                                                    const SimulationColumns& simulation,
+                                                    const simulation::HittingTimes& times) {
+  std::vector<TableRow> rows;
+  TableRow row;
+  row.source = Source::simulation_hitting_counts;
+  row.point = point;
+  row.simulation = simulation;
+  for (const auto& [t, runs] : times.first) {
+    row.t = t;
+    row.counts = {runs};
+    rows.push_back(row);
+  }
+  row.t.reset();
+  row.counts = {times.never};
+  rows.push_back(row);
   return rows;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "parameters/point_parameters.hpp"
+#include "parameters/quantity.hpp"
 #include "simulation/run_totals.hpp"
 
 namespace blocklevels {
@@ -32,6 +33,21 @@ namespace blocklevels {
 // level >= j, and of the level sum) and a "simulation_sum_of_squares" row,
 // which merging adds up exactly. A shard's table starts with a "shard" row
 // and, when complete, ends with a "shard_end" row (ShardIdentity).
+//
+// --find writes a "threshold" row per crossing: the searched parameter's
+// column holds the value found, t the final generation, the values the
+// model's there; a point without one has one "threshold" row with the
+// parameter's column at the range's low end and t and the values empty.
+// --hitting writes a "hitting" row: t the first generation at which the
+// model's quantity reached the value, the values the model's then (t and
+// the values empty when it never did). With --simulate, a
+// "simulation_hitting" row holds in its values, in order, the mean
+// hitting time of the runs that reached the value (the mean_level column),
+// its 95 % half-width (X1), the median (X2), the lower and upper quartiles
+// (X3, X4) and the number of runs that never did (X5), t empty; a shard
+// writes instead "simulation_hitting_counts" rows, one per generation at
+// which runs first reached the value (t, and their count in mean_level),
+// and one with t empty counting the runs that never did.
 enum class Source {
   model,
   simulation,
@@ -41,6 +57,10 @@ enum class Source {
   simulation_sum_of_squares,
   shard,
   shard_end,
+  threshold,
+  hitting,
+  simulation_hitting,
+  simulation_hitting_counts,
 };
 
 std::string_view source_name(Source source);
@@ -71,7 +91,9 @@ struct SimulationColumns {
 // the status column and the fingerprint in the mean_level column; its
 // "shard_end" row holds K and N likewise, the number of rows between the two
 // in the mean_level column and the number of points in X1. Both carry the
-// runs and seed columns of a simulated study.
+// runs and seed columns of a simulated study. The "shard" row of a
+// search's study (--find) holds in X1 the place of the searched parameter
+// in the parameter table, from 1: the rows of one point differ in it.
 struct ShardIdentity {
   std::int32_t k = 0;
   std::int32_t n = 1;
@@ -90,14 +112,15 @@ struct TableRow {
   // empty field); the sum sources: the level sum's field then X1..Xl.
   std::vector<double> values;
   std::vector<simulation::uint128> counts;
-  ShardIdentity shard;       // shard, shard_end
-  std::uint64_t rows = 0;    // shard_end
-  std::uint64_t points = 0;  // shard_end
+  ShardIdentity shard;        // shard, shard_end
+  std::int32_t searched = 0;  // shard: the searched parameter's place from 1; 0 for none
+  std::uint64_t rows = 0;     // shard_end
+  std::uint64_t points = 0;   // shard_end
 };
 
-// The values' sum, added in level order in extended precision and rounded
-// to double: a model row's mean level.
-double sum_in_level_order(std::span<const double> tail);
+// The X columns a table needs beside its points' blocks: a
+// simulation_hitting row fills five.
+inline constexpr std::int32_t kHittingSummaryColumns = 5;
 
 // The rows a study writes, from its values. `simulation` fills the runs and
 // seed columns of the simulation's rows.
@@ -114,6 +137,15 @@ std::array<TableRow, 2> summary_rows(const Point& point, const SimulationColumns
 std::array<TableRow, 3> sum_rows(const Point& point, const SimulationColumns& simulation,
                                  const simulation::RunTotals& totals, std::int64_t report,
                                  std::int64_t t);
+// A "threshold" or "hitting" row: the model's values at t, or, without a
+// tail, the row that says there is none.
+TableRow model_values_row(Source source, const Point& point, std::optional<std::int64_t> t,
+                          std::span<const double> tail);
+TableRow simulation_hitting_row(const Point& point, const SimulationColumns& simulation,
+                                const simulation::HittingSummary& summary);
+std::vector<TableRow> simulation_hitting_count_rows(const Point& point,
+                                                    const SimulationColumns& simulation,
+                                                    const simulation::HittingTimes& times);
 
 class CsvTable {
  public:

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,6 +140,109 @@ std::string script_for(const PlotRequest& request) {
   return script;
 }
 
+// One panel of curves, over a heat map when there is one.
+std::string curves_script(const PlotRequest& request) {
+  std::string script = "set terminal " + terminal_for(request.file) + "\nset output\n";
+  script += "set termoption noenhanced\nset encoding utf8\n";
+  for (std::size_t n = 0; n < request.curves.size(); ++n) {
+    const PlotCurve& c = request.curves[n];
+    script += "$c" + std::to_string(n) + " << EOD\n";
+    for (std::size_t k = 0; k < c.x.size(); ++k) {
+      append_number(script, c.x[k]);
+      script += ' ';
+      append_number(script, c.y[k]);
+      script += '\n';
+    }
+    script += "EOD\n";
+  }
+  const PlotMap& map = request.map;
+  const bool with_map = !map.z.empty();
+  if (with_map) {
+    // Each value fills the cell around its point, to halfway to its
+    // neighbours (in logarithm on a log axis); the outer cells as wide as
+    // their inner halves.
+    const auto cells = [](const std::vector<double>& at, bool log) {
+      std::vector<double> v(at);
+      std::sort(v.begin(), v.end());
+      v.erase(std::unique(v.begin(), v.end()), v.end());
+      std::vector<double> bounds(v.size() + 1);
+      const auto f = [log](double x) { return log ? std::log(x) : x; };
+      const auto g = [log](double x) { return log ? std::exp(x) : x; };
+      for (std::size_t k = 1; k < v.size(); ++k) bounds[k] = g((f(v[k - 1]) + f(v[k])) / 2);
+      const double half = v.size() > 1 ? (f(v[1]) - f(v[0])) / 2 : (log ? 0.1 : 0.5);
+      const double last_half = v.size() > 1 ? (f(v.back()) - f(v[v.size() - 2])) / 2 : half;
+      bounds[0] = g(f(v[0]) - half);
+      bounds[v.size()] = g(f(v.back()) + last_half);
+      return std::pair(v, bounds);
+    };
+    const auto [xs, x_bounds] = cells(map.x, request.log_x);
+    const auto [ys, y_bounds] = cells(map.y, request.log_y);
+    script += "$map << EOD\n";
+    for (std::size_t k = 0; k < map.z.size(); ++k) {
+      const auto i =
+          static_cast<std::size_t>(std::lower_bound(xs.begin(), xs.end(), map.x[k]) - xs.begin());
+      const auto j =
+          static_cast<std::size_t>(std::lower_bound(ys.begin(), ys.end(), map.y[k]) - ys.begin());
+      // Each cell a little past its upper neighbours' edges, so that no
+      // seam of the background shows between cells.
+      const auto past = [](double low, double high, bool log) {
+        return log ? high * std::pow(high / low, 0.02) : high + (high - low) * 0.02;
+      };
+      for (const double v :
+           {map.x[k], map.y[k], x_bounds[i], past(x_bounds[i], x_bounds[i + 1], request.log_x),
+            y_bounds[j], past(y_bounds[j], y_bounds[j + 1], request.log_y), map.z[k]}) {
+        append_number(script, v);
+        script += ' ';
+      }
+      script += '\n';
+    }
+    script += "EOD\n";
+  }
+  script += "set title " + quoted(request.title) + "\n";
+  script +=
+      "set xlabel " + quoted(request.x_label) + "\nset ylabel " + quoted(request.y_label) + "\n";
+  if (request.log_x) script += "set logscale x\nset format x '%g'\n";
+  if (request.log_y) script += "set logscale y\nset format y '%g'\n";
+  script += "set autoscale xfix\nset grid front\n";
+  std::string command;
+  auto add = [&command](const std::string& part) {
+    command += (command.empty() ? "" : ", \\\n     ") + part;
+  };
+  // Curves in distinct colours and dashes, white-edged over a map.
+  for (std::size_t n = 0; n < request.curves.size(); ++n) {
+    const PlotCurve& c = request.curves[n];
+    const std::string colour = std::to_string(n % 8 + 1);
+    const std::string using_ = " using 1:2";
+    if (with_map) {
+      add("$c" + std::to_string(n) + using_ +
+          " with linespoints pt 7 ps 1.1 lw 5 lc rgb 'white' notitle");
+    }
+    add("$c" + std::to_string(n) + using_ +
+        (c.points_only ? " with points pt 7 ps 1.2 lc " + colour
+                       : " with linespoints pt 7 ps 0.7 lw 2 dt " + std::to_string(n % 5 + 1) +
+                             " lc " + colour) +
+        " title " + quoted(c.label));
+  }
+  if (with_map) {
+    script += "set cblabel " + quoted(map.z_label) + "\n";
+    // Dark for low values, light for high, readable in grey too.
+    script +=
+        "set palette defined (0 '#000004', 0.25 '#51127c', 0.5 '#b73779', 0.75 '#fc8961', "
+        "1 '#fcfdbf')\n";
+    script += "set autoscale yfix\nset key outside top center horizontal\n";
+    script += "set style fill solid 1.0 noborder\n";
+    return script + "plot $map using 1:2:3:4:5:6:7 with boxxyerror lc palette notitle" +
+           (command.empty() ? "" : ", \\\n     " + command) + "\n";
+  }
+  script += "set key outside right top\nset offsets graph 0.02, graph 0.02, 0, 0\n";
+  if (request.has_level) {
+    std::string level;
+    append_number(level, request.level);
+    add(level + " with lines dt 2 lw 1 lc rgb 'black' title " + quoted(request.level_label));
+  }
+  return script + "plot " + command + "\n";
+}
+
 bool executable(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -185,7 +290,8 @@ void draw_plot(const std::string& gnuplot, const PlotRequest& request, int file)
   }
   ::close(script_pipe[0]);
   ::close(error_pipe[1]);
-  const std::string script = script_for(request);
+  const std::string script =
+      request.kind == FigureKind::levels ? script_for(request) : curves_script(request);
   for (std::size_t done = 0; done < script.size();) {
     const ssize_t n = ::write(script_pipe[1], script.data() + done, script.size() - done);
     if (n < 0 && errno == EINTR) continue;

@@ -27,7 +27,28 @@ struct PlotSeries {
   std::vector<double> simulated_mean_level_ci;
 };
 
+// A curve y(x) of a one-panel figure: drawn as points joined by lines, or
+// as points alone.
+struct PlotCurve {
+  std::string label;
+  std::vector<double> x, y;
+  bool points_only = false;
+};
+
+// A heat map: z at (x[i], y[i]), ordered by x and then y, with the same
+// number of y values for every x.
+struct PlotMap {
+  std::vector<double> x, y, z;
+  std::string z_label;
+};
+
+enum class FigureKind {
+  levels,  // two panels of `series`: the top levels, the mean level
+  curves,  // one panel of `curves`, over `map` when it has values
+};
+
 struct PlotRequest {
+  FigureKind kind = FigureKind::levels;
   std::string file;   // ends in .png, .svg or .pdf
   std::string title;  // the parameters all points share
   // The series' `t` is the generation, or, for a figure of final values,
@@ -35,6 +56,14 @@ struct PlotRequest {
   std::string x_label = "generation t";
   bool log_x = false;
   std::vector<PlotSeries> series;
+  // FigureKind::curves: its y axis, its curves, a dashed level line.
+  std::string y_label;
+  bool log_y = false;
+  std::vector<PlotCurve> curves;
+  PlotMap map;
+  bool has_level = false;
+  double level = 0;
+  std::string level_label;
 };
 
 // The path of the gnuplot program found on PATH, or "" when there is none.

@@ -113,6 +113,13 @@ void TableReader::parse(TableRow& row) const {
     row.shard = {static_cast<std::int32_t>(t), static_cast<std::int32_t>(status), 0};
     if (row.source == Source::shard) {
       row.shard.study = static_cast<std::uint64_t>(number);
+      std::int64_t searched = 0;
+      if (values >= 2 && !reader_.field(first_value_ + 1).empty() &&
+          (!read_signed(reader_.field(first_value_ + 1), searched) || searched < 1 ||
+           searched > static_cast<std::int64_t>(parameter_table().size()))) {
+        refuse("a shard row whose searched parameter is not a parameter's place");
+      }
+      row.searched = static_cast<std::int32_t>(searched);
     } else {
       row.rows = static_cast<std::uint64_t>(number);
       row.points = static_cast<std::uint64_t>(points);
@@ -141,11 +148,26 @@ void TableReader::parse(TableRow& row) const {
       refuse("a point no study runs");
     }
   }
-  const auto fields = static_cast<int>(row.point.p.blocks) + 1;
-  if (fields > values) refuse("more blocks than the table has X columns");
-  if (row.source == Source::model && !has_t) return;  // a stopped point's row
-  if (!has_t || row.status != 0) refuse("a row without its time, or with a status");
-  if (is_sum_source(row.source)) {
+  const Source kind = row.source;
+  const bool of_the_model =
+      kind == Source::model || kind == Source::threshold || kind == Source::hitting;
+  int fields = static_cast<int>(row.point.p.blocks) + 1;
+  if (kind == Source::simulation_hitting) fields = kHittingSummaryColumns + 1;
+  if (kind == Source::simulation_hitting_counts) fields = 1;
+  if (fields > values) refuse("more values than the table has columns");
+  // Rows without a time: a stopped point's, a search or a hitting time that
+  // found none, the hitting summary, the runs that never reached the value.
+  if (!has_t) {
+    if (kind == Source::model) return;
+    if (row.status != 0) refuse("a status in a row that is not a stopped point's");
+    if (kind == Source::threshold || kind == Source::hitting) return;
+    if (kind != Source::simulation_hitting && kind != Source::simulation_hitting_counts) {
+      refuse("a row without its time");
+    }
+  } else if (row.status != 0 || kind == Source::simulation_hitting) {
+    refuse("a row with a time and a status, or a time where none belongs");
+  }
+  if (is_sum_source(kind)) {
     for (int i = 0; i < fields; ++i) {
       uint128 v = 0;
       if (!read_unsigned(reader_.field(first_value_ + i), v)) refuse("a sum that is not a count");
@@ -159,7 +181,7 @@ void TableReader::parse(TableRow& row) const {
     if (!text.empty() && !read_double(text, v)) refuse("a value that is not a number");
     row.values.push_back(v);
   }
-  if (row.source == Source::model) {
+  if (of_the_model) {
     const double mean = sum_in_level_order(std::span(row.values).subspan(1));
     if (std::memcmp(&mean, &row.values[0], sizeof mean) != 0) {
       refuse("a mean level that is not the sum of its row's values");

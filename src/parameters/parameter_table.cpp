@@ -154,9 +154,10 @@ bool same_point(const Point& a, const Point& b) {
   return true;
 }
 
-std::string describe_point(const Point& point) {
+std::string describe_point(const Point& point, const ParameterDescription* except) {
   std::string text;
   for (const ParameterDescription& d : kTable) {
+    if (&d == except) continue;
     if (!text.empty()) text += ' ';
     text += d.name;
     text += '=';

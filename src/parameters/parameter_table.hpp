@@ -75,7 +75,8 @@ void set_parameter(Point& point, const ParameterDescription& parameter, long dou
 // The same point: every parameter equal, Pmut to the bit and in its text.
 bool same_point(const Point& a, const Point& b);
 
-// "lambda=10 mu=5 pmut=0.3 ...": every parameter, in table order.
-std::string describe_point(const Point& point);
+// "lambda=10 mu=5 pmut=0.3 ...": every parameter but `except`, in table
+// order.
+std::string describe_point(const Point& point, const ParameterDescription* except = nullptr);
 
 }  // namespace blocklevels

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "arithmetic/extended_arithmetic.hpp"
 #include "simulation/student_t.hpp"
 
 namespace blocklevels::simulation {
@@ -41,9 +42,15 @@ void RunTotals::add_report(std::int64_t report, std::span<const std::int32_t> le
   level_squared_[r] += uint128{level_sum} * level_sum;
 }
 
+void HittingTimes::add(const HittingTimes& other) {
+  for (const auto& [t, runs] : other.first) first[t] += runs;
+  never += other.never;
+}
+
 void RunTotals::add(const RunTotals& other) {
   assert(other.reports_ == reports_ && other.blocks_ == blocks_);
   runs_ += other.runs_;
+  hitting_.add(other.hitting_);
   for (std::size_t i = 0; i < at_least_.size(); ++i) {
     at_least_[i] += other.at_least_[i];
     at_least_squared_[i] += other.at_least_squared_[i];
@@ -106,6 +113,7 @@ Estimate estimate(std::uint64_t n, std::uint64_t s, uint128 q, long double scale
 
 Summary summarize(const RunTotals& totals, std::int32_t lambda) {
   assert(lambda >= 1);
+  const ExtendedArithmetic arithmetic;
   Summary summary;
   summary.runs = totals.runs();
   summary.blocks = totals.blocks();
@@ -121,6 +129,60 @@ Summary summarize(const RunTotals& totals, std::int32_t lambda) {
         estimate(n, totals.sum_level(r), totals.sum_level_squared(r), scale, t));
   }
   return summary;
+}
+
+HittingSummary summarize_hitting(const HittingTimes& times) {
+  const ExtendedArithmetic arithmetic;
+  const long double nan = std::numeric_limits<long double>::quiet_NaN();
+  HittingSummary s;
+  s.never = times.never;
+  // Why nothing overflows: a generation is below 2^31 and so is every count
+  // of runs, so the sums stay below 2^62 * 2^31 and the squares below 2^124.
+  uint128 sum = 0, squares = 0;
+  for (const auto& [t, runs] : times.first) {
+    s.reached += runs;
+    const auto g = static_cast<uint128>(t);
+    sum += g * runs;
+    squares += g * g * runs;
+  }
+  const std::uint64_t n = s.reached;
+  const auto count = static_cast<long double>(n);
+  s.mean = static_cast<double>(n == 0 ? nan : static_cast<long double>(sum) / count);
+  long double half_width = nan;
+  if (n >= 2) {
+    const uint128 spread = uint128{n} * squares - sum * sum;
+    const long double variance = static_cast<long double>(spread) / (count * (count - 1.0L));
+    half_width = student_t_975(n - 1) * std::sqrt(variance / count);
+  }
+  s.half_width = static_cast<double>(half_width);
+  // The value at (1-based) rank r of the sorted times, r in [1, n].
+  auto at_rank = [&](long double r) -> long double {
+    const auto below = static_cast<std::uint64_t>(std::floor(r));
+    const long double share = r - static_cast<long double>(below);
+    long double lower = 0, upper = 0;
+    std::uint64_t seen = 0;
+    bool have_lower = false;
+    for (const auto& [t, runs] : times.first) {
+      seen += runs;
+      if (!have_lower && seen >= below) {
+        lower = static_cast<long double>(t);
+        have_lower = true;
+      }
+      if (seen >= below + 1) {
+        upper = static_cast<long double>(t);
+        break;
+      }
+      upper = static_cast<long double>(t);
+    }
+    return lower + share * (upper - lower);
+  };
+  auto quantile = [&](long double p) {
+    return static_cast<double>(n == 0 ? nan : at_rank(1.0L + (count - 1.0L) * p));
+  };
+  s.lower_quartile = quantile(0.25L);
+  s.median = quantile(0.5L);
+  s.upper_quartile = quantile(0.75L);
+  return s;
 }
 
 }  // namespace blocklevels::simulation

@@ -14,12 +14,24 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <vector>
 
 namespace blocklevels::simulation {
 
 __extension__ typedef unsigned __int128 uint128;
+
+// When each run's quantity first reached a value (a hitting time): per
+// generation, how many runs reached it then, and how many never did by the
+// final generation. Counts add exactly, like the sums.
+struct HittingTimes {
+  std::map<std::int64_t, std::uint64_t> first;  // generation -> runs
+  std::uint64_t never = 0;
+
+  void add(const HittingTimes& other);
+  bool operator==(const HittingTimes&) const = default;
+};
 
 class RunTotals {
  public:
@@ -49,6 +61,10 @@ class RunTotals {
   std::uint64_t sum_level(std::int64_t report) const;
   uint128 sum_level_squared(std::int64_t report) const;
 
+  // The hitting times, when the runs were asked for them.
+  HittingTimes& hitting() { return hitting_; }
+  const HittingTimes& hitting() const { return hitting_; }
+
   bool operator==(const RunTotals&) const = default;
 
  private:
@@ -61,6 +77,7 @@ class RunTotals {
   std::vector<uint128> at_least_squared_;  // [report * blocks + j - 1]
   std::vector<std::uint64_t> level_;       // [report]
   std::vector<uint128> level_squared_;     // [report]
+  HittingTimes hitting_;
 };
 
 // A mean over runs and the half-width of its 95 % confidence interval:
@@ -87,5 +104,17 @@ struct Summary {
 // Evaluated in long double from the exact integers and rounded to double
 // once, so equal totals give bit-for-bit equal summaries.
 Summary summarize(const RunTotals& totals, std::int32_t lambda);
+
+// The hitting times of the runs that reached the value: their mean with the
+// half-width of its 95 % confidence interval, the median and the quartiles
+// (linear interpolation between the ranks: the value at rank 1 + (n - 1) p,
+// p = 0.25, 0.5, 0.75); and how many never reached it. NaN where too few
+// runs reached it (none; fewer than 2 for the half-width).
+struct HittingSummary {
+  std::uint64_t reached = 0;
+  double mean = 0, half_width = 0, median = 0, lower_quartile = 0, upper_quartile = 0;
+  std::uint64_t never = 0;
+};
+HittingSummary summarize_hitting(const HittingTimes& times);
 
 }  // namespace blocklevels::simulation

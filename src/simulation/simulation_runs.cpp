@@ -32,24 +32,57 @@ RunTotals empty_totals(const PointParameters& params) {
   return RunTotals(report_count(params), params.blocks);
 }
 
+namespace {
+
+// The run's quantity from its offspring's level histogram.
+long double quantity_of(const Condition& hitting, std::span<const std::int32_t> histogram,
+                        std::int32_t lambda) {
+  const auto blocks = static_cast<std::int32_t>(histogram.size()) - 1;
+  std::int64_t count = 0;
+  if (hitting.quantity.kind == Quantity::Kind::mean_level) {
+    for (std::int32_t i = 1; i <= blocks; ++i) {
+      count += static_cast<std::int64_t>(i) * histogram[static_cast<std::size_t>(i)];
+    }
+  } else {
+    for (std::int32_t i = hitting.quantity.level_for(blocks); i <= blocks; ++i) {
+      count += histogram[static_cast<std::size_t>(i)];
+    }
+  }
+  return static_cast<long double>(count) / static_cast<long double>(lambda);
+}
+
+}  // namespace
+
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals) {
+                  Population& population, RunTotals& totals, const Condition* hitting) {
   pcg32 rng(seed, run);
   population.start(rng);
   const std::int64_t last = last_report_time(params);
   std::int64_t report = 0;
+  std::int64_t reached = 0;  // the hitting time, 0 while not reached
   for (std::int64_t t = 1; t <= last; ++t) {
     population.breed(rng);
+    if (hitting != nullptr && reached == 0 &&
+        quantity_of(*hitting, population.level_histogram(), params.lambda) >= hitting->value) {
+      reached = t;
+    }
     if (t == report_time(params, report)) {
       totals.add_report(report++, population.level_histogram());
     }
     if (t < last) population.select(rng);
   }
+  if (hitting != nullptr) {
+    if (reached == 0) {
+      ++totals.hitting().never;
+    } else {
+      ++totals.hitting().first[reached];
+    }
+  }
   totals.count_run();
 }
 
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads) {
+                        unsigned threads, const Condition* hitting) {
   assert_simulable(params);
   const std::uint64_t count = runs.size();
   const auto workers = static_cast<std::size_t>(
@@ -77,7 +110,7 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
     try {
       RunTotals totals = empty_totals(params);
       for (std::uint64_t i = next++; i < count && !failed; i = next++) {
-        simulate_run(params, seed, runs.run(i), *population, totals);
+        simulate_run(params, seed, runs.run(i), *population, totals, hitting);
         stop_on_raised_flags();
       }
       results[w] = std::move(totals);

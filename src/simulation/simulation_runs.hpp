@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "parameters/point_parameters.hpp"
+#include "parameters/quantity.hpp"
 #include "simulation/population.hpp"
 #include "simulation/run_totals.hpp"
 
@@ -28,9 +29,12 @@ struct RunSet {
 RunTotals empty_totals(const PointParameters& params);
 
 // Runs run `run` from the start to the last report time in `population`
-// (built for params) and adds its reports to totals.
+// (built for params) and adds its reports to totals. With `hitting`, also
+// the first generation at which the run's quantity (of its offspring:
+// k_j / lambda, or the level sum / lambda) reaches the value, or that it
+// never did by the last report time.
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals);
+                  Population& population, RunTotals& totals, const Condition* hitting = nullptr);
 
 // The totals of the runs in `runs`, on up to `threads` threads (at least one),
 // each with its own population and ExtendedArithmetic scope; threads whose
@@ -40,6 +44,6 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
 // other threads at their next run; the calling thread's floating-point
 // environment is as it was.
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads);
+                        unsigned threads, const Condition* hitting = nullptr);
 
 }  // namespace blocklevels::simulation

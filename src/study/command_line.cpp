@@ -24,8 +24,53 @@ constexpr std::int64_t kMaxPoints = 100000;
 
 // The study's own options, as given; "" when absent.
 struct StudyTexts {
-  std::string jobs, shard, simulate, seed;
+  std::string jobs, shard, simulate, seed, find, where, hitting, find_grid;
 };
+
+// Q=V for --where and --hitting: a quantity and a real.
+Condition condition_of(const std::string& option, const std::string& text) {
+  std::optional<Condition> condition = parse_condition(text);
+  if (!condition) {
+    refuse(option + ": '" + text + "' is not Q=V with Q one of X<j>, Xtop, mean_level");
+  }
+  const std::vector<RealValue> value = real_values(option, condition->value_text);
+  if (value.size() != 1) refuse(option + ": '" + condition->value_text + "' is not one number");
+  condition->value = value[0].value;
+  return *condition;
+}
+
+// --find PARAM:LOW:HIGH: the parameter, and both ends valid for it.
+void parse_find(const std::string& text, Study& study) {
+  const std::size_t colon = text.find(':');
+  const ParameterDescription* parameter =
+      colon == std::string::npos ? nullptr : find_parameter(text.substr(0, colon));
+  const std::string range = colon == std::string::npos ? "" : text.substr(colon + 1);
+  const std::size_t second = range.find(':');
+  if (parameter == nullptr || second == std::string::npos ||
+      range.find(':', second + 1) != std::string::npos) {
+    refuse("--find: '" + text + "' is not PARAM:LOW:HIGH with PARAM a parameter's name");
+  }
+  ThresholdSearch search;
+  search.parameter = parameter;
+  const std::string ends[] = {range.substr(0, second), range.substr(second + 1)};
+  long double values[2] = {};
+  for (int n = 0; n < 2; ++n) {
+    if (parameter->kind == ParameterKind::real) {
+      const std::vector<RealValue> v = real_values("--find", ends[n]);
+      if (v.size() != 1) refuse("--find: '" + ends[n] + "' is not one number");
+      values[n] = v[0].value;
+    } else {
+      values[n] = one_integer("--find", ends[n]);
+    }
+    const std::string why = value_refusal(*parameter, values[n], ends[n]);
+    if (!why.empty()) refuse("--find: " + why);
+  }
+  if (!(values[0] < values[1])) refuse("--find: '" + text + "' needs LOW below HIGH");
+  search.low = values[0];
+  search.high = values[1];
+  study.find = search;
+  study.find_range = range;
+}
 
 // A parameter's values: numbers with their texts (Pmut keeps its text).
 struct Values {
@@ -127,6 +172,19 @@ void check_outputs(const Study& study) {
   if (study.resume && (study.csv.empty() || study.csv == "-")) {
     refuse("--resume: only a table in a file (--csv FILE) can be resumed");
   }
+  if (!study.plot_map.empty()) {
+    if (study.plot.empty()) refuse("--plot-map: the heat map is drawn into --plot's file");
+    if (!parse_condition(study.plot_map + "=0")) {
+      refuse("--plot-map: '" + study.plot_map + "' is not X<j>, Xtop or mean_level");
+    }
+    const std::size_t varying = study.swept.size() + (study.find ? 1 : 0);
+    if (varying != 2) {
+      refuse(
+          "--plot-map: a heat map needs two parameters varying (a sweep of two, or --find "
+          "and a sweep of one); this study has " +
+          std::to_string(varying));
+    }
+  }
   if (study.sharded) {
     if (study.csv.empty()) refuse("--shard: a shard writes its rows with --csv");
     if (!study.report_file.empty() || !study.plot.empty()) {
@@ -153,7 +211,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
     const ParameterDescription& d = table[n];
     CLI::Option* option = app.add_option(std::string(d.option), texts[n], std::string(d.meaning))
                               ->type_name(std::string(d.value_name));
-    if (d.default_text.empty()) option->required();
+    (void)option;
   }
   StudyTexts own;
   app.add_option("--output", study.report_file,
@@ -175,6 +233,22 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   app.add_option("--simulate", own.simulate, "R: also simulate the real algorithm R times")
       ->type_name("R");
   app.add_option("--seed", own.seed, "the simulation's seed (default 1)")->type_name("S");
+  app.add_option("--find", own.find,
+                 "PARAM:LOW:HIGH: the value of PARAM (lambda, mu, pmut, ...) in [LOW, HIGH] at "
+                 "which the quantity of --where crosses its value at the final generation")
+      ->type_name("PARAM:LOW:HIGH");
+  app.add_option("--where", own.where, "Q=V for --find: Q is X<j>, Xtop or mean_level")
+      ->type_name("Q=V");
+  app.add_option("--find-grid", own.find_grid,
+                 "N: the values of PARAM --find tries before it refines (default 64)")
+      ->type_name("N");
+  app.add_option("--hitting", own.hitting,
+                 "Q=V: the first generation at which Q reaches V (and each simulated run's)")
+      ->type_name("Q=V");
+  app.add_option("--plot-map", study.plot_map,
+                 "Q: with --plot and two parameters varying, Q at the final generation as a "
+                 "heat map")
+      ->type_name("Q");
   app.set_version_flag("--version", std::string("blocklevels ") + BLOCKLEVELS_VERSION);
   try {
     app.parse(argc, argv);
@@ -195,7 +269,64 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
       if (value.empty()) refuse(option->get_name() + ": an empty value");
     }
   }
+  // The parameters without a default are required, but the one --find
+  // searches, which must not be given.
+  if (!own.find.empty()) parse_find(own.find, study);
+  for (std::size_t n = 0; n < table.size(); ++n) {
+    const ParameterDescription& d = table[n];
+    const bool given = app.get_option(std::string(d.option))->count() > 0;
+    if (study.find && study.find->parameter == &d) {
+      if (given)
+        refuse(std::string(d.option) + ": --find " + std::string(d.name) +
+               " takes its place; give one of them");
+      texts[n] = d.kind == ParameterKind::real
+                     ? study.find_range.substr(0, study.find_range.find(':'))
+                     : std::to_string(static_cast<std::int32_t>(study.find->low));
+      continue;
+    }
+    if (d.default_text.empty() && !given) {
+      refuse(std::string(d.option) + " is required\n(blocklevels --help lists the options)");
+    }
+  }
   expand_points(texts, study);
+  if (study.find) {
+    if (own.where.empty()) refuse("--find: --where Q=V says what to find");
+    study.find->condition = condition_of("--where", own.where);
+    if (!own.find_grid.empty()) {
+      study.find->grid = one_integer("--find-grid", own.find_grid);
+      if (study.find->grid < 2 || study.find->grid > 4096) {
+        refuse("--find-grid: " + own.find_grid + " is not 2 to 4096");
+      }
+    }
+    // The search moves one parameter: every point must be valid at both ends.
+    for (Point point : study.points) {
+      for (const long double end : {study.find->low, study.find->high}) {
+        set_parameter(point, *study.find->parameter, end, "");
+        for (const ParameterDescription& d : table) {
+          const std::string why = bound_refusal(point, d);
+          if (!why.empty()) refuse("--find " + study.find_range + ": " + why);
+        }
+      }
+    }
+  } else if (!own.where.empty() || !own.find_grid.empty()) {
+    refuse(std::string(own.where.empty() ? "--find-grid" : "--where") + ": only --find takes it");
+  }
+  if (!own.hitting.empty()) {
+    if (study.find) refuse("--hitting: --find and --hitting ask different questions; give one");
+    study.hitting = condition_of("--hitting", own.hitting);
+  }
+  const Condition* condition = study.find      ? &study.find->condition
+                               : study.hitting ? &*study.hitting
+                                               : nullptr;
+  if (condition != nullptr && condition->quantity.kind == Quantity::Kind::level) {
+    for (const Point& point : study.points) {
+      if (condition->quantity.level > point.p.blocks) {
+        refuse(std::string(study.find ? "--where" : "--hitting") + ": " +
+               condition->quantity.name() + " but a point has " + std::to_string(point.p.blocks) +
+               " blocks");
+      }
+    }
+  }
   const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
   study.jobs =
       own.jobs.empty() ? static_cast<int>(cores < 1 ? 1 : cores) : one_integer("--jobs", own.jobs);

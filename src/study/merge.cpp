@@ -175,9 +175,42 @@ bool sums_of_runs(const TableRow (&three)[3], const PointParameters& p) {
   return level == sums[0];
 }
 
+// The row's point with `searched` as in `point`.
+bool same_but(const Point& row, const Point& point, const ParameterDescription& searched) {
+  Point masked = row;
+  set_parameter(masked, searched, parameter_value(point.p, searched),
+                parameter_text(point, searched));
+  return same_point(masked, point);
+}
+
+// A search's rows from one shard: its threshold rows in increasing order of
+// the searched parameter, each crossing followed by its simulated rows; or
+// its one row without a crossing.
+void take_search_rows(Shard& shard, Output& out, const ParameterDescription& searched) {
+  const Point point = shard.peek()->point;
+  ++shard.points;
+  bool crossing = shard.peek()->t.has_value();
+  out.row(shard.take());
+  long double last = parameter_value(point.p, searched);
+  while (crossing) {
+    for (const Source s : {Source::simulation, Source::simulation_ci95}) {
+      const TableRow* row = shard.peek();
+      if (row == nullptr || row->source != s || !same_but(row->point, point, searched)) break;
+      out.row(shard.take());
+    }
+    const TableRow* next = shard.peek();
+    crossing = next != nullptr && next->source == Source::threshold && next->t &&
+               same_but(next->point, point, searched) &&
+               parameter_value(next->point.p, searched) > last;
+    if (!crossing) break;
+    last = parameter_value(next->point.p, searched);
+    out.row(shard.take());
+  }
+}
+
 // A model sweep's shard K holds points K, K + N, ...: one machine's table
-// is theirs taken in turn.
-void merge_points(std::vector<Shard>& shards, Output& out) {
+// is theirs taken in turn. So does a search's, simulated or not.
+void merge_points(std::vector<Shard>& shards, Output& out, const ParameterDescription* searched) {
   const std::size_t n = shards.size();
   for (std::size_t i = 0;; ++i) {
     Shard& shard = shards[i % n];
@@ -191,14 +224,65 @@ void merge_points(std::vector<Shard>& shards, Output& out) {
       }
       break;
     }
+    if (searched != nullptr && shard.peek()->source == Source::threshold) {
+      take_search_rows(shard, out, *searched);
+      continue;
+    }
     bool stopped = false;
-    take_model_rows(shard, out, stopped);
+    const Point point = take_model_rows(shard, out, stopped);
     const TableRow* next = shard.peek();
-    if (next != nullptr && next->source != Source::model) {
-      refuse(where(shard) + " holds a simulation's rows in a study without one");
+    if (!stopped && next != nullptr && next->source == Source::hitting &&
+        same_point(next->point, point)) {
+      out.row(shard.take());
+      next = shard.peek();
+    }
+    if (next != nullptr && next->source != Source::model && next->source != Source::threshold) {
+      refuse(where(shard) + " holds a " + std::string(source_name(next->source)) +
+             " row where a point's first row belongs");
     }
   }
   for (Shard& shard : shards) shard.finish();
+}
+
+// The runs' hitting times of a point: each shard's counts per generation
+// (increasing, within the point's generations) and of runs that never
+// reached the value, added up and summarised as one machine does.
+void merge_hitting_counts(std::vector<Shard>& shards, Output& out,
+                          const SimulationColumns& simulation, const Point& point) {
+  simulation::HittingTimes times;
+  std::uint64_t runs = 0;
+  for (Shard& shard : shards) {
+    std::int64_t after = 0;
+    for (;;) {
+      const TableRow* row = shard.peek();
+      if (row == nullptr || row->source != Source::simulation_hitting_counts ||
+          !same_point(row->point, point)) {
+        refuse(where(shard) + ": the hitting times of " + describe_point(point) +
+               " end before their count of runs that never reached the value");
+      }
+      // Each count at most the study's runs: no sum below overflows.
+      const simulation::uint128 n = row->counts[0];
+      if (n > static_cast<simulation::uint128>(simulation.runs) ||
+          (row->t && (*row->t <= after || *row->t > last_report_time(point.p)))) {
+        refuse(where(shard) + ": the hitting times of " + describe_point(point) +
+               " are not those of any runs");
+      }
+      runs += static_cast<std::uint64_t>(n);
+      if (!row->t) {
+        times.never += static_cast<std::uint64_t>(n);
+        shard.take();
+        break;
+      }
+      after = *row->t;
+      times.first[after] += static_cast<std::uint64_t>(n);
+      shard.take();
+    }
+  }
+  if (runs != static_cast<std::uint64_t>(simulation.runs)) {
+    refuse("the shards hold the hitting times of " + std::to_string(runs) + " runs of " +
+           describe_point(point) + ", not " + std::to_string(simulation.runs));
+  }
+  out.row(simulation_hitting_row(point, simulation, simulation::summarize_hitting(times)));
 }
 
 // A simulation's shards hold every point, each its own runs: shard 0 the
@@ -221,6 +305,11 @@ void merge_runs(std::vector<Shard>& shards, Output& out, const SimulationColumns
       if (stopped) shard.take();  // the same stopped row, checked below
     }
     if (stopped) continue;
+    const TableRow* hitting = first.peek();
+    if (hitting != nullptr && hitting->source == Source::hitting &&
+        same_point(hitting->point, point)) {
+      out.row(first.take());
+    }
     const std::int64_t reports = report_count(point.p);
     for (std::int64_t report = 0; report < reports; ++report) {
       const std::int64_t t = report_time(point.p, report);
@@ -256,6 +345,10 @@ void merge_runs(std::vector<Shard>& shards, Output& out, const SimulationColumns
       const simulation::Summary summary = simulation::summarize(totals, point.p.lambda);
       for (const TableRow& row : summary_rows(point, simulation, summary, 0, t)) out.row(row);
     }
+    const TableRow* counts = first.peek();
+    if (counts != nullptr && counts->source == Source::simulation_hitting_counts) {
+      merge_hitting_counts(shards, out, simulation, point);
+    }
   }
   for (Shard& shard : shards) shard.finish();
 }
@@ -290,7 +383,7 @@ int run_merge(int argc, char** argv) {
     if (identity.simulation != reference.identity().simulation) {
       refuse(where(shard) + " has other runs or another seed than " + where(reference));
     }
-    if (identity.shard.study != study.study ||
+    if (identity.shard.study != study.study || identity.searched != reference.identity().searched ||
         shard.table().max_blocks() != reference.table().max_blocks()) {
       refuse(where(shard) + " is a shard of another study than " + where(reference));
     }
@@ -314,10 +407,14 @@ int run_merge(int argc, char** argv) {
     return a.identity().shard.k < b.identity().shard.k;
   });
   Output out(shards[0].table());
-  if (const auto simulation = shards[0].identity().simulation) {
+  const std::int32_t searched = shards[0].identity().searched;
+  const auto simulation = shards[0].identity().simulation;
+  if (simulation && searched == 0) {
     merge_runs(shards, out, *simulation);
   } else {
-    merge_points(shards, out);
+    merge_points(
+        shards, out,
+        searched == 0 ? nullptr : &parameter_table()[static_cast<std::size_t>(searched - 1)]);
   }
   out.close();
   return 0;

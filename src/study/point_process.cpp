@@ -13,6 +13,7 @@
 #include "model/model_run.hpp"
 #include "output/report_text.hpp"
 #include "output/write_statement.hpp"
+#include "parameters/parameter_table.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
@@ -67,6 +68,17 @@ class PointSinks final : public ModelSink {
     records::append(bytes_, records::ModelReport{t, {tail.begin(), tail.end()}});
     write_line(*records_, bytes_);
   }
+  // With a hitting time asked for: every generation until the quantity
+  // reaches the value.
+  void watch(const Condition* hitting) { hitting_ = hitting; }
+  bool watches_every_generation() const override { return hitting_ != nullptr; }
+  bool generation(std::int64_t t, std::span<const double> tail) override {
+    if (!hitting_->reached(hitting_->quantity.of(tail))) return true;
+    hit_ = records::Hitting{t, {tail.begin(), tail.end()}};
+    return false;
+  }
+  // The hitting record: the time and tail, or t 0 for none.
+  const records::Hitting& hit() const { return hit_; }
 
  private:
   ReportLines* lines_;
@@ -75,7 +87,16 @@ class PointSinks final : public ModelSink {
   std::int64_t last_t_;
   ProgressPipe& progress_;
   std::string bytes_;
+  const Condition* hitting_ = nullptr;
+  records::Hitting hit_;
 };
+
+void put_record(runtime::OutputStream* records, const auto& record) {
+  if (records == nullptr) return;
+  std::string bytes;
+  records::append(bytes, record);
+  write_line(*records, bytes);
+}
 
 // One console line after the model's: the simulation's means at the last
 // report time, each with the half-width of its 95 % confidence interval.
@@ -109,9 +130,8 @@ void write_simulation_line(runtime::OutputStream& console, const PointParameters
 // The point's simulated runs (this shard's), in batches of one run per
 // thread, each batch followed by a progress record; then a record of every
 // report time's sums.
-void simulate(const PointWork& work, runtime::OutputStream* records, runtime::OutputStream* console,
-              ProgressPipe& progress) {
-  const PointParameters& p = work.point->p;
+void simulate(const PointWork& work, const PointParameters& p, runtime::OutputStream* records,
+              runtime::OutputStream* console, ProgressPipe& progress) {
   const auto first = static_cast<std::uint64_t>(work.shard_index);
   const auto stride = static_cast<std::uint64_t>(work.shard_count);
   const auto total = static_cast<std::uint64_t>(work.simulate_runs);
@@ -124,7 +144,8 @@ void simulate(const PointWork& work, runtime::OutputStream* records, runtime::Ou
     // Runs first + i stride for done <= i < next.
     const simulation::RunSet runs{first + next * stride - (stride - 1), first + done * stride,
                                   stride};
-    totals.add(simulation::simulate_runs(p, work.seed, runs, static_cast<unsigned>(work.threads)));
+    totals.add(simulation::simulate_runs(p, work.seed, runs, static_cast<unsigned>(work.threads),
+                                         work.hitting));
     done = next;
     progress.tell({last_report_time(p), done, mine}, true);
   }
@@ -137,6 +158,23 @@ void simulate(const PointWork& work, runtime::OutputStream* records, runtime::Ou
     bytes.clear();
     records::append(bytes, records::simulation_report(totals, report, report_time(p, report)));
     write_line(*records, bytes);
+  }
+  if (work.hitting != nullptr) put_record(records, records::SimulationHitting{totals.hitting()});
+}
+
+// --find: the search's grid, then each crossing with its simulated runs
+// (all of them: a search's study divides its points, not their runs), or
+// a threshold record without text when there is none.
+void search(const PointWork& work, runtime::OutputStream* records, ProgressPipe& progress) {
+  progress.tell({0, 0, 0}, true);
+  const ThresholdResult result = find_thresholds(*work.point, *work.find);
+  put_record(records, records::ThresholdGrid{result.grid_values, result.grid_quantity});
+  if (result.crossings.empty()) put_record(records, records::Threshold{});
+  for (const Crossing& crossing : result.crossings) {
+    const ParameterDescription& d = *work.find->parameter;
+    put_record(records, records::Threshold{parameter_value(crossing.point.p, d),
+                                           parameter_text(crossing.point, d), crossing.tail});
+    if (work.simulate_runs > 0) simulate(work, crossing.point.p, records, nullptr, progress);
   }
 }
 
@@ -164,12 +202,18 @@ void run(const PointWork& work) {
   ProgressPipe progress(work.progress_fd);
   ReportLines lines(console, file, p.blocks);
   const bool with_lines = console != nullptr || file != nullptr;
-  PointSinks sinks(with_lines ? &lines : nullptr, work.model_reports ? records : nullptr,
-                   work.every_report, last_report_time(p), progress);
-  run_model(p, sinks);
-  // Simulated runs whose results would go nowhere are not run.
-  if (work.simulate_runs > 0 && (console != nullptr || records != nullptr)) {
-    simulate(work, records, console, progress);
+  if (work.find != nullptr) {
+    search(work, records, progress);
+  } else {
+    PointSinks sinks(with_lines ? &lines : nullptr, work.model_reports ? records : nullptr,
+                     work.every_report, last_report_time(p), progress);
+    sinks.watch(work.hitting);
+    run_model(p, sinks);
+    if (work.hitting != nullptr && work.model_reports) put_record(records, sinks.hit());
+    // Simulated runs whose results would go nowhere are not run.
+    if (work.simulate_runs > 0 && (console != nullptr || records != nullptr)) {
+      simulate(work, p, records, console, progress);
+    }
   }
   close_stream(runtime::report_file());
   close_stream(runtime::records());

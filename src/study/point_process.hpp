@@ -9,7 +9,9 @@
 #include <cstdint>
 
 #include "parameters/point_parameters.hpp"
+#include "parameters/quantity.hpp"
 #include "runtime/stop_report.hpp"
+#include "study/threshold_search.hpp"
 
 namespace blocklevels {
 
@@ -32,6 +34,10 @@ struct PointWork {
   int shard_index = 0;
   int shard_count = 1;
   int threads = 1;
+  // --find: the search instead of the model's run; --hitting: the hitting
+  // times beside it.
+  const ThresholdSearch* find = nullptr;
+  const Condition* hitting = nullptr;
 };
 
 // Runs the point in the calling (child) process and ends it: exit status 0,

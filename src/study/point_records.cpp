@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 namespace blocklevels::records {
 namespace {
@@ -15,12 +16,23 @@ struct Header {
 
 template <class T>
 void put(std::string& out, const T& value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+  if constexpr (std::is_same_v<T, long double>) {
+    // The 80 bits of the value, and zeros where its storage pads it.
+    char bytes[sizeof value] = {};
+    std::memcpy(bytes, &value, 10);
+    out.append(bytes, sizeof bytes);
+  } else {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+  }
 }
 
 template <class T>
 void put_all(std::string& out, const std::vector<T>& values) {
-  out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+  if constexpr (std::is_same_v<T, long double>) {
+    for (const long double v : values) put(out, v);
+  } else {
+    out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+  }
 }
 
 // Writes the header for a payload appended by `body`.
@@ -111,6 +123,40 @@ void append(std::string& out, const Failure& r) {
   });
 }
 
+void append(std::string& out, const Hitting& r) {
+  record(out, Kind::hitting, [&] {
+    put(out, r.t);
+    put_all(out, r.tail);
+  });
+}
+
+void append(std::string& out, const Threshold& r) {
+  record(out, Kind::threshold, [&] {
+    put(out, r.value);
+    put(out, static_cast<std::uint64_t>(r.text.size()));
+    out += r.text;
+    put_all(out, r.tail);
+  });
+}
+
+void append(std::string& out, const ThresholdGrid& r) {
+  record(out, Kind::threshold_grid, [&] {
+    put(out, static_cast<std::uint64_t>(r.values.size()));
+    put_all(out, r.values);
+    put_all(out, r.quantity);
+  });
+}
+
+void append(std::string& out, const SimulationHitting& r) {
+  record(out, Kind::simulation_hitting, [&] {
+    put(out, r.times.never);
+    for (const auto& [t, runs] : r.times.first) {
+      put(out, t);
+      put(out, runs);
+    }
+  });
+}
+
 SimulationReport simulation_report(const simulation::RunTotals& totals, std::int64_t report,
                                    std::int64_t t) {
   SimulationReport r;
@@ -173,6 +219,41 @@ std::optional<Record> Reader::next() {
       r.number = payload.take<std::int32_t>();
       r.place = payload.take<std::uint32_t>();
       record = r;
+      break;
+    }
+    case Kind::hitting: {
+      Hitting r;
+      r.t = payload.take<std::int64_t>();
+      r.tail = payload.take_all<double>(payload.left() / sizeof(double));
+      record = std::move(r);
+      break;
+    }
+    case Kind::threshold: {
+      Threshold r;
+      r.value = payload.take<long double>();
+      const auto length = static_cast<std::size_t>(payload.take<std::uint64_t>());
+      const std::vector<char> text = payload.take_all<char>(length);
+      r.text.assign(text.begin(), text.end());
+      r.tail = payload.take_all<double>(payload.left() / sizeof(double));
+      record = std::move(r);
+      break;
+    }
+    case Kind::threshold_grid: {
+      ThresholdGrid r;
+      const auto n = static_cast<std::size_t>(payload.take<std::uint64_t>());
+      r.values = payload.take_all<long double>(n);
+      r.quantity = payload.take_all<double>(n);
+      record = std::move(r);
+      break;
+    }
+    case Kind::simulation_hitting: {
+      SimulationHitting r;
+      r.times.never = payload.take<std::uint64_t>();
+      while (payload.left() > 0) {
+        const auto t = payload.take<std::int64_t>();
+        r.times.first[t] = payload.take<std::uint64_t>();
+      }
+      record = std::move(r);
       break;
     }
     default:

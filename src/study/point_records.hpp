@@ -17,10 +17,14 @@
 namespace blocklevels::records {
 
 enum class Kind : std::uint32_t {
-  model_report = 1,       // the model's tail vector at a report time
-  simulation_report = 2,  // the simulated runs' exact sums at a report time
-  progress = 3,           // simulated runs done so far
-  failure = 4,            // the point stopped; nothing follows
+  model_report = 1,        // the model's tail vector at a report time
+  simulation_report = 2,   // the simulated runs' exact sums at a report time
+  progress = 3,            // simulated runs done so far
+  failure = 4,             // the point stopped; nothing follows
+  hitting = 5,             // the model's hitting time and its tail vector then
+  threshold = 6,           // a crossing found by --find (or that there is none)
+  threshold_grid = 7,      // the search's grid: the parameter's values and the quantity
+  simulation_hitting = 8,  // the simulated runs' hitting times, counted
 };
 
 struct ModelReport {
@@ -55,13 +59,42 @@ struct Failure {
   std::uint32_t place = 0;  // the place as the stop report writes it
 };
 
-using Record = std::variant<ModelReport, SimulationReport, Progress, Failure>;
+// The first generation at which the model's quantity reached the value, 0
+// for none by the final generation, and the tail vector then.
+struct Hitting {
+  std::int64_t t = 0;
+  std::vector<double> tail;
+};
+
+// A crossing: the searched parameter's value (exact, and as its row writes
+// it) and the tail vector at the final report there. No text: no crossing.
+struct Threshold {
+  long double value = 0.0L;
+  std::string text;
+  std::vector<double> tail;
+};
+
+struct ThresholdGrid {
+  std::vector<long double> values;
+  std::vector<double> quantity;
+};
+
+struct SimulationHitting {
+  simulation::HittingTimes times;
+};
+
+using Record = std::variant<ModelReport, SimulationReport, Progress, Failure, Hitting, Threshold,
+                            ThresholdGrid, SimulationHitting>;
 
 // Appends a record's bytes to `out`.
 void append(std::string& out, const ModelReport& r);
 void append(std::string& out, const SimulationReport& r);
 void append(std::string& out, const Progress& r);
 void append(std::string& out, const Failure& r);
+void append(std::string& out, const Hitting& r);
+void append(std::string& out, const Threshold& r);
+void append(std::string& out, const ThresholdGrid& r);
+void append(std::string& out, const SimulationHitting& r);
 
 // Report `report` of `totals` as a record labelled with time t.
 SimulationReport simulation_report(const simulation::RunTotals& totals, std::int64_t report,

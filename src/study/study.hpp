@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "parameters/point_parameters.hpp"
+#include "parameters/quantity.hpp"
+#include "study/threshold_search.hpp"
 
 namespace blocklevels {
 
@@ -32,8 +35,22 @@ struct Study {
   bool resume = false;             // --resume: keep the complete points of the CSV
   std::int32_t simulate_runs = 0;  // --simulate R: 0 for none
   std::uint64_t seed = 1;
+  // --find PARAM:LOW:HIGH --where Q=V: the search each point runs (its
+  // parameter's field in every point holds LOW); its range as given.
+  std::optional<ThresholdSearch> find;
+  std::string find_range;
+  // --hitting Q=V: the first generation at which Q reaches V.
+  std::optional<Condition> hitting;
+  std::string plot_map;  // --plot-map Q: "" for none
 
   bool is_sweep() const { return points.size() > 1; }
+  // Whether its shards divide each point's simulated runs (a simulated
+  // study) rather than its points (a model sweep, or a search: each
+  // shard's searches find the crossings its runs start from).
+  bool shards_runs() const { return sharded && simulate_runs > 0 && !find; }
+  // The X columns of the table: the largest blocks, and room for a
+  // simulated hitting summary.
+  std::int32_t table_width() const;
 };
 
 }  // namespace blocklevels

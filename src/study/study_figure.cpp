@@ -1,6 +1,7 @@
 #include "study/study_figure.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -39,7 +40,7 @@ std::string label_of(const Point& point, const std::vector<std::string>& names,
 std::string title_of(const Study& study) {
   std::string title;
   for (const ParameterDescription& d : parameter_table()) {
-    if (!d.in_title) continue;
+    if (!d.in_title || (study.find && study.find->parameter == &d)) continue;
     bool swept = false;
     for (const std::string& s : study.swept) swept = swept || s == d.name;
     if (swept) continue;
@@ -108,6 +109,122 @@ PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
     push_last(curve.simulated_mean_level_ci, s.simulated_mean_level_ci);
   }
   request.log_x = lowest > 0 && highest / lowest >= 100;
+  return request;
+}
+
+namespace {
+
+bool spans_decades(const std::vector<double>& v) {
+  if (v.empty()) return false;
+  const auto [low, high] = std::minmax_element(v.begin(), v.end());
+  return *low > 0 && *high / *low >= 100;
+}
+
+// The crossings against the parameter `across`: curve k of a label holds
+// each point's k-th crossing.
+void crossing_curves(const std::vector<PointAnswer>& points, const std::string& across,
+                     const std::vector<std::string>& swept, const std::string& name_alone,
+                     PlotRequest& request) {
+  std::map<std::pair<std::string, std::size_t>, std::size_t> curve_of;
+  for (const PointAnswer& a : points) {
+    const std::string label = label_of(*a.point, swept, across);
+    for (std::size_t k = 0; k < a.crossings.size(); ++k) {
+      auto [at, added] = curve_of.emplace(std::pair(label, k), request.curves.size());
+      if (added) {
+        std::string name = label.empty() ? name_alone : label;
+        if (k > 0) name += ", crossing " + std::to_string(k + 1);
+        request.curves.push_back({name, {}, {}, false});
+      }
+      request.curves[at->second].x.push_back(value_number(*a.point, across));
+      request.curves[at->second].y.push_back(a.crossings[k]);
+    }
+  }
+}
+
+}  // namespace
+
+PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& points) {
+  PlotRequest request;
+  request.kind = FigureKind::curves;
+  request.file = study.plot;
+  request.title = title_of(study);
+  const Point& first = *points.front().point;
+  const std::string final_text = " at t=" + std::to_string(last_report_time(first.p));
+  if (!study.plot_map.empty()) {
+    const Quantity q = parse_condition(study.plot_map + "=0")->quantity;
+    request.map.z_label = q.name() + final_text;
+    const std::string x_name = study.swept[0];
+    request.x_label = x_name;
+    if (study.find) {
+      const std::string y_name(study.find->parameter->name);
+      request.y_label = y_name;
+      std::size_t scan = 0;
+      for (const PointAnswer& a : points) scan = std::max(scan, a.grid_values.size());
+      for (const PointAnswer& a : points) {
+        // The grid is the search's, the same for every point; a point that
+        // stopped has none, and its column stays empty.
+        if (a.grid_values.size() != scan) continue;
+        for (std::size_t k = 0; k < a.grid_values.size(); ++k) {
+          request.map.x.push_back(value_number(*a.point, x_name));
+          request.map.y.push_back(static_cast<double>(a.grid_values[k]));
+          request.map.z.push_back(a.grid_quantity[k]);
+        }
+      }
+      crossing_curves(
+          points, x_name, study.swept,
+          study.find->condition.quantity.name() + "=" + study.find->condition.value_text, request);
+    } else {
+      const std::string y_name = study.swept[1];
+      request.y_label = y_name;
+      for (const PointAnswer& a : points) {
+        request.map.x.push_back(value_number(*a.point, x_name));
+        request.map.y.push_back(value_number(*a.point, y_name));
+        request.map.z.push_back(a.final_quantity.value_or(std::nan("")));
+      }
+    }
+    request.log_x = spans_decades(request.map.x);
+    request.log_y = spans_decades(request.map.y);
+    return request;
+  }
+  const Condition& where = study.find->condition;
+  const std::string searched(study.find->parameter->name);
+  if (study.swept.empty()) {
+    const PointAnswer& a = points.front();
+    request.x_label = searched;
+    request.y_label = where.quantity.name() + final_text;
+    PlotCurve grid{where.quantity.name(), {}, a.grid_quantity, false};
+    for (const long double v : a.grid_values) grid.x.push_back(static_cast<double>(v));
+    PlotCurve found{"crossing", a.crossings, {}, true};
+    found.y.assign(a.crossings.size(), static_cast<double>(where.value));
+    request.curves = {grid, found};
+    request.has_level = true;
+    request.level = static_cast<double>(where.value);
+    request.level_label = where.quantity.name() + "=" + where.value_text;
+    request.log_x = spans_decades(grid.x);
+    return request;
+  }
+  // The swept parameter with the most values goes along the x axis.
+  std::string across;
+  std::size_t most = 0;
+  for (const std::string& name : study.swept) {
+    std::map<std::string, int> distinct;
+    for (const PointAnswer& a : points) distinct[value_text(*a.point, name)] = 1;
+    if (distinct.size() > most) {
+      most = distinct.size();
+      across = name;
+    }
+  }
+  request.x_label = across;
+  request.y_label =
+      searched + " where " + where.quantity.name() + "=" + where.value_text + final_text;
+  crossing_curves(points, across, study.swept, "threshold", request);
+  std::vector<double> xs, ys;
+  for (const PlotCurve& c : request.curves) {
+    xs.insert(xs.end(), c.x.begin(), c.x.end());
+    ys.insert(ys.end(), c.y.begin(), c.y.end());
+  }
+  request.log_x = spans_decades(xs);
+  request.log_y = spans_decades(ys);
   return request;
 }
 

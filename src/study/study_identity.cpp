@@ -29,6 +29,15 @@ std::uint64_t study_fingerprint(const Study& study) {
     hash(h, "runs=" + std::to_string(simulation->runs) +
                 " seed=" + std::to_string(simulation->seed) + "\n");
   }
+  if (study.find) {
+    hash(h, "find=" + std::string(study.find->parameter->name) + ":" + study.find_range +
+                " where=" + study.find->condition.quantity.name() + "=" +
+                study.find->condition.value_text + " grid=" + std::to_string(study.find->grid) +
+                "\n");
+  }
+  if (study.hitting) {
+    hash(h, "hitting=" + study.hitting->quantity.name() + "=" + study.hitting->value_text + "\n");
+  }
   return h;
 }
 

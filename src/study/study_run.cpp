@@ -88,12 +88,25 @@ struct PointState {
   std::optional<TableRow> last_model;
   std::optional<double> simulated_level, simulated_level_ci;
   PlotSeries series;
+  // --find: the crossings' rows, each with its simulated quantity and
+  // half-width when simulated; the search's grid (not in the table).
+  struct Found {
+    TableRow row;
+    std::optional<double> simulated, simulated_ci;
+  };
+  std::vector<Found> found;
+  bool searched = false;
+  std::vector<long double> grid_values;
+  std::vector<double> grid_quantity;
+  // --hitting: the model's hitting time (empty: never), and the runs'.
+  std::optional<std::optional<std::int64_t>> hitting;
+  std::optional<TableRow> simulated_hitting;
 };
 
 class StudyRunner {
  public:
   explicit StudyRunner(const Study& study)
-      : study_(study), table_(study.max_blocks), files_(study) {}
+      : study_(study), table_(study.table_width()), files_(study) {}
   int run();
 
  private:
@@ -102,6 +115,7 @@ class StudyRunner {
   void end_child(PointState& state);
   void write_point(PointState& state);
   void write_records(PointState& state, std::optional<records::Failure>& failure);
+  void write_record(PointState& state, const records::Record& record, Point& at);
   void write_kept(PointState& state);
   void write_row(PointState& state, const TableRow& row);
   void conclude(PointState& state, const std::optional<records::Failure>& failure);
@@ -146,13 +160,15 @@ void StudyRunner::start(PointState& state) {
     work.records_fd = state.records_fd;
     work.progress_fd = progress[1];
     work.every_report = every_report_;
-    work.model_reports = !(study_.simulate_runs > 0 && study_.sharded && study_.shard_index != 0);
+    work.model_reports = !(study_.shards_runs() && study_.shard_index != 0);
     work.console_lines = !study_.is_sweep() && !study_.quiet && study_.csv != "-";
     work.report_fd = study_.report_file == "-" ? STDOUT_FILENO : files_.report_fd();
     work.stop_style = study_.is_sweep() ? runtime::StopStyle::silent : runtime::StopStyle::words;
     work.simulate_runs = study_.simulate_runs;
     work.seed = study_.seed;
-    if (study_.simulate_runs > 0 && study_.sharded) {
+    work.find = study_.find ? &*study_.find : nullptr;
+    work.hitting = study_.hitting ? &*study_.hitting : nullptr;
+    if (study_.shards_runs()) {
       work.sharded = true;
       work.shard_index = study_.shard_index;
       work.shard_count = study_.shard_count;
@@ -239,7 +255,22 @@ void StudyRunner::write_row(PointState& state, const TableRow& row) {
       }
       state.last_model = row;
       return;
+    case Source::threshold:
+      state.searched = true;
+      if (row.t) state.found.push_back({row, std::nullopt, std::nullopt});
+      return;
+    case Source::hitting:
+      state.hitting = row.t;
+      return;
+    case Source::simulation_hitting:
+      state.simulated_hitting = row;
+      return;
     case Source::simulation:
+      if (!state.found.empty()) {
+        state.found.back().simulated =
+            study_.find->condition.quantity.of_row(row.values, row.point.p.blocks);
+        return;
+      }
       if (plot) {
         s.simulated_t.push_back(static_cast<double>(*row.t));
         s.simulated_mean_level.push_back(row.values[0]);
@@ -248,6 +279,11 @@ void StudyRunner::write_row(PointState& state, const TableRow& row) {
       state.simulated_level = row.values[0];
       return;
     case Source::simulation_ci95:
+      if (!state.found.empty()) {
+        state.found.back().simulated_ci =
+            study_.find->condition.quantity.of_row(row.values, row.point.p.blocks);
+        return;
+      }
       if (plot) {
         s.simulated_mean_level_ci.push_back(row.values[0]);
         top(s.simulated_top_ci);
@@ -263,6 +299,8 @@ void StudyRunner::write_row(PointState& state, const TableRow& row) {
 // failure its process recorded.
 void StudyRunner::write_records(PointState& state, std::optional<records::Failure>& failure) {
   const Point& point = *state.point;
+  // The point of the rows that follow: a search's crossing, once found.
+  Point at = point;
   records::Reader reader;
   char chunk[1 << 16];
   std::uint64_t offset = 0;
@@ -275,23 +313,10 @@ void StudyRunner::write_records(PointState& state, std::optional<records::Failur
     reader.feed({chunk, static_cast<std::size_t>(n)});
     try {
       while (const std::optional<records::Record> record = reader.next()) {
-        if (const auto* m = std::get_if<records::ModelReport>(&*record)) {
-          if (state.status == 0) write_row(state, model_row(point, m->t, m->tail));
-        } else if (const auto* r = std::get_if<records::SimulationReport>(&*record)) {
-          if (state.status != 0) continue;
-          const simulation::RunTotals totals = r->totals();
-          if (study_.sharded) {
-            for (const TableRow& row : sum_rows(point, *simulation_, totals, 0, r->t)) {
-              write_row(state, row);
-            }
-          } else {
-            const simulation::Summary summary = simulation::summarize(totals, point.p.lambda);
-            for (const TableRow& row : summary_rows(point, *simulation_, summary, 0, r->t)) {
-              write_row(state, row);
-            }
-          }
-        } else if (const auto* f = std::get_if<records::Failure>(&*record)) {
+        if (const auto* f = std::get_if<records::Failure>(&*record)) {
           failure = *f;
+        } else if (state.status == 0) {
+          write_record(state, *record, at);
         }
       }
     } catch (const std::runtime_error& garbled) {
@@ -299,6 +324,52 @@ void StudyRunner::write_records(PointState& state, std::optional<records::Failur
       throw runtime::Failure(
           kOtherTrap,
           describe_point(point) + ": the point's records are garbled: " + garbled.what());
+    }
+  }
+}
+
+// The rows of one record of a point that ended well. `at` is the point of
+// its simulation's rows: the searched one at its last crossing.
+void StudyRunner::write_record(PointState& state, const records::Record& record, Point& at) {
+  const Point& point = *state.point;
+  const std::int64_t last = last_report_time(point.p);
+  if (const auto* m = std::get_if<records::ModelReport>(&record)) {
+    write_row(state, model_row(point, m->t, m->tail));
+  } else if (const auto* r = std::get_if<records::SimulationReport>(&record)) {
+    // A crossing is confirmed at the final generation only.
+    if (study_.find && r->t != last) return;
+    const simulation::RunTotals totals = r->totals();
+    if (study_.shards_runs()) {
+      for (const TableRow& row : sum_rows(at, *simulation_, totals, 0, r->t)) {
+        write_row(state, row);
+      }
+    } else {
+      const simulation::Summary summary = simulation::summarize(totals, at.p.lambda);
+      for (const TableRow& row : summary_rows(at, *simulation_, summary, 0, r->t)) {
+        write_row(state, row);
+      }
+    }
+  } else if (const auto* h = std::get_if<records::Hitting>(&record)) {
+    write_row(state, model_values_row(Source::hitting, point, h->t, h->tail));
+  } else if (const auto* c = std::get_if<records::Threshold>(&record)) {
+    if (c->text.empty()) {
+      write_row(state, model_values_row(Source::threshold, point, std::nullopt, {}));
+      return;
+    }
+    at = point;
+    set_parameter(at, *study_.find->parameter, c->value, c->text);
+    write_row(state, model_values_row(Source::threshold, at, last, c->tail));
+  } else if (const auto* g = std::get_if<records::ThresholdGrid>(&record)) {
+    state.grid_values = g->values;
+    state.grid_quantity = g->quantity;
+  } else if (const auto* s = std::get_if<records::SimulationHitting>(&record)) {
+    if (study_.shards_runs()) {
+      for (const TableRow& row : simulation_hitting_count_rows(point, *simulation_, s->times)) {
+        write_row(state, row);
+      }
+    } else {
+      write_row(state, simulation_hitting_row(point, *simulation_,
+                                              simulation::summarize_hitting(s->times)));
     }
   }
 }
@@ -343,10 +414,38 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
            runtime::format_stop_words(words, sizeof words, failure->number, failure->place)});
     }
   }
+  const ParameterDescription* searched = study_.find ? study_.find->parameter : nullptr;
+  if (status == 0 && state.searched && state.found.empty() && !study_.quiet) {
+    const Condition& where = study_.find->condition;
+    progress_.clear();
+    runtime::say(describe_point(point, searched) + ": " + where.quantity.name() +
+                 " does not cross " + where.value_text + " for " + std::string(searched->name) +
+                 " in [" + study_.find_range.substr(0, study_.find_range.find(':')) + ", " +
+                 study_.find_range.substr(study_.find_range.find(':') + 1) + "]");
+  }
   if (!summaries_) return;
-  std::string line = describe_point(point);
+  std::string line = describe_point(point, searched);
+  // A number, or "nan" where there is none (a half-width of one run).
+  const auto number = [&line](double v) {
+    if (v == v) {
+      append_shortest(line, v);
+    } else {
+      line += "nan";
+    }
+  };
   if (status != 0) {
     line += " status=" + std::to_string(status);
+  } else if (state.searched) {
+    const std::string name(searched->name);
+    if (state.found.empty()) line += " " + name + "=none";
+    for (const PointState::Found& found : state.found) {
+      line += " " + name + "=" + parameter_text(found.row.point, *searched);
+      if (!found.simulated) continue;
+      line += " simulated_" + study_.find->condition.quantity.name() + "=";
+      number(*found.simulated);
+      line += "+-";
+      number(found.simulated_ci.value_or(std::nan("")));
+    }
   } else if (state.last_model) {
     const TableRow& last = *state.last_model;
     line += " t=" + std::to_string(*last.t) + " mean_level=";
@@ -360,6 +459,19 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       append_shortest(line, *state.simulated_level);
       line += "+-";
       append_shortest(line, state.simulated_level_ci.value_or(std::nan("")));
+    }
+    if (state.hitting) {
+      line += " hitting_t=" + (*state.hitting ? std::to_string(**state.hitting) : "never");
+    }
+    if (state.simulated_hitting) {
+      // The mean over the runs that reached the value, and how many never did.
+      const std::vector<double>& v = state.simulated_hitting->values;
+      line += " simulated_hitting_t=";
+      number(v[0]);
+      line += "+-";
+      number(v[1]);
+      line += " never=";
+      number(v[5]);
     }
   }
   line += '\n';
@@ -425,13 +537,33 @@ void StudyRunner::show_progress() {
 }
 
 void StudyRunner::draw_figure() {
-  std::vector<PointSeries> drawn;
-  for (PointState& s : states_) {
-    if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
-    drawn.push_back({s.point, std::move(s.series)});
+  PlotRequest request;
+  if (study_.find || !study_.plot_map.empty()) {
+    std::vector<PointAnswer> answers;
+    for (const PointState& s : states_) {
+      PointAnswer a{s.point, {}, s.grid_values, s.grid_quantity, std::nullopt};
+      const ParameterDescription* searched = study_.find ? study_.find->parameter : nullptr;
+      for (const PointState::Found& found : s.found) {
+        a.crossings.push_back(static_cast<double>(parameter_value(found.row.point.p, *searched)));
+      }
+      if (s.last_model && !study_.plot_map.empty()) {
+        a.final_quantity = parse_condition(study_.plot_map + "=0")
+                               ->quantity.of_row(s.last_model->values, s.point->p.blocks);
+      }
+      answers.push_back(std::move(a));
+    }
+    if (answers.empty()) return;
+    request = answer_figure(study_, answers);
+    if (request.curves.empty() && request.map.z.empty()) return;
+  } else {
+    std::vector<PointSeries> drawn;
+    for (PointState& s : states_) {
+      if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
+      drawn.push_back({s.point, std::move(s.series)});
+    }
+    request = study_figure(study_, std::move(drawn));
+    if (request.series.empty()) return;
   }
-  PlotRequest request = study_figure(study_, std::move(drawn));
-  if (request.series.empty()) return;
   try {
     draw_plot(gnuplot_, request, files_.create_figure_draft());
     files_.place_figure();
@@ -456,7 +588,7 @@ int StudyRunner::run() {
   // N-th run of every point.
   std::vector<std::size_t> mine;
   for (std::size_t i = 0; i < study_.points.size(); ++i) {
-    const bool every_point = study_.simulate_runs > 0 || !study_.sharded;
+    const bool every_point = study_.shards_runs() || !study_.sharded;
     if (every_point ||
         static_cast<int>(i % static_cast<std::size_t>(study_.shard_count)) == study_.shard_index) {
       mine.push_back(i);
@@ -482,7 +614,10 @@ int StudyRunner::run() {
 
   const bool csv_on_stdout = study_.csv == "-";
   progress_.enable(!study_.quiet && ::isatty(STDERR_FILENO) == 1);
-  summaries_ = study_.is_sweep() && !study_.quiet && !csv_on_stdout && !study_.sharded;
+  // A search's or hitting time's answer is its summary line, even for a
+  // single point.
+  summaries_ = (study_.is_sweep() || study_.find || study_.hitting) && !study_.quiet &&
+               !csv_on_stdout && !study_.sharded;
   every_report_ = csv() || !study_.plot.empty();
   if (summaries_) runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
   try {
@@ -522,6 +657,10 @@ void StudyRunner::shard_row(Source source) {
   row.source = source;
   row.simulation = simulation_;
   row.shard = {study_.shard_index, study_.shard_count, study_fingerprint(study_)};
+  if (source == Source::shard && study_.find) {
+    const auto table = parameter_table();
+    row.searched = static_cast<std::int32_t>(study_.find->parameter - table.data()) + 1;
+  }
   row.rows = rows_written_;
   row.points = states_.size();
   text_.clear();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,11 +23,16 @@ struct KeptPoint {
 };
 
 // The rows a point of the study writes, in order: a "model" row per report
-// time (none in a simulation shard other than 0), then the simulation's rows
-// per report time. A point that stopped writes one "model" row instead.
+// time (none in a simulation shard other than 0) and its "hitting" row,
+// then the simulation's rows per report time and its hitting times. A point
+// that stopped writes one "model" row instead. A shape of `any_t` takes a
+// row of any t; one that `repeats` takes rows with t until one without. A
+// search's rows are not known before it runs: it has no shapes.
 struct RowShape {
   Source source;
-  std::int64_t t;
+  std::optional<std::int64_t> t;
+  bool any_t = false;
+  bool repeats = false;
 };
 std::vector<RowShape> rows_of(const Study& study, const Point& point);
 
@@ -34,8 +40,8 @@ std::vector<RowShape> rows_of(const Study& study, const Point& point);
 // study.points[mine[1]], ... that this process runs. Every row must be one
 // the study writes, its points in the study's order (gaps allowed: points an
 // interrupt left unfinished); a point whose rows stop short is left to run
-// again. Throws runtime::Failure (status 2) naming the file and line for a
-// table of another study.
+// again. A search's point is kept when another point's rows follow it. Throws runtime::Failure
+// (status 2) naming the file and line for a table of another study.
 std::vector<KeptPoint> kept_points(const Study& study, std::span<const std::size_t> mine,
                                    const std::string& path);
 

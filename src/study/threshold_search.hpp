@@ -1,0 +1,47 @@
+// Where a point's quantity at the final report crosses a value, as one of
+// its parameters moves over a range: a grid first, then bisection on each
+// bracket the grid finds. The model need not be monotone: every crossing
+// between neighbouring grid values is found and refined.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "parameters/parameter_table.hpp"
+#include "parameters/quantity.hpp"
+
+namespace blocklevels {
+
+struct ThresholdSearch {
+  const ParameterDescription* parameter = nullptr;  // the one that moves
+  long double low = 0.0L, high = 0.0L;              // low < high, both valid values
+  Condition condition;
+  std::int32_t grid = 64;  // grid values, both ends included; at least 2
+};
+
+// A crossing: the parameter's value (for a real, refined to a relative
+// width of 1e-9 and written as the shortest text that reads back to the
+// same double; for an integer, the first integer past the crossing, its
+// predecessor on the other side) and the model's tail vector there at the
+// final report.
+struct Crossing {
+  Point point;  // the searched point with the parameter at the crossing
+  std::vector<double> tail;
+};
+
+struct ThresholdResult {
+  std::vector<Crossing> crossings;  // in increasing order of the parameter
+  // The grid: the parameter's values and the quantity at the final report.
+  std::vector<long double> grid_values;
+  std::vector<double> grid_quantity;
+  std::int64_t model_runs = 0;  // every evaluation of the model, grid included
+};
+
+// The grid is log-spaced when low > 0 and high / low >= 100, else even;
+// an integer parameter's grid values are rounded, repeats kept once. A
+// point where the quantity equals the value exactly is a crossing. Throws
+// Stop when the model stops at any value evaluated.
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search);
+
+}  // namespace blocklevels

@@ -10,18 +10,18 @@
 
 namespace blocklevels {
 
-void run_model(const PointParameters& p, ModelSink& sink) {
+void run_model(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel) {
   const ExtendedArithmetic arithmetic;
   try {
     const LevelMatrix m =
-        build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks);
+        build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks, cancel);
     const std::int64_t step = p.step_generations;
     sink.start(step);
     TailTrajectory trajectory(m, p.mu, p.lambda);
     const std::int64_t reports = report_count(p);
     for (std::int64_t k = 0; k < reports; ++k) {
       const std::int64_t t = report_time(p, k);
-      sink.report(t, trajectory.at(t));
+      sink.report(t, trajectory.at(t, cancel));
     }
   } catch (const std::bad_alloc&) {
     throw_stop(kOutOfMemory);

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "arithmetic/cancelled.hpp"
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
@@ -33,12 +34,13 @@ RunTotals empty_totals(const PointParameters& params) {
 }
 
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals) {
+                  Population& population, RunTotals& totals, const std::stop_token& cancel) {
   pcg32 rng(seed, run);
   population.start(rng);
   const std::int64_t last = last_report_time(params);
   std::int64_t report = 0;
   for (std::int64_t t = 1; t <= last; ++t) {
+    stop_if_cancelled(cancel);
     population.breed(rng);
     if (t == report_time(params, report)) {
       totals.add_report(report++, population.level_histogram());
@@ -49,7 +51,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
 }
 
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads) {
+                        unsigned threads, const std::stop_token& cancel) {
   assert_simulable(params);
   const std::uint64_t count = runs.size();
   const auto workers = static_cast<std::size_t>(
@@ -67,7 +69,7 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
       Population population(params);
       RunTotals totals = empty_totals(params);
       for (std::uint64_t i = next++; i < count && !failed; i = next++) {
-        simulate_run(params, seed, runs.run(i), population, totals);
+        simulate_run(params, seed, runs.run(i), population, totals, cancel);
         stop_on_raised_flags();
       }
       results[w] = std::move(totals);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 
 #include "parameters/point_parameters.hpp"
 #include "simulation/population.hpp"
@@ -28,16 +29,19 @@ struct RunSet {
 RunTotals empty_totals(const PointParameters& params);
 
 // Runs run `run` from the start to the last report time in `population`
-// (built for params) and adds its reports to totals.
+// (built for params) and adds its reports to totals. A stop requested
+// through `cancel` throws Cancelled before the next generation.
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals);
+                  Population& population, RunTotals& totals, const std::stop_token& cancel = {});
 
 // The totals of the runs in `runs`, on up to `threads` threads (at least one),
 // each with its own population and ExtendedArithmetic scope. A failure
 // throws Stop (203 when memory or threads run out; a floating-point failure
 // by its number) after stopping the other threads at their next run; the
-// calling thread's floating-point environment is as it was.
+// calling thread's floating-point environment is as it was. A stop requested
+// through `cancel` throws Cancelled once every thread has left its run at
+// the next generation.
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads);
+                        unsigned threads, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels::simulation

@@ -47,8 +47,7 @@ void TailTrajectory::advance_one(const std::stop_token& cancel) {
   period_ = period;
 }
 
-std::span<const double> TailTrajectory::at(std::int64_t generation,
-                                           const std::stop_token& cancel) {
+std::span<const double> TailTrajectory::at(std::int64_t generation, const std::stop_token& cancel) {
   while (period_ == 0 && generation_ < generation) advance_one(cancel);
   if (period_ == 0) return tail_;
   // Every generation from cycle_start_ on is one of the recorded states.

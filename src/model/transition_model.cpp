@@ -319,8 +319,8 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
   return 1 - (static_cast<long double>(lambda) * y) / static_cast<long double>(mu);
 }
 
-LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
-                                    std::int32_t l, const std::stop_token& cancel) {
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc, std::int32_t l,
+                                    const std::stop_token& cancel) {
   const ExtendedArithmetic arithmetic;
   LevelMatrix m(l);
   // Stages in the order in which their failures would stop the literal

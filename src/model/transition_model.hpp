@@ -60,7 +60,7 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
 // on the factorials overflow (205), a value beyond the double range is an
 // overflow where it is stored (205). A stop requested through `cancel` throws
 // Cancelled before the next row. Precondition: 1 <= l.
-LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
-                                    std::int32_t l, const std::stop_token& cancel = {});
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc, std::int32_t l,
+                                    const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

@@ -70,9 +70,9 @@ STUDIES = [
      ["--lambda", "8:40:3", "--mu", "1:8:4", "--pmut", "0.2,1e-2", "--block-length", "2",
       "--blocks", "3", "--final", "4", "--two-option", "0,1"]),
     # The second point stops: its populations cannot be held (203).
-    (dict(lambda_=[5, 1000], mu=1, pmut="0.1", block_length=2147483647, blocks=30,
-          final=2, runs=2, seed=9),
-     ["--lambda", "5,1000", "--mu", "1", "--pmut", "0.1", "--block-length", "2147483647",
+    (dict(lambda_=1000, mu=1, pmut="0.1", block_length=[3, 2147483647], blocks=30, final=2,
+          runs=2, seed=9),
+     ["--lambda", "1000", "--mu", "1", "--pmut", "0.1", "--block-length", "3,2147483647",
       "--blocks", "30", "--final", "2", "--simulate", "2", "--seed", "9"]),
 ]
 
@@ -84,6 +84,7 @@ def test_study_equals_command_line(parameters, args, jobs):
     frame = blocklevels.study(**parameters, jobs=jobs)
     assert_same_table(frame, header, rows)
     assert (frame["status"] != 0).any() == (status != 0)
+    assert (frame["status"] == 0).any()
 
 
 def test_float_pmut_is_its_binary_value_and_text_is_read_as_typed():

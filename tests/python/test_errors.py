@@ -69,3 +69,11 @@ def test_one_point_only_and_names_checked():
         blocklevels.model(**{**GOOD, "pmut": ["0.1", "0.2"]})
     with pytest.raises(TypeError):
         blocklevels.study(**GOOD, colour=3)
+
+
+def test_help_explains_every_parameter_and_the_result():
+    import inspect
+    for call in (blocklevels.model, blocklevels.simulate):
+        for name in inspect.signature(call).parameters:
+            assert f"\n        {name}:" in call.__doc__, (call.__name__, name)
+    assert all(word in blocklevels.model.__doc__ for word in ("Returns", "mean_level", "Stop"))

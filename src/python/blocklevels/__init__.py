@@ -31,8 +31,7 @@ column is the same double either way.
 from __future__ import annotations
 
 import dataclasses
-import numbers
-from typing import Any, Iterable, Mapping, Optional, Sequence, Union
+from typing import Any, Mapping, Optional, Sequence, Union
 
 import numpy as np
 
@@ -241,13 +240,7 @@ def _one_point(parameters: Mapping[str, Any], model: bool, runs, seed, jobs) -> 
     return point
 
 
-def model(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int,
-          final: int, step: int = 1, two_option: int = 0) -> ModelResult:
-    """The model's expected level distribution, as ``blocklevels --csv`` gives it.
-
-    Parameters (each refused as its command-line option refuses it, with
-    ValueError and the option's message):
-        lambda_: offspring per generation, at least 1 (``--lambda``).
+_POINT_PARAMETERS = """        lambda_: offspring per generation, at least 1 (``--lambda``).
         mu: selected parents, 1 to lambda (``--mu``).
         pmut: allele mutation probability, 0 to 1 (``--pmut``): a str is read
             exactly as the command line reads it; a float is taken at its exact
@@ -258,7 +251,16 @@ def model(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blo
         step: generations between reports, at least 1 (``--step``).
         two_option: positions per block with two acceptable alleles, 0 to
             block_length (``--two-option``).
+"""
 
+
+def model(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int,
+          final: int, step: int = 1, two_option: int = 0) -> ModelResult:
+    """The model's expected level distribution, as ``blocklevels --csv`` gives it.
+
+    Parameters (each refused as its command-line option refuses it, with
+    ValueError and the option's message):
+{point}
     Returns a ModelResult: ``t`` (report times step, 2 step, ... up to
     final, at least one), ``X`` (shape (reports, blocks), ``X[:, j-1]`` the
     fraction at level j or above), ``mean_level`` and ``to_pandas()``.
@@ -277,8 +279,8 @@ def simulate(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, 
     """Simulates the real (mu, lambda) algorithm ``runs`` times, as
     ``blocklevels --simulate RUNS --seed SEED`` does.
 
-    The first eight parameters are model()'s. Then:
-        runs: the number of runs, at least 1 (``--simulate``).
+    Parameters (each refused as its command-line option refuses it):
+{point}        runs: the number of runs, at least 1 (``--simulate``).
         seed: the seed, 0 to 2**64 - 1 (``--seed``). Run r draws only from
             its own stream of (seed, r), so the result depends on the seed
             alone.
@@ -298,6 +300,10 @@ def simulate(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, 
                       blocks=blocks, final=final, step=step, two_option=two_option)
     point = _one_point(_table_names(parameters), False, runs, seed, jobs)
     return SimulationResult(point, int(_text(seed)))
+
+
+model.__doc__ = model.__doc__.format(point=_POINT_PARAMETERS)
+simulate.__doc__ = simulate.__doc__.format(point=_POINT_PARAMETERS)
 
 
 def _table_names(parameters: Mapping[str, Any]) -> dict:

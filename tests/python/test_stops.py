@@ -8,7 +8,7 @@ import pytest
 
 import blocklevels
 from blocklevels import _core
-from conftest import run_program
+from conftest import needs_allocation_failure, run_program
 
 # Values the dialogue takes unchecked: lambda, mu, pmut, b, acc, l, final, step.
 STOPPING = [
@@ -49,6 +49,7 @@ def test_stop_raised_and_interpreter_unchanged(values):
     assert np.array_equal(unchecked_model(20, 5, "0.1", 3, 1, 2, 6, 2)["tail"], good.X)
 
 
+@needs_allocation_failure
 def test_simulation_out_of_memory_is_stop_203():
     with pytest.raises(blocklevels.Stop) as stop:
         blocklevels.simulate(1000, 1, "0.1", 2**31 - 1, 30, 1, runs=1)

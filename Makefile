@@ -25,7 +25,8 @@ test: deps configure
 	@cmake --build $(BUILD) -j$(JOBS) > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
 	@ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS); status=$$?; \
 	awk '/^\[ RUN      \]/ { name = $$4 } /: Skipped$$/ { getline reason; print "skipped: " name ": " reason } \
-	  /^skipped: / { print }' \
+	  /^skipped: / { print } \
+	  /^SKIPPED \[/ { sub(/^SKIPPED \[[0-9]+\] /, ""); print "skipped: " $$0 }' \
 	  $(BUILD)/Testing/Temporary/LastTest.log; exit $$status
 
 clean:

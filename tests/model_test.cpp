@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 
+#include "arithmetic/cancelled.hpp"
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "model/generation.hpp"
@@ -190,6 +191,29 @@ TEST(ModelRun, ReportsAtEveryStepUpToTheFinalIterationAndAtLeastOnce) {
     run_model(p, run);
     EXPECT_EQ(run.times, c.expected) << c.final_iteration << " " << c.step;
   }
+}
+
+// A requested stop ends a run at its next matrix row or generation: one
+// requested from the start reports nothing; one requested by the sink after
+// the first report reports no second time.
+TEST(ModelRun, RequestedStopThrowsCancelled) {
+  struct StopAfterFirst final : ModelSink {
+    std::stop_source source;
+    int reports = 0;
+    void start(std::int64_t) override {}
+    void report(std::int64_t, std::span<const double>) override {
+      ++reports;
+      source.request_stop();
+    }
+  };
+  const PointParameters p{10, 5, 0.3L, 2, 0, 40, 50, 1};
+  StopAfterFirst early;
+  early.source.request_stop();
+  EXPECT_THROW(run_model(p, early, early.source.get_token()), Cancelled);
+  EXPECT_EQ(early.reports, 0);
+  StopAfterFirst late;
+  EXPECT_THROW(run_model(p, late, late.source.get_token()), Cancelled);
+  EXPECT_EQ(late.reports, 1);
 }
 
 // The stop the literal evaluation meets first, under processor traps as

@@ -1,5 +1,5 @@
 // The values an option takes: one, a list, or a range, and what is refused.
-#include "study/option_values.hpp"
+#include "sweep/option_values.hpp"
 
 #include <gtest/gtest.h>
 

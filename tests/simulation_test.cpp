@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "arithmetic/cancelled.hpp"
 #include "simulation/population.hpp"
 #include "simulation/run_totals.hpp"
 #include "simulation/simulation_runs.hpp"
@@ -206,6 +207,12 @@ TEST(SimulationAgreement, ModelIsTheLimitForBlockLengthOneOnly) {
 }
 
 const PointParameters kSmall = P{40, 8, 0.03L, 3, 1, 15, 40, 7};
+
+TEST(SimulationRuns, RequestedStopThrowsCancelledFromEveryThread) {
+  std::stop_source source;
+  source.request_stop();
+  EXPECT_THROW(simulate_runs(kSmall, 5, {7, 0, 1}, 3, nullptr, source.get_token()), Cancelled);
+}
 
 TEST(SimulationRuns, TotalsDependOnTheSeedAloneNotOnThreads) {
   const RunTotals one = simulate_runs(kSmall, 5, {7, 0, 1}, 1);

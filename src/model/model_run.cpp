@@ -10,11 +10,11 @@
 
 namespace blocklevels {
 
-void run_model(const PointParameters& p, ModelSink& sink) {
+void run_model(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel) {
   const ExtendedArithmetic arithmetic;
   try {
     const LevelMatrix m =
-        build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks);
+        build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks, cancel);
     const std::int64_t step = p.step_generations;
     sink.start(step);
     TailTrajectory trajectory(m, p.mu, p.lambda);
@@ -25,9 +25,9 @@ void run_model(const PointParameters& p, ModelSink& sink) {
       const std::int64_t t = report_time(p, k);
       while (watching && shown < t) {
         ++shown;
-        watching = sink.generation(shown, trajectory.at(shown));
+        watching = sink.generation(shown, trajectory.at(shown, cancel));
       }
-      sink.report(t, trajectory.at(t));
+      sink.report(t, trajectory.at(t, cancel));
     }
   } catch (const std::bad_alloc&) {
     throw_stop(kOutOfMemory);

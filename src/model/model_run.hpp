@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <stop_token>
 
 #include "parameters/point_parameters.hpp"
 
@@ -34,8 +35,9 @@ class ModelSink {
 // population at level 0 and reports it at every report time, all in one
 // ExtendedArithmetic scope (the sink's calls included). A failure throws
 // Stop: 205 overflow, 200 division by zero, 207 invalid operation, 203 out
-// of memory. What the sink throws passes through unchanged. Preconditions:
-// blocks >= 1, step_generations >= 1.
-void run_model(const PointParameters& p, ModelSink& sink);
+// of memory. What the sink throws passes through unchanged. A stop requested
+// through `cancel` throws Cancelled at the next matrix row or generation.
+// Preconditions: blocks >= 1, step_generations >= 1.
+void run_model(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

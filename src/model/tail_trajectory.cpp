@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "arithmetic/cancelled.hpp"
+
 namespace blocklevels {
 
 TailTrajectory::TailTrajectory(const LevelMatrix& m, std::int32_t mu, std::int32_t lambda)
     : l_(static_cast<std::size_t>(m.n())), step_(m, mu, lambda), tail_(l_), checkpoint_(l_) {}
 
-void TailTrajectory::advance_one() {
+void TailTrajectory::advance_one(const std::stop_token& cancel) {
+  stop_if_cancelled(cancel);
   const bool unchanged = step_.advance(tail_.data());
   ++generation_;
   if (!searching_) return;
@@ -35,6 +38,7 @@ void TailTrajectory::advance_one() {
   cycle_start_ = generation_;
   std::copy(tail_.begin(), tail_.end(), states_.begin());
   for (std::int64_t k = 1; k < period; ++k) {
+    stop_if_cancelled(cancel);
     step_.advance(tail_.data());
     ++generation_;
     std::copy(tail_.begin(), tail_.end(),
@@ -43,8 +47,8 @@ void TailTrajectory::advance_one() {
   period_ = period;
 }
 
-std::span<const double> TailTrajectory::at(std::int64_t generation) {
-  while (period_ == 0 && generation_ < generation) advance_one();
+std::span<const double> TailTrajectory::at(std::int64_t generation, const std::stop_token& cancel) {
+  while (period_ == 0 && generation_ < generation) advance_one(cancel);
   if (period_ == 0) return tail_;
   // Every generation from cycle_start_ on is one of the recorded states.
   return state(static_cast<std::size_t>((generation - cycle_start_) % period_));

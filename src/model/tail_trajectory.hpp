@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "model/generation.hpp"
@@ -24,14 +25,15 @@ class TailTrajectory {
 
   // The tail vector after `generation` generations (tail[j - 1] for level
   // j). `generation` never decreases from one call to the next; the span
-  // stays valid until the next call.
-  std::span<const double> at(std::int64_t generation);
+  // stays valid until the next call. A stop requested through `cancel`
+  // throws Cancelled before the next generation is computed.
+  std::span<const double> at(std::int64_t generation, const std::stop_token& cancel = {});
 
   // The period found so far (0 while none is known), for tests and benches.
   std::int64_t period() const { return period_; }
 
  private:
-  void advance_one();
+  void advance_one(const std::stop_token& cancel);
   std::span<const double> state(std::size_t k) const { return {states_.data() + k * l_, l_}; }
 
   // Longest period kept, in doubles of stored states: a longer cycle is

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "arithmetic/cancelled.hpp"
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
@@ -318,8 +319,8 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
   return 1 - (static_cast<long double>(lambda) * y) / static_cast<long double>(mu);
 }
 
-LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
-                                    std::int32_t l) {
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc, std::int32_t l,
+                                    const std::stop_token& cancel) {
   const ExtendedArithmetic arithmetic;
   LevelMatrix m(l);
   // Stages in the order in which their failures would stop the literal
@@ -331,6 +332,7 @@ LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t 
   stop_on_raised_flags();
   std::vector<long double> row(static_cast<std::size_t>(l) + 1);
   for (std::int32_t i = 0; i <= l; ++i) {
+    stop_if_cancelled(cancel);
     sums.prepare(i);
     sums.down(row.data());
     if (i < l) sums.up(row.data());

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 
 #include "arithmetic/extended_real.hpp"
 #include "model/level_matrix.hpp"
@@ -57,8 +58,9 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
 // ExtendedArithmetic scope. A floating-point failure throws Stop with the
 // number of the failure the literal evaluation meets first: from l = 1755
 // on the factorials overflow (205), a value beyond the double range is an
-// overflow where it is stored (205). Precondition: 1 <= l.
-LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc,
-                                    std::int32_t l);
+// overflow where it is stored (205). A stop requested through `cancel` throws
+// Cancelled before the next row. Precondition: 1 <= l.
+LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc, std::int32_t l,
+                                    const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

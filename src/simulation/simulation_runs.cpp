@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "arithmetic/cancelled.hpp"
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
@@ -54,13 +55,15 @@ long double quantity_of(const Condition& hitting, std::span<const std::int32_t> 
 }  // namespace
 
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals, const Condition* hitting) {
+                  Population& population, RunTotals& totals, const Condition* hitting,
+                  const std::stop_token& cancel) {
   pcg32 rng(seed, run);
   population.start(rng);
   const std::int64_t last = last_report_time(params);
   std::int64_t report = 0;
   std::int64_t reached = 0;  // the hitting time, 0 while not reached
   for (std::int64_t t = 1; t <= last; ++t) {
+    stop_if_cancelled(cancel);
     population.breed(rng);
     if (hitting != nullptr && reached == 0 &&
         quantity_of(*hitting, population.level_histogram(), params.lambda) >= hitting->value) {
@@ -82,7 +85,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
 }
 
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads, const Condition* hitting) {
+                        unsigned threads, const Condition* hitting, const std::stop_token& cancel) {
   assert_simulable(params);
   const std::uint64_t count = runs.size();
   const auto workers = static_cast<std::size_t>(
@@ -110,7 +113,7 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
     try {
       RunTotals totals = empty_totals(params);
       for (std::uint64_t i = next++; i < count && !failed; i = next++) {
-        simulate_run(params, seed, runs.run(i), *population, totals, hitting);
+        simulate_run(params, seed, runs.run(i), *population, totals, hitting, cancel);
         stop_on_raised_flags();
       }
       results[w] = std::move(totals);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 
 #include "parameters/point_parameters.hpp"
 #include "parameters/quantity.hpp"
@@ -32,9 +33,11 @@ RunTotals empty_totals(const PointParameters& params);
 // (built for params) and adds its reports to totals. With `hitting`, also
 // the first generation at which the run's quantity (of its offspring:
 // k_j / lambda, or the level sum / lambda) reaches the value, or that it
-// never did by the last report time.
+// never did by the last report time. A stop requested through `cancel`
+// throws Cancelled before the next generation.
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
-                  Population& population, RunTotals& totals, const Condition* hitting = nullptr);
+                  Population& population, RunTotals& totals, const Condition* hitting = nullptr,
+                  const std::stop_token& cancel = {});
 
 // The totals of the runs in `runs`, on up to `threads` threads (at least one),
 // each with its own population and ExtendedArithmetic scope; threads whose
@@ -42,8 +45,10 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
 // failure throws Stop (203 when not one population fits, or threads cannot
 // be started; a floating-point failure by its number) after stopping the
 // other threads at their next run; the calling thread's floating-point
-// environment is as it was.
+// environment is as it was. A stop requested through `cancel` throws
+// Cancelled once every thread has left its run at the next generation.
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
-                        unsigned threads, const Condition* hitting = nullptr);
+                        unsigned threads, const Condition* hitting = nullptr,
+                        const std::stop_token& cancel = {});
 
 }  // namespace blocklevels::simulation

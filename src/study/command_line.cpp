@@ -7,7 +7,8 @@
 
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"
-#include "study/option_values.hpp"
+#include "sweep/option_values.hpp"
+#include "sweep/sweep_points.hpp"
 
 #ifndef BLOCKLEVELS_VERSION
 #define BLOCKLEVELS_VERSION "unknown"
@@ -15,8 +16,6 @@
 
 namespace blocklevels {
 namespace {
-
-constexpr std::int64_t kMaxPoints = 100000;
 
 [[noreturn]] void refuse(std::string message) {
   throw runtime::Failure(runtime::kBadUsage, std::move(message));
@@ -72,65 +71,17 @@ void parse_find(const std::string& text, Study& study) {
   study.find_range = range;
 }
 
-// A parameter's values: numbers with their texts (Pmut keeps its text).
-struct Values {
-  std::vector<long double> numbers;
-  std::vector<std::string> texts;
-};
-
-Values values_of(const ParameterDescription& d, const std::string& text) {
-  Values values;
-  if (d.kind == ParameterKind::real) {
-    for (RealValue& v : real_values(d.option, text)) {
-      values.numbers.push_back(v.value);
-      values.texts.push_back(std::move(v.text));
-    }
-  } else {
-    for (const std::int32_t v : integer_values(d.option, text)) {
-      values.numbers.push_back(v);
-      values.texts.push_back(std::to_string(v));
-    }
-  }
-  for (std::size_t n = 0; n < values.numbers.size(); ++n) {
-    const std::string why = value_refusal(d, values.numbers[n], values.texts[n]);
-    if (!why.empty()) refuse(why);
-  }
-  return values;
-}
-
-// The Cartesian product of the values, the table's first parameter varying
-// slowest; every point checked against the bounds one parameter sets
-// another.
+// The Cartesian product of the options' values (sweep/sweep_points.hpp).
 void expand_points(const std::vector<std::string>& texts, Study& study) {
   const auto table = parameter_table();
-  std::vector<Values> values;
-  for (std::size_t n = 0; n < table.size(); ++n) values.push_back(values_of(table[n], texts[n]));
-  std::int64_t total = 1;
+  std::vector<ParameterValues> values;
   for (std::size_t n = 0; n < table.size(); ++n) {
-    total *= static_cast<std::int64_t>(values[n].numbers.size());
-    if (total > kMaxPoints) {
-      refuse("the sweep has more than " + std::to_string(kMaxPoints) + " points");
-    }
-    if (values[n].numbers.size() > 1) study.swept.emplace_back(table[n].name);
+    values.push_back(parameter_values(table[n], texts[n]));
   }
-  std::vector<std::size_t> at(table.size(), 0);
-  for (std::int64_t k = 0; k < total; ++k) {
-    Point point;
-    for (std::size_t n = 0; n < table.size(); ++n) {
-      set_parameter(point, table[n], values[n].numbers[at[n]], values[n].texts[at[n]]);
-    }
-    for (const ParameterDescription& d : table) {
-      const std::string why = bound_refusal(point, d);
-      if (!why.empty()) refuse(why);
-    }
-    if (point.p.blocks > study.max_blocks) study.max_blocks = point.p.blocks;
-    study.points.push_back(std::move(point));
-    // The next combination: the last parameter moves fastest.
-    for (std::size_t n = table.size(); n-- > 0;) {
-      if (++at[n] < values[n].numbers.size()) break;
-      at[n] = 0;
-    }
-  }
+  SweepPoints sweep = expand_sweep(values);
+  study.points = std::move(sweep.points);
+  study.swept = std::move(sweep.swept);
+  study.max_blocks = sweep.max_blocks;
 }
 
 void parse_shard(const std::string& text, Study& study) {
@@ -142,19 +93,6 @@ void parse_shard(const std::string& text, Study& study) {
   study.sharded = true;
   study.shard_index = k;
   study.shard_count = n;
-}
-
-std::uint64_t parse_seed(const std::string& text) {
-  std::uint64_t seed = 0;
-  if (text.empty() || text.size() > 20) refuse("--seed: '" + text + "' is not a seed");
-  for (const char c : text) {
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (c < '0' || c > '9' || seed > (UINT64_MAX - digit) / 10) {
-      refuse("--seed: '" + text + "' is not a seed from 0 to 18446744073709551615");
-    }
-    seed = seed * 10 + digit;
-  }
-  return seed;
 }
 
 void check_outputs(const Study& study) {
@@ -338,7 +276,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   }
   if (!own.seed.empty()) {
     if (own.simulate.empty()) refuse("--seed: only a simulation takes a seed");
-    study.seed = parse_seed(own.seed);
+    study.seed = seed_value("--seed", own.seed);
   }
   check_outputs(study);
   return study;

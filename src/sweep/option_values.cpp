@@ -1,4 +1,4 @@
-#include "study/option_values.hpp"
+#include "sweep/option_values.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -172,6 +172,19 @@ std::int32_t one_integer(std::string_view option, std::string_view text) {
     refuse(option, quoted(text) + " is not one integer");
   }
   return value;
+}
+
+std::uint64_t seed_value(std::string_view option, std::string_view text) {
+  std::uint64_t seed = 0;
+  if (text.empty() || text.size() > 20) refuse(option, quoted(text) + " is not a seed");
+  for (const char c : text) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (c < '0' || c > '9' || seed > (UINT64_MAX - digit) / 10) {
+      refuse(option, quoted(text) + " is not a seed from 0 to 18446744073709551615");
+    }
+    seed = seed * 10 + digit;
+  }
+  return seed;
 }
 
 }  // namespace blocklevels

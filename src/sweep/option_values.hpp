@@ -1,4 +1,5 @@
-// The values an option of the command line takes: one number, a list
+// The values an option of the command line (or an argument of the Python
+// package) takes: one number, a list
 // "v1,v2,...", or a range "FROM:TO:COUNT" (evenly spaced, both ends
 // included) or "FROM:TO:COUNT:log" (geometric). Text in, values out; a
 // refused text throws runtime::Failure (status 2) with a message that
@@ -36,5 +37,8 @@ std::vector<RealValue> real_values(std::string_view option, std::string_view tex
 
 // Exactly one integer.
 std::int32_t one_integer(std::string_view option, std::string_view text);
+
+// A simulation's seed: decimal digits, 0 to 2^64 - 1.
+std::uint64_t seed_value(std::string_view option, std::string_view text);
 
 }  // namespace blocklevels

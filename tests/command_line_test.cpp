@@ -197,9 +197,9 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
   }
   // A table of another seed is another study's: refused, left as it was.
   TemporaryDirectory seeds;
-  const std::vector<std::string> simulated = {"--lambda", "40", "--mu", "8", "--pmut", "0.05",
-                                              "--block-length", "1", "--blocks", "3", "--final",
-                                              "4", "--simulate", "3", "--csv", "s.csv"};
+  const std::vector<std::string> simulated = {
+      "--lambda", "40", "--mu",    "8", "--pmut",     "0.05", "--block-length", "1",
+      "--blocks", "3",  "--final", "4", "--simulate", "3",    "--csv",          "s.csv"};
   std::vector<std::string> seed2 = simulated;
   seed2.insert(seed2.end(), {"--seed", "2"});
   ASSERT_EQ(run(seeds, seed2).exit_status, 0);

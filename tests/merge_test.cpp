@@ -44,14 +44,23 @@ const std::vector<std::vector<std::string>> kStudies = {
      "--final", "4", "--simulate", "7", "--seed", "9", "--quiet"},
     {"--lambda", "30", "--mu", "6", "--pmut", "0.1", "--block-length", "2,2147483647", "--blocks",
      "2", "--final", "3", "--step", "2", "--simulate", "5", "--quiet"},
+    // A simulated search of a real and an integer search, whose shards
+    // divide their points; hitting times, whose shards divide the runs.
+    {"--lambda", "20,40", "--mu", "5", "--block-length", "2", "--blocks", "4", "--final", "30",
+     "--find", "pmut:0.001:0.5", "--where", "Xtop=0.3", "--find-grid", "8", "--simulate", "3",
+     "--quiet"},
+    {"--lambda", "20,30,40", "--pmut", "0.2", "--block-length", "2", "--blocks", "4", "--final",
+     "10", "--find", "mu:1:20", "--where", "Xtop=0.05", "--quiet"},
+    {"--lambda", "30", "--mu", "6", "--pmut", "0.05,0.3", "--block-length", "2", "--blocks", "3",
+     "--final", "20", "--step", "5", "--hitting", "X2=0.5", "--simulate", "6", "--quiet"},
 };
 
 TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
   for (const std::vector<std::string>& study : kStudies) {
     TemporaryDirectory dir;
-    run(dir, with(study, {"--csv", "whole.csv"}));
+    const ProgramRun one = run(dir, with(study, {"--csv", "whole.csv"}));
     const std::string whole = read_file(dir.path() + "/whole.csv");
-    ASSERT_FALSE(whole.empty());
+    ASSERT_FALSE(whole.empty()) << study[1] << ": " << one.err;
     if (study == kStudies[2]) {
       // The point out of memory has its status row, the other all its rows.
       EXPECT_NE(whole.find("\nmodel,30,6,0.1,2147483647,0,2,3,2,,,,203,"), std::string::npos);
@@ -145,7 +154,8 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
     for (int n = 0; n < 14; ++n) at = m1.find(',', at) + 1;
     return m1.substr(at, m1.find_first_of(",\n", at) - at);
   }();
-  write(dir, "respelled", edit(m1, 2, 14, (x1 + (x1.find('.') == std::string::npos ? ".0" : "0")).c_str()));
+  write(dir, "respelled",
+        edit(m1, 2, 14, (x1 + (x1.find('.') == std::string::npos ? ".0" : "0")).c_str()));
   write(dir, "empty", "");
   const struct {
     std::vector<std::string> files;
@@ -169,7 +179,8 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"q0", "q1", "sum_edited"}, "'sum_edited': the sums of lambda=50"},
       {{"q0", "q1", "level_sum_edited"}, "'level_sum_edited': the sums of lambda=50"},
       {{"m0", "respelled", "m2"}, "'respelled' line 3: a row the program does not write"},
-      {{"m0", "end_miscounted", "m2"}, "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
+      {{"m0", "end_miscounted", "m2"},
+       "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
       {{"one_machine"}, "'one_machine' is not a shard"},
       {{"empty"}, "'empty' holds no table header"},
       {{BLOCKLEVELS_SOURCE_DIR "/README.md"}, "/README.md' does not have the header of a table"},

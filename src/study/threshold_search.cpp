@@ -102,13 +102,18 @@ bool opposite(long double a, long double b) {
   return (a < 0 && b > 0) || (a > 0 && b < 0);
 }
 
+// A crossing's value and the bracket it was refined to.
+struct Refined {
+  long double value, lower, upper;
+};
+
 // An integer crossing between a and b (excess of opposite signs): the
 // first integer past it.
-long double refine_integer(Evaluator& evaluator, long double a, long double fa, long double b) {
+Refined refine_integer(Evaluator& evaluator, long double a, long double fa, long double b) {
   while (b - a > 1) {
     const long double middle = std::floor((a + b) / 2);
     const long double fm = evaluator.excess(middle);
-    if (fm == 0) return middle;
+    if (fm == 0) return {middle, middle, middle};
     if (opposite(fa, fm)) {
       b = middle;
     } else {
@@ -116,15 +121,15 @@ long double refine_integer(Evaluator& evaluator, long double a, long double fa, 
       fa = fm;
     }
   }
-  return b;
+  return {b, a, b};
 }
 
 // A real crossing between a and b: regula falsi with the Illinois halving
 // of the end that stays, and a bisection step whenever the bracket has not
 // halved in two steps, so that it narrows at least as fast as bisection's
 // third part. Computes in extended precision.
-long double refine_real(Evaluator& evaluator, long double a, long double fa, long double b,
-                        long double fb) {
+Refined refine_real(Evaluator& evaluator, long double a, long double fa, long double b,
+                    long double fb) {
   const ExtendedArithmetic arithmetic;
   int kept_side = 0;  // -1: a stayed last time, 1: b stayed
   long double width_two_ago = b - a, width_one_ago = b - a;
@@ -135,7 +140,7 @@ long double refine_real(Evaluator& evaluator, long double a, long double fa, lon
     width_two_ago = width_one_ago;
     width_one_ago = b - a;
     const long double fc = evaluator.excess(c);
-    if (fc == 0) return c;
+    if (fc == 0) return {c, c, c};
     if (opposite(fa, fc)) {
       b = c;
       fb = fc;
@@ -148,7 +153,7 @@ long double refine_real(Evaluator& evaluator, long double a, long double fa, lon
       kept_side = 1;
     }
   }
-  return a + (b - a) / 2;
+  return {a + (b - a) / 2, a, b};
 }
 
 }  // namespace
@@ -163,10 +168,11 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
     result.grid_quantity.push_back(static_cast<double>(excess.back() + search.condition.value));
   }
   const bool integer = search.parameter->kind == ParameterKind::integer;
-  std::vector<long double> found;
+  std::vector<Refined> found;
   for (std::size_t i = 0; i < excess.size(); ++i) {
     if (excess[i] == 0) {
-      found.push_back(result.grid_values[i]);
+      const long double v = result.grid_values[i];
+      found.push_back({v, v, v});
       continue;
     }
     if (i + 1 == excess.size() || !opposite(excess[i], excess[i + 1])) continue;
@@ -174,9 +180,11 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
     found.push_back(integer ? refine_integer(evaluator, a, excess[i], b)
                             : refine_real(evaluator, a, excess[i], b, excess[i + 1]));
   }
-  for (const long double v : found) {
+  for (const Refined& r : found) {
     Crossing crossing;
-    crossing.point = evaluator.at(v);
+    crossing.point = evaluator.at(r.value);
+    crossing.lower = r.lower;
+    crossing.upper = r.upper;
     if (!integer) {
       // The value its text reads back to, as --pmut reads it: the row and
       // a run of the same point agree.

@@ -25,9 +25,14 @@ struct ThresholdSearch {
 // same double; for an integer, the first integer past the crossing, its
 // predecessor on the other side) and the model's tail vector there at the
 // final report.
+// The bracket it was refined to: the quantity is on one side of the value
+// at `lower` and on the other at `upper` (or equals it where they meet).
+// The model need not be continuous: where it jumps, the bracket holds the
+// jump and the value is inside it.
 struct Crossing {
   Point point;  // the searched point with the parameter at the crossing
   std::vector<double> tail;
+  long double lower = 0, upper = 0;
 };
 
 struct ThresholdResult {

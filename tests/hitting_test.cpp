@@ -1,0 +1,165 @@
+// Hitting times against the rows they come from: the model's is the first
+// generation of a run reported at every generation whose quantity reaches
+// the value, its row that generation's row; a simulated run's is the first
+// generation at which its own counts, reported at every generation, reach
+// it; and their summary is the runs' order statistics.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parameters/quantity.hpp"
+#include "simulation/run_totals.hpp"
+#include "simulation/simulation_runs.hpp"
+#include "support/run_program.hpp"
+
+namespace blocklevels {
+namespace {
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::stringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) out.push_back(field);
+  if (!line.empty() && line.back() == ',') out.emplace_back();
+  return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+testing::ProgramRun run(std::vector<std::string> args) {
+  testing::RunOptions options;
+  options.args = std::move(args);
+  testing::TemporaryDirectory dir;
+  return testing::run_program("", dir.path(), options);
+}
+
+// The columns of the table: 0 source, 1..8 parameters, 9 runs, 10 seed,
+// 11 t, 12 status, 13 mean_level, 14.. X1...
+constexpr std::size_t kStep = 8, kT = 11, kMeanLevel = 13;
+
+TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
+  std::mt19937_64 random(5);
+  int reached = 0;
+  for (int n = 0; n < 12; ++n) {
+    const auto pick = [&](int low, int high) {
+      return std::to_string(low +
+                            static_cast<int>(random() % static_cast<unsigned>(high - low + 1)));
+    };
+    const std::string l = pick(1, 6);
+    const int level = 1 + static_cast<int>(random() % static_cast<unsigned>(std::stoi(l)));
+    const std::string quantity = random() % 3 == 0   ? "mean_level"
+                                 : random() % 2 == 0 ? "Xtop"
+                                                     : "X" + std::to_string(level);
+    const double share = std::uniform_real_distribution<double>(0.05, 0.98)(random);
+    std::ostringstream value;
+    value << (quantity == "mean_level" ? share * std::stoi(l) : share);
+    const std::vector<std::string> point = {
+        "--lambda",         pick(10, 40),     "--mu",     pick(1, 9), "--pmut",
+        "0.0" + pick(1, 9), "--block-length", pick(1, 3), "--blocks", l,
+        "--final",          pick(1, 60),      "--csv",    "-"};
+    std::vector<std::string> every = point, hitting = point;
+    every.insert(every.end(), {"--step", "1"});
+    hitting.insert(hitting.end(),
+                   {"--step", pick(1, 7), "--hitting", quantity + "=" + value.str()});
+    const std::vector<std::string> rows = lines(run(every).out);
+    const std::vector<std::string> answer = lines(run(hitting).out);
+    SCOPED_TRACE(hitting[11] + " " + quantity + "=" + value.str() + ": " + answer.back());
+    // The first step-1 row whose quantity reaches the value.
+    Condition c = *parse_condition(quantity + "=" + value.str());
+    c.value = std::strtold(c.value_text.c_str(), nullptr);
+    std::string expected;
+    for (std::size_t r = 1; r < rows.size() && expected.empty(); ++r) {
+      const std::vector<std::string> f = fields(rows[r]);
+      std::vector<double> values;
+      for (std::size_t k = kMeanLevel; k < f.size() && !f[k].empty(); ++k) {
+        values.push_back(std::stod(f[k]));
+      }
+      if (c.reached(c.quantity.of_row(values, std::stoi(l)))) expected = rows[r];
+    }
+    std::string hit;
+    for (const std::string& row : answer) {
+      if (row.rfind("hitting,", 0) == 0) hit = row;
+    }
+    ASSERT_FALSE(hit.empty());
+    std::vector<std::string> got = fields(hit);
+    if (expected.empty()) {
+      EXPECT_EQ(got[kT], "");
+      EXPECT_EQ(got[kMeanLevel], "");
+      continue;
+    }
+    ++reached;
+    // The same row but for its source and step.
+    std::vector<std::string> want = fields(expected);
+    want[0] = "hitting";
+    want[kStep] = got[kStep];
+    EXPECT_EQ(got, want);
+  }
+  EXPECT_GE(reached, 4);
+}
+
+// Each run alone, reported at every generation: its first generation whose
+// count reaches the value is the time its hitting counts give it.
+TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
+  using simulation::RunTotals;
+  const PointParameters p{30, 5, 0.02L, 2, 0, 5, 40, 1};
+  for (const char* text : {"Xtop=0.5", "X3=0.9", "mean_level=3.5", "X1=1"}) {
+    Condition c = *parse_condition(text);
+    c.value = std::strtold(c.value_text.c_str(), nullptr);
+    simulation::HittingTimes all;
+    for (std::uint64_t r = 0; r < 12; ++r) {
+      const RunTotals one = simulation::simulate_runs(p, 3, {r + 1, r, 1}, 1, &c);
+      std::int64_t first = 0;
+      for (std::int64_t t = 1; t <= 40 && first == 0; ++t) {
+        const long double count =
+            c.quantity.kind == Quantity::Kind::mean_level
+                ? static_cast<long double>(one.sum_level(t - 1))
+                : static_cast<long double>(one.sum_at_least(t - 1, c.quantity.level_for(5)));
+        if (count / 30 >= c.value) first = t;
+      }
+      simulation::HittingTimes expected;
+      if (first == 0) {
+        expected.never = 1;
+      } else {
+        expected.first[first] = 1;
+      }
+      EXPECT_EQ(one.hitting(), expected) << text << " run " << r;
+      all.add(one.hitting());
+    }
+    // The runs together give the same counts.
+    EXPECT_EQ(simulation::simulate_runs(p, 3, {12, 0, 1}, 2, &c).hitting(), all) << text;
+  }
+}
+
+// Order statistics by linear interpolation between ranks, the mean's
+// half-width by Student's t: against values worked out by hand.
+TEST(Hitting, TheSummaryOfTheRunsTimes) {
+  simulation::HittingTimes times;
+  times.first = {{3, 1}, {5, 2}, {9, 1}};  // 3, 5, 5, 9
+  times.never = 2;
+  const simulation::HittingSummary s = simulation::summarize_hitting(times);
+  EXPECT_EQ(s.reached, 4u);
+  EXPECT_EQ(s.never, 2u);
+  EXPECT_EQ(s.mean, 5.5);
+  EXPECT_EQ(s.median, 5.0);
+  EXPECT_EQ(s.lower_quartile, 4.5);  // rank 1.75: 3 + 0.75 * 2
+  EXPECT_EQ(s.upper_quartile, 6.0);  // rank 3.25: 5 + 0.25 * 4
+  // Squared deviations 6.25 + 0.25 + 0.25 + 12.25 = 19: the sample
+  // standard deviation sqrt(19 / 3) over sqrt(4), times t(3) = 3.182446.
+  EXPECT_NEAR(s.half_width, 3.1824463052837 * std::sqrt(19.0 / 3) / 2, 1e-12);
+  simulation::HittingTimes none;
+  none.never = 3;
+  const simulation::HittingSummary empty = simulation::summarize_hitting(none);
+  EXPECT_TRUE(std::isnan(empty.mean) && std::isnan(empty.half_width) && std::isnan(empty.median));
+}
+
+}  // namespace
+}  // namespace blocklevels

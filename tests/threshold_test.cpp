@@ -1,0 +1,206 @@
+// Thresholds, checked against the model run at the ends of their brackets:
+// the quantity is on either side of the value sought there, a real bracket
+// at most 1e-9 of its end wide, an integer one a number and its
+// predecessor; every sign change of the grid gives one crossing; and a
+// crossing's tail is the model's own at that point, bit for bit. (The
+// model is not continuous in pmut: at some points it jumps back and forth
+// within 1e-10, so only the bracket's ends say where it crossed.)
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/model_run.hpp"
+#include "parameters/parameter_table.hpp"
+#include "study/threshold_search.hpp"
+
+namespace blocklevels {
+namespace {
+
+class LastTail final : public ModelSink {
+ public:
+  void start(std::int64_t) override {}
+  void report(std::int64_t, std::span<const double> tail) override {
+    last.assign(tail.begin(), tail.end());
+  }
+  std::vector<double> last;
+};
+
+std::vector<double> final_tail(const Point& point) {
+  LastTail sink;
+  run_model(point.p, sink);
+  return sink.last;
+}
+
+Point point_of(std::int32_t lambda, std::int32_t mu, const std::string& pmut, std::int32_t b,
+               std::int32_t acc, std::int32_t l, std::int32_t final) {
+  Point point;
+  const std::string texts[] = {
+      std::to_string(lambda), std::to_string(mu),    pmut, std::to_string(b), std::to_string(acc),
+      std::to_string(l),      std::to_string(final), "1"};
+  for (const ParameterDescription& d : parameter_table()) {
+    const std::string_view name = d.name;
+    const char* names[] = {"lambda",     "mu",     "pmut",  "block_length",
+                           "two_option", "blocks", "final", "step"};
+    for (std::size_t n = 0; n < 8; ++n) {
+      if (name != names[n]) continue;
+      set_parameter(point, d, std::strtold(texts[n].c_str(), nullptr), texts[n]);
+    }
+  }
+  return point;
+}
+
+// The quantity minus the value at the point with the parameter at v.
+long double excess(const Point& base, const ThresholdSearch& search, long double v,
+                   const std::string& text) {
+  Point p = base;
+  set_parameter(p, *search.parameter, v, text);
+  return static_cast<long double>(search.condition.quantity.of(final_tail(p))) -
+         search.condition.value;
+}
+
+bool on_both_sides(long double a, long double b) {
+  return a == 0 || b == 0 || (a < 0) != (b < 0);
+}
+
+struct Case {
+  Point point;
+  ThresholdSearch search;
+  std::string describe() const {
+    return describe_point(point) + " find " + std::string(search.parameter->name) + " in [" +
+           std::to_string(static_cast<double>(search.low)) + ", " +
+           std::to_string(static_cast<double>(search.high)) + "] where " +
+           search.condition.quantity.name() + "=" + search.condition.value_text;
+  }
+};
+
+Condition condition(std::mt19937_64& random, std::int32_t l) {
+  Condition c;
+  std::uniform_real_distribution<double> share(0.05, 0.95);
+  switch (random() % 3) {
+    case 0:
+      c.quantity.kind = Quantity::Kind::top;
+      break;
+    case 1:
+      c.quantity.kind = Quantity::Kind::level;
+      c.quantity.level = static_cast<std::int32_t>(random() % static_cast<std::uint64_t>(l)) + 1;
+      break;
+    default:
+      c.quantity.kind = Quantity::Kind::mean_level;
+  }
+  const double v = share(random) * (c.quantity.kind == Quantity::Kind::mean_level ? l : 1);
+  c.value = v;
+  c.value_text = std::to_string(v);
+  return c;
+}
+
+std::vector<Case> random_cases(bool integer) {
+  std::mt19937_64 random(integer ? 23 : 17);
+  std::vector<Case> cases;
+  while (cases.size() < 24) {
+    const auto pick = [&](std::int32_t low, std::int32_t high) {
+      return low + static_cast<std::int32_t>(random() % static_cast<std::uint64_t>(high - low + 1));
+    };
+    const std::int32_t l = pick(1, 20), b = pick(1, 4), acc = pick(0, b - 1);
+    const std::int32_t mu = pick(1, 8), lambda = pick(mu, 60);
+    Case c{point_of(lambda, mu, "0.05", b, acc, l, pick(3, 120)), {}};
+    c.search.condition = condition(random, l);
+    c.search.grid = pick(2, 20);
+    if (integer) {
+      // mu over 1..lambda, or lambda over mu..200.
+      const bool of_mu = random() % 2 == 0;
+      c.search.parameter = find_parameter(of_mu ? "mu" : "lambda");
+      c.search.low = of_mu ? 1 : mu;
+      c.search.high = of_mu ? lambda : 200;
+      if (c.search.low >= c.search.high) continue;
+    } else {
+      c.search.parameter = find_parameter("pmut");
+      c.search.low = 1e-4L;
+      c.search.high = random() % 2 == 0 ? 0.5L : 0.02L;
+    }
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+void check(const Case& c, bool integer, int& crossings) {
+  SCOPED_TRACE(c.describe());
+  const ThresholdResult result = find_thresholds(c.point, c.search);
+  // Every sign change between neighbouring grid values, and every exact
+  // hit, is one crossing.
+  std::size_t expected = 0;
+  const auto& q = result.grid_quantity;
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    const long double e = static_cast<long double>(q[i]) - c.search.condition.value;
+    const long double next =
+        i + 1 < q.size() ? static_cast<long double>(q[i + 1]) - c.search.condition.value : 0;
+    if (e == 0 || (i + 1 < q.size() && next != 0 && (e < 0) != (next < 0))) ++expected;
+  }
+  ASSERT_EQ(result.crossings.size(), expected);
+  long double before = -1;
+  const ParameterDescription& d = *c.search.parameter;
+  for (const Crossing& crossing : result.crossings) {
+    ++crossings;
+    const long double v = parameter_value(crossing.point.p, d);
+    EXPECT_GT(v, before);
+    before = v;
+    EXPECT_GE(v, c.search.low);
+    EXPECT_LE(v, c.search.high);
+    const std::vector<double> tail = final_tail(crossing.point);
+    ASSERT_EQ(tail.size(), crossing.tail.size());
+    EXPECT_EQ(std::memcmp(tail.data(), crossing.tail.data(), tail.size() * sizeof(double)), 0);
+    // The bracket: the quantity on either side at its ends, and narrow.
+    // A real value is the bracket's middle as a double: a bracket narrower
+    // than a double's unit in the last place may leave it just outside.
+    const long double ulp = integer ? 0 : std::nextafter(static_cast<double>(v), 1.0) - v;
+    EXPECT_LE(crossing.lower, v + ulp);
+    EXPECT_GE(crossing.upper, v - ulp);
+    const long double lower = excess(c.point, c.search, crossing.lower, "");
+    const long double upper = excess(c.point, c.search, crossing.upper, "");
+    EXPECT_TRUE(on_both_sides(lower, upper))
+        << static_cast<double>(v) << ": " << static_cast<double>(lower) << " "
+        << static_cast<double>(upper);
+    if (integer) {
+      EXPECT_EQ(crossing.upper, v);
+      EXPECT_TRUE(crossing.lower == v || crossing.lower == v - 1);
+    } else {
+      EXPECT_LE(crossing.upper - crossing.lower, 1e-9L * crossing.upper);
+      // The value as its text reads back.
+      EXPECT_EQ(v, std::strtold(parameter_text(crossing.point, d).c_str(), nullptr));
+    }
+  }
+}
+
+TEST(Thresholds, RealOnesAreBracketedByTheModelWithinTheirWidth) {
+  int crossings = 0;
+  for (const Case& c : random_cases(false)) check(c, false, crossings);
+  // The cases must cross at all for the test to say anything.
+  EXPECT_GE(crossings, 8);
+}
+
+TEST(Thresholds, IntegerOnesFollowTheirPredecessorExactly) {
+  int crossings = 0;
+  for (const Case& c : random_cases(true)) check(c, true, crossings);
+  EXPECT_GE(crossings, 5);
+}
+
+// Xtop at t=300 rises and falls again over pmut for mu=70 of 100: two
+// crossings, each found and refined.
+TEST(Thresholds, ANonMonotoneQuantityHasEveryCrossing) {
+  Case c{point_of(100, 70, "0.0001", 4, 0, 30, 300), {}};
+  c.search.parameter = find_parameter("pmut");
+  c.search.low = 1e-4L;
+  c.search.high = 0.1L;
+  c.search.condition.quantity.kind = Quantity::Kind::top;
+  c.search.condition.value = 0.1L;
+  c.search.condition.value_text = "0.1";
+  int crossings = 0;
+  check(c, false, crossings);
+  EXPECT_EQ(crossings, 2);
+}
+
+}  // namespace
+}  // namespace blocklevels

@@ -177,20 +177,26 @@ std::string curves_script(const PlotRequest& request) {
     };
     const auto [xs, x_bounds] = cells(map.x, request.log_x);
     const auto [ys, y_bounds] = cells(map.y, request.log_y);
+    // Drawn in order of x, then y, each cell reaching halfway over the
+    // cells above and to the right of it, which are drawn after it and
+    // cover that half again: no seam of the background shows between them.
+    std::vector<std::size_t> order(map.z.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::sort(order.begin(), order.end(), [&map](std::size_t a, std::size_t b) {
+      return map.x[a] != map.x[b] ? map.x[a] < map.x[b] : map.y[a] < map.y[b];
+    });
+    const auto over_next = [](const std::vector<double>& bounds, std::size_t i, bool log) {
+      if (i + 2 >= bounds.size()) return bounds[i + 1];
+      return log ? std::sqrt(bounds[i + 1] * bounds[i + 2]) : (bounds[i + 1] + bounds[i + 2]) / 2;
+    };
     script += "$map << EOD\n";
-    for (std::size_t k = 0; k < map.z.size(); ++k) {
+    for (const std::size_t k : order) {
       const auto i =
           static_cast<std::size_t>(std::lower_bound(xs.begin(), xs.end(), map.x[k]) - xs.begin());
       const auto j =
           static_cast<std::size_t>(std::lower_bound(ys.begin(), ys.end(), map.y[k]) - ys.begin());
-      // Each cell a little past its upper neighbours' edges, so that no
-      // seam of the background shows between cells.
-      const auto past = [](double low, double high, bool log) {
-        return log ? high * std::pow(high / low, 0.02) : high + (high - low) * 0.02;
-      };
-      for (const double v :
-           {map.x[k], map.y[k], x_bounds[i], past(x_bounds[i], x_bounds[i + 1], request.log_x),
-            y_bounds[j], past(y_bounds[j], y_bounds[j + 1], request.log_y), map.z[k]}) {
+      for (const double v : {map.x[k], map.y[k], x_bounds[i], over_next(x_bounds, i, request.log_x),
+                             y_bounds[j], over_next(y_bounds, j, request.log_y), map.z[k]}) {
         append_number(script, v);
         script += ' ';
       }
@@ -203,7 +209,7 @@ std::string curves_script(const PlotRequest& request) {
       "set xlabel " + quoted(request.x_label) + "\nset ylabel " + quoted(request.y_label) + "\n";
   if (request.log_x) script += "set logscale x\nset format x '%g'\n";
   if (request.log_y) script += "set logscale y\nset format y '%g'\n";
-  script += "set autoscale xfix\nset grid front\n";
+  script += with_map ? "set autoscale xfix\n" : "set autoscale xfix\nset grid\n";
   std::string command;
   auto add = [&command](const std::string& part) {
     command += (command.empty() ? "" : ", \\\n     ") + part;

@@ -26,6 +26,9 @@
 #     0.0008, 3000 generations, a report every 100) with --jobs 1 and --jobs 2.
 # (f) 4 simulated runs (lambda 1000, mu 100, 300 blocks of 4, Pmut 0.001,
 #     1000 generations) next to the model, with --jobs 1 and --jobs 2.
+# (g) A 64 x 64 phase diagram: Xtop at the final generation over mu (1 to
+#     100) and pmut (1e-4 to 0.1, log-spaced), lambda 100, 50 blocks of 4,
+#     500 generations, drawn as a heat map (--plot-map), --jobs 2.
 #
 # Wall-clock time is the measure; the CPU time (user + system) is shown next
 # to it, since on a shared machine it depends less on the other processes. With RESULTS=FILE the medians are also written to FILE as
@@ -69,6 +72,8 @@ printf '%s\n' 10 0.9 1 0 60 20000 1 3 "$work/d_cycle.out" >"$work/d_cycle.in"
 : >"$work/none.in"
 sweep=(--lambda 1000 --mu 1000 --pmut 0.0001:0.0008:8 --block-length 1 --blocks 300
   --final 3000 --step 100 --quiet)
+phase=(--lambda 100 --mu 1:100:64 --pmut 0.0001:0.1:64:log --block-length 4 --blocks 50
+  --final 500 --step 500 --plot-map Xtop --plot "$work/g.png" --force --quiet --jobs 2)
 # The simulation's rows go to a CSV file: runs whose results go nowhere are
 # not run.
 simulated=(--lambda 1000 --mu 100 --pmut 0.001 --block-length 4 --blocks 300 --final 1000
@@ -130,6 +135,7 @@ for ((n = 1; n <= reps; ++n)); do
   measure e_jobs2 "$work/none.in" /dev/null "$program" "${sweep[@]}" --jobs 2
   measure f_jobs1 "$work/none.in" /dev/null "$program" "${simulated[@]}" --jobs 1
   measure f_jobs2 "$work/none.in" /dev/null "$program" "${simulated[@]}" --jobs 2
+  measure g_phase "$work/none.in" /dev/null "$program" "${phase[@]}"
 done
 
 for f in w_null.out w_file.out; do
@@ -164,6 +170,7 @@ print_row "(e) sweep of 8 points at l=300, --jobs 1" e_jobs1
 print_row "    the same, --jobs 2" e_jobs2
 print_row "(f) model and 4 simulated runs, --jobs 1" f_jobs1
 print_row "    the same, --jobs 2" f_jobs2
+print_row "(g) 64 x 64 phase diagram at l=50, --jobs 2" g_phase
 echo "(a) generations computed: $a_generations of 1000 (period found: $a_period), on average" \
   "$a_active of 300 levels with a non-zero shortfall; reports at step 1: $a_reports"
 echo "(b) reports: $b_reports; console bytes: $console_bytes; file bytes: $file_bytes"
@@ -187,7 +194,7 @@ if [ -n "${RESULTS:-}" ]; then
   {
     echo "reps $reps"
     for name in a_one a_each b_null w_null b_file w_file c_rss d_cycle e_jobs1 e_jobs2 \
-      f_jobs1 f_jobs2; do
+      f_jobs1 f_jobs2 g_phase; do
       read -r m lo hi < <(stats "$work/$name.times" 1)
       echo "${name}_wall $m $lo $hi"
     done

@@ -42,7 +42,7 @@ cmake --build "$build" -j2 >"$build.build.log" 2>&1 || {
 rm -rf "$results"
 mkdir -p "$results"
 
-for bench in model generation format trajectory simulation; do
+for bench in model generation format trajectory simulation threshold; do
   echo "== $bench"
   "$build/bench/blocklevels_${bench}_bench" --benchmark_repetitions="$reps" \
     --benchmark_display_aggregates_only=true \
@@ -73,7 +73,11 @@ awk -F, '
       print b ".cpu", cpu[b, "median"], cpu[b, "min"], cpu[b, "max"]
     }
   }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" \
-  "$results/trajectory.csv" "$results/simulation.csv" >"$facts"
+  "$results/trajectory.csv" "$results/simulation.csv" "$results/threshold.csv" >"$facts"
+# The searches' model runs, a counter column of their CSV.
+awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) if ($i ~ /model_runs/) c = i }
+  c && /_median"/ { name = $1; gsub(/"/, "", name); sub(/\/iterations:[0-9]+_median/, "", name)
+    print name ".runs", $c, $c, $c }' "$results/threshold.csv" >>"$facts"
 cat "$results/end_to_end.txt" >>"$facts"
 
 awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
@@ -156,6 +160,14 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     line("program: 4 runs --jobs 2 / 1 <= 0.65", cell("%.2f"), verdict(0.65, 1), "", "-")
     time_of("sweep_jobs_ratio", 1)
     line("sweep of 8 at l=300 --jobs 2 / 1 <= 0.65", cell("%.2f"), verdict(0.65, 1), "", "-")
+    time_row("threshold l=300, grid 64 <= 5 s (ms)", "BM_Threshold/64", 1, "%.0f", 5000)
+    time_row("threshold l=300, grid 16 <= 5 s (ms)", "BM_Threshold/16", 1, "%.0f", 5000)
+    time_of("BM_Threshold/64.runs", 1)
+    line("threshold, grid 64: model runs <= 40", cell("%.0f"), verdict(40, 1), "", "-")
+    time_of("BM_Threshold/16.runs", 1)
+    line("threshold, grid 16: model runs <= 40", cell("%.0f"), verdict(40, 1), "", "-")
+    time_of("g_phase_wall", 1 / 1000)
+    line("64 x 64 phase diagram l=50 <= 60 s (s)", cell("%.1f"), verdict(60, 1), "", "-")
 
     printf "\nmodel build (ms, wall): l=50 %.3f, l=100 %.3f, l=300 %.2f, l=1000 %.0f\n",
       med["BM_BuildModel/50.wall"], med["BM_BuildModel/100.wall"],

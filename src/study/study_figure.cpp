@@ -129,10 +129,16 @@ void crossing_curves(const std::vector<PointAnswer>& points, const std::string& 
   for (const PointAnswer& a : points) {
     const std::string label = label_of(*a.point, swept, across);
     for (std::size_t k = 0; k < a.crossings.size(); ++k) {
-      auto [at, added] = curve_of.emplace(std::pair(label, k), request.curves.size());
+      // A crossing where the quantity falls, one where it rises (from the
+      // grid), or, without a grid (a kept point), the k-th crossing.
+      const int direction = a.directions.empty() ? 0 : a.directions[k];
+      const std::size_t kind = direction == 0 ? k + 2 : direction < 0 ? 0 : 1;
+      auto [at, added] = curve_of.emplace(std::pair(label, kind), request.curves.size());
       if (added) {
-        std::string name = label.empty() ? name_alone : label;
-        if (k > 0) name += ", crossing " + std::to_string(k + 1);
+        std::string name = label.empty() ? name_alone : label + ": " + name_alone;
+        name += kind == 0   ? " falling below"
+                : kind == 1 ? " rising above"
+                            : ", crossing " + std::to_string(k + 1);
         request.curves.push_back({name, {}, {}, false});
       }
       request.curves[at->second].x.push_back(value_number(*a.point, across));
@@ -173,6 +179,7 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
       crossing_curves(
           points, x_name, study.swept,
           study.find->condition.quantity.name() + "=" + study.find->condition.value_text, request);
+      for (PlotCurve& c : request.curves) c.label += " as " + request.y_label + " grows";
     } else {
       const std::string y_name = study.swept[1];
       request.y_label = y_name;
@@ -217,7 +224,9 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
   request.x_label = across;
   request.y_label =
       searched + " where " + where.quantity.name() + "=" + where.value_text + final_text;
-  crossing_curves(points, across, study.swept, "threshold", request);
+  crossing_curves(points, across, study.swept, where.quantity.name() + "=" + where.value_text,
+                  request);
+  for (PlotCurve& c : request.curves) c.label += " as " + searched + " grows";
   std::vector<double> xs, ys;
   for (const PlotCurve& c : request.curves) {
     xs.insert(xs.end(), c.x.begin(), c.x.end());

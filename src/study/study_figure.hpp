@@ -26,6 +26,9 @@ PlotRequest study_figure(const Study& study, std::vector<PointSeries> points);
 struct PointAnswer {
   const Point* point;
   std::vector<double> crossings;
+  // Per crossing: -1 where the quantity falls below the value as the
+  // parameter grows, 1 where it rises above it, 0 where unknown.
+  std::vector<int> directions;
   std::vector<long double> grid_values;
   std::vector<double> grid_quantity;
   std::optional<double> final_quantity;

@@ -536,15 +536,28 @@ void StudyRunner::show_progress() {
   }
 }
 
+// How the quantity crosses at v as the searched parameter grows: -1
+// falling, 1 rising, by the grid values around v; 0 without a grid.
+int direction_at(const PointState& s, long double v) {
+  const std::vector<long double>& at = s.grid_values;
+  const std::vector<double>& q = s.grid_quantity;
+  for (std::size_t i = 0; i + 1 < at.size(); ++i) {
+    if (at[i + 1] < v || q[i + 1] == q[i]) continue;
+    return q[i + 1] < q[i] ? -1 : 1;
+  }
+  return 0;
+}
+
 void StudyRunner::draw_figure() {
   PlotRequest request;
   if (study_.find || !study_.plot_map.empty()) {
     std::vector<PointAnswer> answers;
     for (const PointState& s : states_) {
-      PointAnswer a{s.point, {}, s.grid_values, s.grid_quantity, std::nullopt};
+      PointAnswer a{s.point, {}, {}, s.grid_values, s.grid_quantity, std::nullopt};
       const ParameterDescription* searched = study_.find ? study_.find->parameter : nullptr;
       for (const PointState::Found& found : s.found) {
         a.crossings.push_back(static_cast<double>(parameter_value(found.row.point.p, *searched)));
+        a.directions.push_back(direction_at(s, parameter_value(found.row.point.p, *searched)));
       }
       if (s.last_model && !study_.plot_map.empty()) {
         a.final_quantity = parse_condition(study_.plot_map + "=0")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -31,16 +32,24 @@ Population::Population(const PointParameters& params)
       two_option_(to_size(params.two_option_positions)),
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
-      mutations_(params.Pmut),
-      parents_(mu_),
+      positions_stream_(params.Pmut),
+      parent_of_(lambda_),
+      levels_(lambda_),
+      mutation_end_(lambda_ + 1),
+      selected_(mu_),
       ties_(lambda_),
       histogram_(blocks_ + 1) {
   assert_simulable(params);
   for (Pool& pool : pools_) {
-    pool.alleles.resize(product(lambda_, positions_));
-    pool.wrong.resize(product(lambda_, blocks_));
-    pool.levels.resize(lambda_);
+    pool.alleles.resize(product(mu_, positions_));
+    pool.wrong.resize(product(mu_, blocks_));
+    pool.levels.resize(mu_);
   }
+  // In long double, since lambda * positions may pass 2^64 while mu pools fit.
+  const long double expected = std::ceil(static_cast<long double>(lambda_) *
+                                         static_cast<long double>(positions_) * params.Pmut);
+  if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
+  mutations_.reserve(static_cast<std::size_t>(expected));
 }
 
 void Population::start(pcg32& rng) {
@@ -54,40 +63,49 @@ void Population::start(pcg32& rng) {
   std::fill_n(pool.wrong.begin(), mu_ * blocks_, std::uint32_t{1});
   std::fill_n(pool.levels.begin(), mu_, 0);
   parent_pool_ = 0;
-  for (std::size_t k = 0; k < mu_; ++k) parents_[k] = static_cast<std::uint32_t>(k);
-  mutations_.start(rng);
+  positions_stream_.start(rng);
 }
 
 void Population::breed(pcg32& rng) {
   const Pool& from = pools_[parent_pool_];
-  Pool& to = pools_[1 - parent_pool_];
   std::fill(histogram_.begin(), histogram_.end(), 0);
+  mutations_.clear();
   const auto mu = static_cast<std::uint32_t>(mu_);
   for (std::size_t c = 0; c < lambda_; ++c) {
-    const std::size_t parent = parents_[uniform_below(rng, mu)];
-    std::uint8_t* alleles = to.alleles.data() + c * positions_;
-    std::uint32_t* wrong = to.wrong.data() + c * blocks_;
-    std::memcpy(alleles, from.alleles.data() + parent * positions_, positions_);
-    std::memcpy(wrong, from.wrong.data() + parent * blocks_, blocks_ * sizeof(std::uint32_t));
+    const std::uint32_t parent = uniform_below(rng, mu);
+    const std::uint8_t* alleles = from.alleles.data() + parent * positions_;
+    const std::uint32_t* wrong = from.wrong.data() + parent * blocks_;
     std::int32_t level = from.levels[parent];
-    // A block's count moves between 0 and 1 exactly when its completeness
+    // Positions come in increasing order, so the mutations of one block are
+    // consecutive: `count` follows the wrong count of the block being
+    // mutated, from the parent's, through each of its mutated positions. Each
+    // position mutates at most once, so its old allele is the parent's. A
+    // block's count moves between 0 and 1 exactly when its completeness
     // changes, and the level with it.
-    mutations_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
+    std::size_t block = blocks_;
+    std::uint32_t count = 0;
+    positions_stream_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
       const auto p = static_cast<std::size_t>(position);
-      const std::size_t block = p / block_length_;
-      const std::size_t offset = p - block * block_length_;
+      const std::size_t b = p / block_length_;
+      const std::size_t offset = p - b * block_length_;
+      if (b != block) {
+        block = b;
+        count = wrong[b];
+      }
       const std::uint8_t old_allele = alleles[p];
       const std::uint8_t new_allele = other_allele(rng, old_allele);
-      alleles[p] = new_allele;
+      mutations_.emplace_back(position, new_allele);
       const bool was = acceptable(old_allele, offset);
       if (was == acceptable(new_allele, offset)) return;
       if (was) {
-        if (wrong[block]++ == 0) --level;
+        if (count++ == 0) --level;
       } else {
-        if (--wrong[block] == 0) ++level;
+        if (--count == 0) ++level;
       }
     });
-    to.levels[c] = level;
+    parent_of_[c] = parent;
+    levels_[c] = level;
+    mutation_end_[c + 1] = mutations_.size();
     ++histogram_[static_cast<std::size_t>(level)];
   }
 }
@@ -102,14 +120,13 @@ void Population::select(pcg32& rng) {
   while (above + histogram_[threshold] < mu) above += histogram_[threshold--];
   const auto need = static_cast<std::size_t>(mu - above);
 
-  const Pool& offspring = pools_[1 - parent_pool_];
   const auto limit = static_cast<std::int32_t>(threshold);
   std::size_t kept = 0;
   std::size_t ties = 0;
   for (std::size_t c = 0; c < lambda_; ++c) {
-    const std::int32_t level = offspring.levels[c];
+    const std::int32_t level = levels_[c];
     if (level > limit) {
-      parents_[kept++] = static_cast<std::uint32_t>(c);
+      selected_[kept++] = static_cast<std::uint32_t>(c);
     } else if (level == limit) {
       ties_[ties++] = static_cast<std::uint32_t>(c);
     }
@@ -122,24 +139,59 @@ void Population::select(pcg32& rng) {
       std::swap(ties_[i], ties_[j]);
     }
   }
-  std::copy_n(ties_.begin(), need, parents_.begin() + static_cast<std::ptrdiff_t>(kept));
+  std::copy_n(ties_.begin(), need, selected_.begin() + static_cast<std::ptrdiff_t>(kept));
+  Pool& to = pools_[1 - parent_pool_];
+  for (std::size_t k = 0; k < mu_; ++k) materialise(selected_[k], to, k);
   parent_pool_ = 1 - parent_pool_;
 }
 
-std::span<const std::uint8_t> Population::offspring_alleles(std::int32_t i) const {
-  return {pools_[1 - parent_pool_].alleles.data() + to_size(i) * positions_, positions_};
+void Population::materialise(std::size_t c, Pool& to, std::size_t k) const {
+  const Pool& from = pools_[parent_pool_];
+  const std::size_t parent = parent_of_[c];
+  std::uint8_t* alleles = to.alleles.data() + k * positions_;
+  std::uint32_t* wrong = to.wrong.data() + k * blocks_;
+  std::memcpy(alleles, from.alleles.data() + parent * positions_, positions_);
+  std::memcpy(wrong, from.wrong.data() + parent * blocks_, blocks_ * sizeof(std::uint32_t));
+  for (std::size_t m = mutation_end_[c]; m < mutation_end_[c + 1]; ++m) {
+    const auto p = static_cast<std::size_t>(mutations_[m].position());
+    const std::size_t block = p / block_length_;
+    const std::size_t offset = p - block * block_length_;
+    const bool was = acceptable(alleles[p], offset);
+    alleles[p] = mutations_[m].allele();
+    const bool is = acceptable(alleles[p], offset);
+    if (was && !is) ++wrong[block];
+    if (is && !was) --wrong[block];
+  }
+  to.levels[k] = levels_[c];
 }
 
-std::span<const std::uint32_t> Population::offspring_wrong_counts(std::int32_t i) const {
-  return {pools_[1 - parent_pool_].wrong.data() + to_size(i) * blocks_, blocks_};
+std::int32_t Population::offspring_parent(std::int32_t i) const {
+  return static_cast<std::int32_t>(parent_of_[to_size(i)]);
+}
+
+std::span<const Mutation> Population::offspring_mutations(std::int32_t i) const {
+  const std::size_t c = to_size(i);
+  return {mutations_.data() + mutation_end_[c], mutation_end_[c + 1] - mutation_end_[c]};
 }
 
 std::int32_t Population::offspring_level(std::int32_t i) const {
-  return pools_[1 - parent_pool_].levels[to_size(i)];
+  return levels_[to_size(i)];
 }
 
 std::int32_t Population::selected_offspring(std::int32_t k) const {
-  return static_cast<std::int32_t>(parents_[to_size(k)]);
+  return static_cast<std::int32_t>(selected_[to_size(k)]);
+}
+
+std::span<const std::uint8_t> Population::parent_alleles(std::int32_t k) const {
+  return {pools_[parent_pool_].alleles.data() + to_size(k) * positions_, positions_};
+}
+
+std::span<const std::uint32_t> Population::parent_wrong_counts(std::int32_t k) const {
+  return {pools_[parent_pool_].wrong.data() + to_size(k) * blocks_, blocks_};
+}
+
+std::int32_t Population::parent_level(std::int32_t k) const {
+  return pools_[parent_pool_].levels[to_size(k)];
 }
 
 }  // namespace blocklevels::simulation

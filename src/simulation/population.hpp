@@ -1,12 +1,28 @@
-// The chromosomes of one run: the parents of the current generation and the
-// offspring bred from them, in two pools of lambda chromosomes used in turn,
-// so that a generation allocates nothing.
+// The chromosomes of one run: the mu parents of the current generation and
+// the lambda offspring bred from them.
 //
 // A chromosome is `blocks` blocks of `block_length` positions holding alleles
 // 0..3. Allele 0 is acceptable everywhere, allele 1 also at the first
-// `two_option` positions of a block. Each chromosome keeps, beside its
-// alleles, the number of unacceptable ("wrong") alleles of each block and its
-// level, the number of blocks with none; a mutation updates both in O(1).
+// `two_option` positions of a block. A parent keeps, beside its alleles, the
+// number of unacceptable ("wrong") alleles of each block and its level, the
+// number of blocks with none.
+//
+// An offspring is never copied while it may be discarded: it is its parent,
+// its list of mutations and its level, which breed() computes from the
+// parent's wrong counts and the mutations alone. select() writes only the mu
+// offspring it keeps, into a second pool of mu chromosomes, which then holds
+// the parents. With m mutations per offspring on average (pmut * positions),
+// a generation costs O(lambda * (1 + m) + mu * positions) instead of
+// O(lambda * positions), and memory is two pools of mu chromosomes plus the
+// lists.
+//
+// The lists of a generation share one buffer, reserved up front for the
+// expected number of mutations of a generation (lambda * positions * pmut,
+// which is all of lambda * positions when pmut is 1). A generation with more
+// grows it, by doubling, and it keeps its size for later generations and
+// runs: a population allocates at most a few times in its life, and its lists
+// never hold more than lambda * positions mutations (each position of an
+// offspring mutates at most once).
 #pragma once
 
 #include <cassert>
@@ -32,6 +48,19 @@ inline void assert_simulable(const PointParameters& p) {
   static_cast<void>(p);
 }
 
+// A mutated position of an offspring and the allele it holds there, in one
+// word: a chromosome has fewer than 2^42 positions (blocks <= 1754, block
+// length < 2^31), so position * 4 + allele fits.
+class Mutation {
+ public:
+  Mutation(std::uint64_t position, std::uint8_t allele) : word_(position << 2 | allele) {}
+  std::uint64_t position() const { return word_ >> 2; }
+  std::uint8_t allele() const { return static_cast<std::uint8_t>(word_ & 3U); }
+
+ private:
+  std::uint64_t word_;
+};
+
 class Population {
  public:
   // Allocates everything the run needs; throws std::bad_alloc when that is
@@ -43,37 +72,51 @@ class Population {
   // and 2 otherwise. Restarts the stream of mutated positions.
   void start(pcg32& rng);
 
-  // Breeds lambda offspring, each a mutated copy of a parent drawn uniformly.
+  // Breeds lambda offspring, each a parent drawn uniformly with its mutations.
   // Per offspring the draws are: the parent, then the mutations in position
-  // order.
+  // order (each one's new allele, then the gap to the next). This order is
+  // what makes a run's totals a function of its seed: it must not change.
   void breed(pcg32& rng);
 
   // The mu offspring of highest level, ties at the lowest level taken broken
-  // uniformly at random, become the parents. Call once after each breed().
+  // uniformly at random, become the parents: parent k is the k-th selected.
+  // Call once after each breed().
   void select(pcg32& rng);
 
   // Between breed() and select(): element i is the number of offspring at level i, i = 0..blocks.
   std::span<const std::int32_t> level_histogram() const { return histogram_; }
 
-  // Between breed() and select(), offspring i in 0..lambda-1.
-  std::span<const std::uint8_t> offspring_alleles(std::int32_t i) const;
-  std::span<const std::uint32_t> offspring_wrong_counts(std::int32_t i) const;
+  // Between breed() and select(), offspring i in 0..lambda-1: the index of
+  // its parent, its mutations in increasing position order, and its level.
+  std::int32_t offspring_parent(std::int32_t i) const;
+  std::span<const Mutation> offspring_mutations(std::int32_t i) const;
   std::int32_t offspring_level(std::int32_t i) const;
 
   // After select(): which offspring of the generation just bred became parent
   // k in 0..mu-1.
   std::int32_t selected_offspring(std::int32_t k) const;
 
+  // After start() or select(), parent k in 0..mu-1.
+  std::span<const std::uint8_t> parent_alleles(std::int32_t k) const;
+  std::span<const std::uint32_t> parent_wrong_counts(std::int32_t k) const;
+  std::int32_t parent_level(std::int32_t k) const;
+
+  // How many mutations the lists hold without growing.
+  std::size_t mutation_capacity() const { return mutations_.capacity(); }
+
  private:
   struct Pool {
-    std::vector<std::uint8_t> alleles;  // chromosome c at [c * positions, (c + 1) * positions)
-    std::vector<std::uint32_t> wrong;   // chromosome c at [c * blocks, (c + 1) * blocks)
-    std::vector<std::int32_t> levels;   // chromosome c at [c]
+    std::vector<std::uint8_t> alleles;  // chromosome k at [k * positions, (k + 1) * positions)
+    std::vector<std::uint32_t> wrong;   // chromosome k at [k * blocks, (k + 1) * blocks)
+    std::vector<std::int32_t> levels;   // chromosome k at [k]
   };
 
   bool acceptable(std::uint8_t allele, std::size_t offset_in_block) const {
     return allele == 0 || (allele == 1 && offset_in_block < two_option_);
   }
+
+  // Writes offspring c, its parent with its mutations, as chromosome k of `to`.
+  void materialise(std::size_t c, Pool& to, std::size_t k) const;
 
   std::size_t lambda_;
   std::size_t mu_;
@@ -81,10 +124,16 @@ class Population {
   std::size_t two_option_;
   std::size_t blocks_;
   std::size_t positions_;  // blocks * block_length
-  MutationPositions mutations_;
+  MutationPositions positions_stream_;
   Pool pools_[2];
-  std::size_t parent_pool_ = 0;          // the other pool receives the offspring
-  std::vector<std::uint32_t> parents_;   // mu chromosome indices in the parent pool
+  std::size_t parent_pool_ = 0;  // the other pool receives the selected offspring
+  // Offspring c: parent parent_of_[c], level levels_[c], mutations at
+  // [mutation_end_[c], mutation_end_[c + 1]) of mutations_.
+  std::vector<std::uint32_t> parent_of_;
+  std::vector<std::int32_t> levels_;
+  std::vector<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
+  std::vector<Mutation> mutations_;
+  std::vector<std::uint32_t> selected_;  // mu offspring indices, parent k's at [k]
   std::vector<std::uint32_t> ties_;      // scratch of select(): offspring at the threshold level
   std::vector<std::int32_t> histogram_;  // blocks + 1 counts
 };

@@ -79,9 +79,11 @@ void Population::breed(pcg32& rng) {
     // Positions come in increasing order, so the mutations of one block are
     // consecutive: `count` follows the wrong count of the block being
     // mutated, from the parent's, through each of its mutated positions. Each
-    // position mutates at most once, so its old allele is the parent's. A
-    // block's count moves between 0 and 1 exactly when its completeness
-    // changes, and the level with it.
+    // position mutates at most once, so its old allele is the parent's. The
+    // level goes down when a count leaves 0 and up when one reaches it;
+    // computed without branches, since whether a block was or is complete
+    // is as good as random. A count is at least 1 while it holds the wrong
+    // allele it loses, and at most block_length < 2^31: nothing wraps.
     std::size_t block = blocks_;
     std::uint32_t count = 0;
     positions_stream_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
@@ -95,13 +97,11 @@ void Population::breed(pcg32& rng) {
       const std::uint8_t old_allele = alleles[p];
       const std::uint8_t new_allele = other_allele(rng, old_allele);
       mutations_.emplace_back(position, new_allele);
-      const bool was = acceptable(old_allele, offset);
-      if (was == acceptable(new_allele, offset)) return;
-      if (was) {
-        if (count++ == 0) --level;
-      } else {
-        if (--count == 0) ++level;
-      }
+      const std::uint32_t after = count +
+                                  static_cast<std::uint32_t>(acceptable(old_allele, offset)) -
+                                  static_cast<std::uint32_t>(acceptable(new_allele, offset));
+      level += static_cast<std::int32_t>(after == 0) - static_cast<std::int32_t>(count == 0);
+      count = after;
     });
     parent_of_[c] = parent;
     levels_[c] = level;
@@ -120,16 +120,17 @@ void Population::select(pcg32& rng) {
   while (above + histogram_[threshold] < mu) above += histogram_[threshold--];
   const auto need = static_cast<std::size_t>(mu - above);
 
+  // Without branches, as in breed(): each offspring is written to both lists
+  // and counted in the one it belongs to. kept stays below mu (it ends at
+  // `above`) and ties below lambda, so both writes are in bounds.
   const auto limit = static_cast<std::int32_t>(threshold);
   std::size_t kept = 0;
   std::size_t ties = 0;
   for (std::size_t c = 0; c < lambda_; ++c) {
-    const std::int32_t level = levels_[c];
-    if (level > limit) {
-      selected_[kept++] = static_cast<std::uint32_t>(c);
-    } else if (level == limit) {
-      ties_[ties++] = static_cast<std::uint32_t>(c);
-    }
+    selected_[kept] = static_cast<std::uint32_t>(c);
+    ties_[ties] = static_cast<std::uint32_t>(c);
+    kept += levels_[c] > limit ? 1 : 0;
+    ties += levels_[c] == limit ? 1 : 0;
   }
   // The first `need` steps of a Fisher-Yates shuffle put a uniformly chosen
   // subset of that size in front; with need == ties the subset is all of them.
@@ -156,11 +157,9 @@ void Population::materialise(std::size_t c, Pool& to, std::size_t k) const {
     const auto p = static_cast<std::size_t>(mutations_[m].position());
     const std::size_t block = p / block_length_;
     const std::size_t offset = p - block * block_length_;
-    const bool was = acceptable(alleles[p], offset);
+    wrong[block] = wrong[block] + static_cast<std::uint32_t>(acceptable(alleles[p], offset)) -
+                   static_cast<std::uint32_t>(acceptable(mutations_[m].allele(), offset));
     alleles[p] = mutations_[m].allele();
-    const bool is = acceptable(alleles[p], offset);
-    if (was && !is) ++wrong[block];
-    if (is && !was) --wrong[block];
   }
   to.levels[k] = levels_[c];
 }

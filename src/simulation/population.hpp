@@ -112,7 +112,7 @@ class Population {
   };
 
   bool acceptable(std::uint8_t allele, std::size_t offset_in_block) const {
-    return allele == 0 || (allele == 1 && offset_in_block < two_option_);
+    return (allele == 0) | ((allele == 1) & (offset_in_block < two_option_));
   }
 
   // Writes offspring c, its parent with its mutations, as chromosome k of `to`.

@@ -89,7 +89,8 @@ TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAlle
 // its alleles (its parent's with its mutations), the histogram with the
 // levels; the parents selected are the mu highest levels, each written out
 // as its offspring with wrong counts that agree with a recount; and the
-// mutation lists grow past their start without losing a mutation.
+// mutation lists grow past their start without losing a mutation, but hold
+// no more than a generation can have (lambda * positions).
 TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
   for (const std::int32_t two_option : {0, 2, 4}) {
     const PointParameters p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
@@ -146,6 +147,7 @@ TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
     }
     EXPECT_GE(highest, 6) << "the run should climb well above the start";
     EXPECT_GT(population.mutation_capacity(), reserved) << "two_option " << two_option;
+    EXPECT_LE(population.mutation_capacity(), 60U * 48U) << "one generation's lists at most";
   }
 }
 

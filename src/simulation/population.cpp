@@ -33,6 +33,13 @@ Population::Population(const PointParameters& params)
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
       positions_stream_(params.Pmut),
+      alleles_(product(product(2, mu_), positions_)),
+      wrong_(product(product(2, mu_), blocks_)),
+      slot_levels_(2 * mu_),
+      parent_slot_(mu_),
+      free_slots_(mu_),
+      next_slot_(mu_),
+      heir_(mu_),
       parent_of_(lambda_),
       levels_(lambda_),
       mutation_end_(lambda_ + 1),
@@ -40,12 +47,7 @@ Population::Population(const PointParameters& params)
       ties_(lambda_),
       histogram_(blocks_ + 1) {
   assert_simulable(params);
-  for (Pool& pool : pools_) {
-    pool.alleles.resize(product(mu_, positions_));
-    pool.wrong.resize(product(mu_, blocks_));
-    pool.levels.resize(mu_);
-  }
-  // In long double, since lambda * positions may pass 2^64 while mu pools fit.
+  // In long double, since lambda * positions may pass 2^64 while 2 mu chromosomes fit.
   const long double expected = std::ceil(static_cast<long double>(lambda_) *
                                          static_cast<long double>(positions_) * params.Pmut);
   if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
@@ -53,29 +55,29 @@ Population::Population(const PointParameters& params)
 }
 
 void Population::start(pcg32& rng) {
-  Pool& pool = pools_[0];
   const std::uint8_t missing = two_option_ == 0 ? 1 : 2;
-  std::fill_n(pool.alleles.begin(), mu_ * positions_, std::uint8_t{0});
-  for (std::size_t c = 0; c < mu_; ++c) {
+  std::fill_n(alleles_.begin(), mu_ * positions_, std::uint8_t{0});
+  for (std::size_t k = 0; k < mu_; ++k) {
     for (std::size_t b = 0; b < blocks_; ++b)
-      pool.alleles[c * positions_ + b * block_length_] = missing;
+      alleles_[k * positions_ + b * block_length_] = missing;
+    parent_slot_[k] = static_cast<std::uint32_t>(k);
+    free_slots_[k] = static_cast<std::uint32_t>(mu_ + k);
   }
-  std::fill_n(pool.wrong.begin(), mu_ * blocks_, std::uint32_t{1});
-  std::fill_n(pool.levels.begin(), mu_, 0);
-  parent_pool_ = 0;
+  std::fill_n(wrong_.begin(), mu_ * blocks_, std::uint32_t{1});
+  std::fill_n(slot_levels_.begin(), mu_, 0);
   positions_stream_.start(rng);
 }
 
 void Population::breed(pcg32& rng) {
-  const Pool& from = pools_[parent_pool_];
   std::fill(histogram_.begin(), histogram_.end(), 0);
   mutations_.clear();
   const auto mu = static_cast<std::uint32_t>(mu_);
   for (std::size_t c = 0; c < lambda_; ++c) {
     const std::uint32_t parent = uniform_below(rng, mu);
-    const std::uint8_t* alleles = from.alleles.data() + parent * positions_;
-    const std::uint32_t* wrong = from.wrong.data() + parent * blocks_;
-    std::int32_t level = from.levels[parent];
+    const std::size_t slot = parent_slot_[parent];
+    const std::uint8_t* alleles = alleles_.data() + slot * positions_;
+    const std::uint32_t* wrong = wrong_.data() + slot * blocks_;
+    std::int32_t level = slot_levels_[slot];
     // Positions come in increasing order, so the mutations of one block are
     // consecutive: `count` follows the wrong count of the block being
     // mutated, from the parent's, through each of its mutated positions. Each
@@ -141,18 +143,47 @@ void Population::select(pcg32& rng) {
     }
   }
   std::copy_n(ties_.begin(), need, selected_.begin() + static_cast<std::ptrdiff_t>(kept));
-  Pool& to = pools_[1 - parent_pool_];
-  for (std::size_t k = 0; k < mu_; ++k) materialise(selected_[k], to, k);
-  parent_pool_ = 1 - parent_pool_;
+
+  // Parent p's slot goes to heir_[p], its first selected offspring, or back
+  // to the free slots when it has none. The other selected offspring are
+  // copied into free slots first, while every parent is still intact; as
+  // many parents have no heir as offspring are copied, so the free slots
+  // suffice and number mu again afterwards.
+  const std::uint32_t none = static_cast<std::uint32_t>(mu_);
+  std::fill(heir_.begin(), heir_.end(), none);
+  for (std::size_t k = 0; k < mu_; ++k) {
+    std::uint32_t& heir = heir_[parent_of_[selected_[k]]];
+    if (heir == none) heir = static_cast<std::uint32_t>(k);
+  }
+  std::size_t taken = 0;
+  for (std::size_t k = 0; k < mu_; ++k) {
+    const std::size_t parent = parent_of_[selected_[k]];
+    if (heir_[parent] == k) continue;
+    const std::size_t from = parent_slot_[parent];
+    const std::size_t to = free_slots_[taken++];
+    std::memcpy(alleles_.data() + to * positions_, alleles_.data() + from * positions_, positions_);
+    std::memcpy(wrong_.data() + to * blocks_, wrong_.data() + from * blocks_,
+                blocks_ * sizeof(std::uint32_t));
+    mutate(selected_[k], to);
+    next_slot_[k] = static_cast<std::uint32_t>(to);
+  }
+  std::size_t freed = 0;
+  for (std::size_t parent = 0; parent < mu_; ++parent) {
+    const std::uint32_t heir = heir_[parent];
+    if (heir == none) {
+      free_slots_[freed++] = parent_slot_[parent];
+    } else {
+      mutate(selected_[heir], parent_slot_[parent]);
+      next_slot_[heir] = parent_slot_[parent];
+    }
+  }
+  assert(freed == taken);
+  parent_slot_.swap(next_slot_);
 }
 
-void Population::materialise(std::size_t c, Pool& to, std::size_t k) const {
-  const Pool& from = pools_[parent_pool_];
-  const std::size_t parent = parent_of_[c];
-  std::uint8_t* alleles = to.alleles.data() + k * positions_;
-  std::uint32_t* wrong = to.wrong.data() + k * blocks_;
-  std::memcpy(alleles, from.alleles.data() + parent * positions_, positions_);
-  std::memcpy(wrong, from.wrong.data() + parent * blocks_, blocks_ * sizeof(std::uint32_t));
+void Population::mutate(std::size_t c, std::size_t slot) {
+  std::uint8_t* alleles = alleles_.data() + slot * positions_;
+  std::uint32_t* wrong = wrong_.data() + slot * blocks_;
   for (std::size_t m = mutation_end_[c]; m < mutation_end_[c + 1]; ++m) {
     const auto p = static_cast<std::size_t>(mutations_[m].position());
     const std::size_t block = p / block_length_;
@@ -161,7 +192,7 @@ void Population::materialise(std::size_t c, Pool& to, std::size_t k) const {
                    static_cast<std::uint32_t>(acceptable(mutations_[m].allele(), offset));
     alleles[p] = mutations_[m].allele();
   }
-  to.levels[k] = levels_[c];
+  slot_levels_[slot] = levels_[c];
 }
 
 std::int32_t Population::offspring_parent(std::int32_t i) const {
@@ -182,15 +213,15 @@ std::int32_t Population::selected_offspring(std::int32_t k) const {
 }
 
 std::span<const std::uint8_t> Population::parent_alleles(std::int32_t k) const {
-  return {pools_[parent_pool_].alleles.data() + to_size(k) * positions_, positions_};
+  return {alleles_.data() + parent_slot_[to_size(k)] * positions_, positions_};
 }
 
 std::span<const std::uint32_t> Population::parent_wrong_counts(std::int32_t k) const {
-  return {pools_[parent_pool_].wrong.data() + to_size(k) * blocks_, blocks_};
+  return {wrong_.data() + parent_slot_[to_size(k)] * blocks_, blocks_};
 }
 
 std::int32_t Population::parent_level(std::int32_t k) const {
-  return pools_[parent_pool_].levels[to_size(k)];
+  return slot_levels_[parent_slot_[to_size(k)]];
 }
 
 }  // namespace blocklevels::simulation

@@ -9,12 +9,13 @@
 //
 // An offspring is never copied while it may be discarded: it is its parent,
 // its list of mutations and its level, which breed() computes from the
-// parent's wrong counts and the mutations alone. select() writes only the mu
-// offspring it keeps, into a second pool of mu chromosomes, which then holds
-// the parents. With m mutations per offspring on average (pmut * positions),
-// a generation costs O(lambda * (1 + m) + mu * positions) instead of
-// O(lambda * positions), and memory is two pools of mu chromosomes plus the
-// lists.
+// parent's wrong counts and the mutations alone. select() writes out only the
+// mu offspring it keeps. Chromosomes live in 2 mu slots, mu holding the
+// parents and mu free: the first selected offspring of a parent takes over
+// the parent's slot and applies its mutations there, and each further one is
+// a copy in a free slot. With m mutations per offspring on average (pmut *
+// positions), a generation costs O(lambda * (1 + m) + mu * positions) instead
+// of O(lambda * positions), and memory is 2 mu chromosomes plus the lists.
 //
 // The lists of a generation share one buffer, reserved up front for the
 // expected number of mutations of a generation (lambda * positions * pmut,
@@ -105,18 +106,13 @@ class Population {
   std::size_t mutation_capacity() const { return mutations_.capacity(); }
 
  private:
-  struct Pool {
-    std::vector<std::uint8_t> alleles;  // chromosome k at [k * positions, (k + 1) * positions)
-    std::vector<std::uint32_t> wrong;   // chromosome k at [k * blocks, (k + 1) * blocks)
-    std::vector<std::int32_t> levels;   // chromosome k at [k]
-  };
-
   bool acceptable(std::uint8_t allele, std::size_t offset_in_block) const {
     return (allele == 0) | ((allele == 1) & (offset_in_block < two_option_));
   }
 
-  // Writes offspring c, its parent with its mutations, as chromosome k of `to`.
-  void materialise(std::size_t c, Pool& to, std::size_t k) const;
+  // Applies the mutations of offspring c to the chromosome in `slot`, which
+  // holds its parent, and gives it the offspring's level.
+  void mutate(std::size_t c, std::size_t slot);
 
   std::size_t lambda_;
   std::size_t mu_;
@@ -125,8 +121,15 @@ class Population {
   std::size_t blocks_;
   std::size_t positions_;  // blocks * block_length
   MutationPositions positions_stream_;
-  Pool pools_[2];
-  std::size_t parent_pool_ = 0;  // the other pool receives the selected offspring
+  // 2 mu chromosomes: slot s at [s * positions, (s + 1) * positions) of
+  // alleles_, [s * blocks, (s + 1) * blocks) of wrong_ and [s] of slot_levels_.
+  std::vector<std::uint8_t> alleles_;
+  std::vector<std::uint32_t> wrong_;
+  std::vector<std::int32_t> slot_levels_;
+  std::vector<std::uint32_t> parent_slot_;  // mu: parent k's slot
+  std::vector<std::uint32_t> free_slots_;   // mu: the slots no parent holds
+  std::vector<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
+  std::vector<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
   // Offspring c: parent parent_of_[c], level levels_[c], mutations at
   // [mutation_end_[c], mutation_end_[c + 1]) of mutations_.
   std::vector<std::uint32_t> parent_of_;

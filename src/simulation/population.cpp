@@ -144,6 +144,7 @@ void Population::select(pcg32& rng) {
   }
   std::copy_n(ties_.begin(), need, selected_.begin() + static_cast<std::ptrdiff_t>(kept));
 
+  // Writing out the selected offspring draws nothing.
   // Parent p's slot goes to heir_[p], its first selected offspring, or back
   // to the free slots when it has none. The other selected offspring are
   // copied into free slots first, while every parent is still intact; as

@@ -75,8 +75,9 @@ class Population {
 
   // Breeds lambda offspring, each a parent drawn uniformly with its mutations.
   // Per offspring the draws are: the parent, then the mutations in position
-  // order (each one's new allele, then the gap to the next). This order is
-  // what makes a run's totals a function of its seed: it must not change.
+  // order (each one's new allele, then the gap to the next). A run's totals
+  // are a function of its seed through this order, and tables written before
+  // must stay reproducible and mergeable with new shards: it must not change.
   void breed(pcg32& rng);
 
   // The mu offspring of highest level, ties at the lowest level taken broken

@@ -5,8 +5,9 @@
 #
 # Configures a Release build with the benchmarks in BUILD_DIR, builds it with
 # two jobs, runs the Google benchmarks (model build, one generation, number
-# formatting) with REPS repetitions each, then bench/end_to_end.sh, and
-# prints the summary table. The raw results (CSV and the end-to-end medians)
+# formatting) with REPS repetitions each, bench/simulation_versus.sh (the
+# simulated run next to commit BASE's, default 0478bb3, in ROUNDS rounds),
+# then bench/end_to_end.sh, and prints the summary table. The raw results (CSV and the end-to-end medians)
 # and the summary stay in BUILD_DIR/bench-results/.
 #
 # Every figure is the median of the repetitions, with their min..max. The
@@ -48,6 +49,8 @@ for bench in model generation format trajectory simulation threshold; do
     --benchmark_display_aggregates_only=true \
     --benchmark_out="$results/$bench.csv" --benchmark_out_format=csv
 done
+echo "== simulated run against ${BASE:-0478bb3}"
+NO_BUILD=1 "$root/bench/simulation_versus.sh" "$build" ${BASE:+"$BASE"}
 echo "== end to end"
 NO_BUILD=1 RESULTS="$results/end_to_end.txt" "$root/bench/end_to_end.sh" "$build"
 
@@ -78,9 +81,10 @@ awk -F, '
 awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) if ($i ~ /model_runs/) c = i }
   c && /_median"/ { name = $1; gsub(/"/, "", name); sub(/\/iterations:[0-9]+_median/, "", name)
     print name ".runs", $c, $c, $c }' "$results/threshold.csv" >>"$facts"
-cat "$results/end_to_end.txt" >>"$facts"
+cat "$results/end_to_end.txt" "$results/versus.txt" >>"$facts"
 
 awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
+  -v base="${BASE:-0478bb3}" -v rounds="${ROUNDS:-5}" \
   -v load_start="$load_start" -v load_end="$(cut -d' ' -f1-3 /proc/loadavg)" '
   { med[$1] = $2; lo[$1] = $3; hi[$1] = $4 }
   function need(key) {
@@ -151,6 +155,9 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     time_of("BM_Runs/1/1/real_time.wall", 1); wc = cell("%.0f"); wv = verdict(1000, 1)
     time_of("BM_Runs/1/1/real_time.cpu", 1)
     line("one simulated run <= 1 s (ms)", wc, wv, cell("%.0f"), verdict(1000, 1))
+    time_of("versus_ratio_wall", 1); wc = cell("%.2f"); wv = verdict(0.7, 1)
+    time_of("versus_ratio_cpu", 1)
+    line("one simulated run <= 0.7 x " base " (ABBA)", wc, wv, cell("%.2f"), verdict(0.7, 1))
     need("BM_Runs/4/2/real_time.wall"); need("BM_Runs/4/1/real_time.wall")
     v = med["BM_Runs/4/2/real_time.wall"] / med["BM_Runs/4/1/real_time.wall"]
     vlo = lo["BM_Runs/4/2/real_time.wall"] / hi["BM_Runs/4/1/real_time.wall"]
@@ -185,6 +192,9 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     printf "snprintf (M/s, CPU): %%.6Lf %.1f, %%.3Lf %.1f; format_fixed (10,6) / %%.6Lf: x%.1f\n",
       4096 / med["BM_Snprintf/decimals:6.cpu"], 4096 / med["BM_Snprintf/decimals:3.cpu"],
       med["BM_Snprintf/decimals:6.cpu"] / med["BM_FormatFixed/width:10/decimals:6.cpu"]
+    printf "simulated run (ms, wall / CPU): %s %.0f / %.0f, this tree %.0f / %.0f;" \
+      " %d timings each, in rounds base new new base\n", base, med["versus_base_wall_ms"],
+      med["versus_base_cpu_ms"], med["versus_new_wall_ms"], med["versus_new_cpu_ms"], 2 * rounds
     printf "end to end (ms, wall): l=300 1000 generations: 1 report %.1f, 1000 reports %.1f" \
       " (%s changed generations, %s of 300 levels active on average)\n",
       med["a_one_wall"], med["a_each_wall"], med["a_generations"], med["a_active"]

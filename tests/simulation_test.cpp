@@ -34,6 +34,25 @@ TEST(SimulationStudentT, QuantileMatchesPublishedValues) {
 // final_generation, step.
 using P = PointParameters;
 
+// Offspring i written out from its parent and its mutations, which must come
+// in increasing position order, within the chromosome, each to another allele.
+std::vector<std::uint8_t> offspring_alleles(const Population& population, std::int32_t i) {
+  const auto parent = population.parent_alleles(population.offspring_parent(i));
+  std::vector<std::uint8_t> alleles(parent.begin(), parent.end());
+  std::uint64_t next = 0;
+  for (const Mutation& m : population.offspring_mutations(i)) {
+    if (m.position() < next || m.position() >= alleles.size() ||
+        m.allele() == alleles[m.position()]) {
+      ADD_FAILURE() << "offspring " << i << " mutation at " << m.position() << " to "
+                    << int{m.allele()} << " after position " << next;
+      break;
+    }
+    alleles[m.position()] = m.allele();
+    next = m.position() + 1;
+  }
+  return alleles;
+}
+
 // One generation from the start: with pmut 0 every offspring is the start
 // chromosome; otherwise each position differs from it with probability pmut,
 // and a mutated allele moves by 1, 2 or 3 (mod 4) with probability 1/3 each.
@@ -50,7 +69,7 @@ TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAlle
     population.breed(rng);
     std::vector<double> shifts(4);
     for (std::int32_t i = 0; i < p.lambda; ++i) {
-      const auto alleles = population.offspring_alleles(i);
+      const auto alleles = offspring_alleles(population, i);
       for (std::size_t pos = 0; pos < alleles.size(); ++pos) {
         const int start = pos % 4 != 0 ? 0 : c.two_option == 0 ? 1 : 2;
         ++shifts[static_cast<std::size_t>((alleles[pos] - start + 4) % 4)];
@@ -67,32 +86,39 @@ TEST(SimulationPopulation, FirstGenerationMutatesEachPositionAtRateToAnotherAlle
   }
 }
 
-// Over many generations, every offspring's wrong-allele counts and level agree
-// with a recount of its alleles, the histogram with the levels, and the parents
-// selected are the mu highest levels.
+// Over many generations, every offspring's level agrees with a recount of
+// its alleles (its parent's with its mutations), the histogram with the
+// levels; the parents selected are the mu highest levels, each written out
+// as its offspring with wrong counts that agree with a recount; and the
+// mutation lists grow past their start without losing a mutation, but hold
+// no more than a generation can have (lambda * positions).
 TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
   for (const std::int32_t two_option : {0, 2, 4}) {
     const PointParameters p = P{60, 15, 0.04L, 4, two_option, 12, 300, 1};
     Population population(p);
     pcg32 rng(11, static_cast<std::uint64_t>(two_option));
     population.start(rng);
+    const std::size_t reserved = population.mutation_capacity();
+    const auto recount = [&](const std::vector<std::uint8_t>& alleles) {
+      std::vector<std::uint32_t> wrong(12);
+      for (std::size_t pos = 0; pos < alleles.size(); ++pos) {
+        const bool ok = alleles[pos] == 0 ||
+                        (alleles[pos] == 1 && pos % 4 < static_cast<std::size_t>(two_option));
+        wrong[pos / 4] += ok ? 0 : 1;
+      }
+      return wrong;
+    };
     std::int32_t highest = 0;
     for (int t = 1; t <= 300; ++t) {
       population.breed(rng);
       std::vector<std::int32_t> histogram(13), levels;
+      std::vector<std::vector<std::uint8_t>> offspring;
       for (std::int32_t i = 0; i < p.lambda; ++i) {
-        const auto alleles = population.offspring_alleles(i);
-        std::vector<std::uint32_t> wrong(12);
-        for (std::size_t pos = 0; pos < alleles.size(); ++pos) {
-          const bool ok = alleles[pos] == 0 ||
-                          (alleles[pos] == 1 && pos % 4 < static_cast<std::size_t>(two_option));
-          wrong[pos / 4] += ok ? 0 : 1;
-        }
+        offspring.push_back(offspring_alleles(population, i));
+        const std::vector<std::uint32_t> wrong = recount(offspring.back());
         const auto level = static_cast<std::int32_t>(std::count(wrong.begin(), wrong.end(), 0U));
-        const auto counts = population.offspring_wrong_counts(i);
-        ASSERT_TRUE(std::equal(wrong.begin(), wrong.end(), counts.begin(), counts.end()))
+        ASSERT_EQ(population.offspring_level(i), level)
             << "two_option " << two_option << " generation " << t << " offspring " << i;
-        ASSERT_EQ(population.offspring_level(i), level) << "generation " << t;
         ++histogram[static_cast<std::size_t>(level)];
         levels.push_back(level);
       }
@@ -100,7 +126,17 @@ TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
       ASSERT_TRUE(std::equal(histogram.begin(), histogram.end(), h.begin(), h.end()));
       population.select(rng);
       std::vector<std::int32_t> chosen, parents;
-      for (std::int32_t k = 0; k < p.mu; ++k) chosen.push_back(population.selected_offspring(k));
+      for (std::int32_t k = 0; k < p.mu; ++k) {
+        const auto c = static_cast<std::size_t>(population.selected_offspring(k));
+        const auto alleles = population.parent_alleles(k);
+        const auto counts = population.parent_wrong_counts(k);
+        const std::vector<std::uint32_t> wrong = recount(offspring[c]);
+        ASSERT_TRUE(std::equal(alleles.begin(), alleles.end(), offspring[c].begin()) &&
+                    std::equal(counts.begin(), counts.end(), wrong.begin(), wrong.end()) &&
+                    population.parent_level(k) == levels[c])
+            << "two_option " << two_option << " generation " << t << " parent " << k;
+        chosen.push_back(static_cast<std::int32_t>(c));
+      }
       std::sort(chosen.begin(), chosen.end());
       ASSERT_EQ(std::adjacent_find(chosen.begin(), chosen.end()), chosen.end()) << "chosen twice";
       for (const std::int32_t c : chosen) parents.push_back(levels[static_cast<std::size_t>(c)]);
@@ -111,6 +147,8 @@ TEST(SimulationPopulation, CountsLevelsAndSelectionAgreeWithRecount) {
       highest = std::max(highest, levels.front());
     }
     EXPECT_GE(highest, 6) << "the run should climb well above the start";
+    EXPECT_GT(population.mutation_capacity(), reserved) << "two_option " << two_option;
+    EXPECT_LE(population.mutation_capacity(), 60U * 48U) << "one generation's lists at most";
   }
 }
 

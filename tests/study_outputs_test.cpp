@@ -226,16 +226,17 @@ TEST(StudyOutputs, PointsEndWithTheStudyEvenKilled) {
   }
 }
 
-// Populations of 170 MB each under 300 MB of address space: one fits, two
-// do not. The runs then go to the thread whose population fits, and the
-// table is the one a single thread writes.
+// Populations of 170 MB each (two pools of mu = 20000 chromosomes) under
+// 300 MB of address space: one fits, two do not. The runs then go to the
+// thread whose population fits, and the table is the one a single thread
+// writes.
 TEST(StudyOutputs, ASimulationTooBigForItsThreadsRunsOnFewer) {
 #ifdef BLOCKLEVELS_SANITIZED
   GTEST_SKIP() << "AddressSanitizer reserves far more address space than the limit";
 #endif
   TemporaryDirectory dir;
   const std::vector<std::string> big = {
-      "--lambda", "20000",    "--mu", "100",     "--pmut", "0.001",      "--block-length",
+      "--lambda", "20000",    "--mu", "20000",   "--pmut", "0.001",      "--block-length",
       "10",       "--blocks", "300",  "--final", "3",      "--simulate", "2"};
   auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> args = big;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -31,63 +32,82 @@ Population::Population(const PointParameters& params)
       two_option_(to_size(params.two_option_positions)),
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
-      mutations_(params.Pmut),
-      parents_(mu_),
+      positions_stream_(params.Pmut),
+      alleles_(product(product(2, mu_), positions_)),
+      wrong_(product(product(2, mu_), blocks_)),
+      slot_levels_(2 * mu_),
+      parent_slot_(mu_),
+      free_slots_(mu_),
+      next_slot_(mu_),
+      heir_(mu_),
+      parent_of_(lambda_),
+      levels_(lambda_),
+      mutation_end_(lambda_ + 1),
+      selected_(mu_),
       ties_(lambda_),
       histogram_(blocks_ + 1) {
   assert_simulable(params);
-  for (Pool& pool : pools_) {
-    pool.alleles.resize(product(lambda_, positions_));
-    pool.wrong.resize(product(lambda_, blocks_));
-    pool.levels.resize(lambda_);
-  }
+  // In long double, since lambda * positions may pass 2^64 while 2 mu chromosomes fit.
+  const long double expected = std::ceil(static_cast<long double>(lambda_) *
+                                         static_cast<long double>(positions_) * params.Pmut);
+  if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
+  mutations_.reserve(static_cast<std::size_t>(expected));
 }
 
 void Population::start(pcg32& rng) {
-  Pool& pool = pools_[0];
   const std::uint8_t missing = two_option_ == 0 ? 1 : 2;
-  std::fill_n(pool.alleles.begin(), mu_ * positions_, std::uint8_t{0});
-  for (std::size_t c = 0; c < mu_; ++c) {
+  std::fill_n(alleles_.begin(), mu_ * positions_, std::uint8_t{0});
+  for (std::size_t k = 0; k < mu_; ++k) {
     for (std::size_t b = 0; b < blocks_; ++b)
-      pool.alleles[c * positions_ + b * block_length_] = missing;
+      alleles_[k * positions_ + b * block_length_] = missing;
+    parent_slot_[k] = static_cast<std::uint32_t>(k);
+    free_slots_[k] = static_cast<std::uint32_t>(mu_ + k);
   }
-  std::fill_n(pool.wrong.begin(), mu_ * blocks_, std::uint32_t{1});
-  std::fill_n(pool.levels.begin(), mu_, 0);
-  parent_pool_ = 0;
-  for (std::size_t k = 0; k < mu_; ++k) parents_[k] = static_cast<std::uint32_t>(k);
-  mutations_.start(rng);
+  std::fill_n(wrong_.begin(), mu_ * blocks_, std::uint32_t{1});
+  std::fill_n(slot_levels_.begin(), mu_, 0);
+  positions_stream_.start(rng);
 }
 
 void Population::breed(pcg32& rng) {
-  const Pool& from = pools_[parent_pool_];
-  Pool& to = pools_[1 - parent_pool_];
   std::fill(histogram_.begin(), histogram_.end(), 0);
+  mutations_.clear();
   const auto mu = static_cast<std::uint32_t>(mu_);
   for (std::size_t c = 0; c < lambda_; ++c) {
-    const std::size_t parent = parents_[uniform_below(rng, mu)];
-    std::uint8_t* alleles = to.alleles.data() + c * positions_;
-    std::uint32_t* wrong = to.wrong.data() + c * blocks_;
-    std::memcpy(alleles, from.alleles.data() + parent * positions_, positions_);
-    std::memcpy(wrong, from.wrong.data() + parent * blocks_, blocks_ * sizeof(std::uint32_t));
-    std::int32_t level = from.levels[parent];
-    // A block's count moves between 0 and 1 exactly when its completeness
-    // changes, and the level with it.
-    mutations_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
+    const std::uint32_t parent = uniform_below(rng, mu);
+    const std::size_t slot = parent_slot_[parent];
+    const std::uint8_t* alleles = alleles_.data() + slot * positions_;
+    const std::uint32_t* wrong = wrong_.data() + slot * blocks_;
+    std::int32_t level = slot_levels_[slot];
+    // Positions come in increasing order, so the mutations of one block are
+    // consecutive: `count` follows the wrong count of the block being
+    // mutated, from the parent's, through each of its mutated positions. Each
+    // position mutates at most once, so its old allele is the parent's. The
+    // level goes down when a count leaves 0 and up when one reaches it;
+    // computed without branches, since whether a block was or is complete
+    // is as good as random. A count is at least 1 while it holds the wrong
+    // allele it loses, and at most block_length < 2^31: nothing wraps.
+    std::size_t block = blocks_;
+    std::uint32_t count = 0;
+    positions_stream_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
       const auto p = static_cast<std::size_t>(position);
-      const std::size_t block = p / block_length_;
-      const std::size_t offset = p - block * block_length_;
+      const std::size_t b = p / block_length_;
+      const std::size_t offset = p - b * block_length_;
+      if (b != block) {
+        block = b;
+        count = wrong[b];
+      }
       const std::uint8_t old_allele = alleles[p];
       const std::uint8_t new_allele = other_allele(rng, old_allele);
-      alleles[p] = new_allele;
-      const bool was = acceptable(old_allele, offset);
-      if (was == acceptable(new_allele, offset)) return;
-      if (was) {
-        if (wrong[block]++ == 0) --level;
-      } else {
-        if (--wrong[block] == 0) ++level;
-      }
+      mutations_.emplace_back(position, new_allele);
+      const std::uint32_t after = count +
+                                  static_cast<std::uint32_t>(acceptable(old_allele, offset)) -
+                                  static_cast<std::uint32_t>(acceptable(new_allele, offset));
+      level += static_cast<std::int32_t>(after == 0) - static_cast<std::int32_t>(count == 0);
+      count = after;
     });
-    to.levels[c] = level;
+    parent_of_[c] = parent;
+    levels_[c] = level;
+    mutation_end_[c + 1] = mutations_.size();
     ++histogram_[static_cast<std::size_t>(level)];
   }
 }
@@ -102,17 +122,17 @@ void Population::select(pcg32& rng) {
   while (above + histogram_[threshold] < mu) above += histogram_[threshold--];
   const auto need = static_cast<std::size_t>(mu - above);
 
-  const Pool& offspring = pools_[1 - parent_pool_];
+  // Without branches, as in breed(): each offspring is written to both lists
+  // and counted in the one it belongs to. kept stays below mu (it ends at
+  // `above`) and ties below lambda, so both writes are in bounds.
   const auto limit = static_cast<std::int32_t>(threshold);
   std::size_t kept = 0;
   std::size_t ties = 0;
   for (std::size_t c = 0; c < lambda_; ++c) {
-    const std::int32_t level = offspring.levels[c];
-    if (level > limit) {
-      parents_[kept++] = static_cast<std::uint32_t>(c);
-    } else if (level == limit) {
-      ties_[ties++] = static_cast<std::uint32_t>(c);
-    }
+    selected_[kept] = static_cast<std::uint32_t>(c);
+    ties_[ties] = static_cast<std::uint32_t>(c);
+    kept += levels_[c] > limit ? 1 : 0;
+    ties += levels_[c] == limit ? 1 : 0;
   }
   // The first `need` steps of a Fisher-Yates shuffle put a uniformly chosen
   // subset of that size in front; with need == ties the subset is all of them.
@@ -122,24 +142,87 @@ void Population::select(pcg32& rng) {
       std::swap(ties_[i], ties_[j]);
     }
   }
-  std::copy_n(ties_.begin(), need, parents_.begin() + static_cast<std::ptrdiff_t>(kept));
-  parent_pool_ = 1 - parent_pool_;
+  std::copy_n(ties_.begin(), need, selected_.begin() + static_cast<std::ptrdiff_t>(kept));
+
+  // Writing out the selected offspring draws nothing.
+  // Parent p's slot goes to heir_[p], its first selected offspring, or back
+  // to the free slots when it has none. The other selected offspring are
+  // copied into free slots first, while every parent is still intact; as
+  // many parents have no heir as offspring are copied, so the free slots
+  // suffice and number mu again afterwards.
+  const std::uint32_t none = static_cast<std::uint32_t>(mu_);
+  std::fill(heir_.begin(), heir_.end(), none);
+  for (std::size_t k = 0; k < mu_; ++k) {
+    std::uint32_t& heir = heir_[parent_of_[selected_[k]]];
+    if (heir == none) heir = static_cast<std::uint32_t>(k);
+  }
+  std::size_t taken = 0;
+  for (std::size_t k = 0; k < mu_; ++k) {
+    const std::size_t parent = parent_of_[selected_[k]];
+    if (heir_[parent] == k) continue;
+    const std::size_t from = parent_slot_[parent];
+    const std::size_t to = free_slots_[taken++];
+    std::memcpy(alleles_.data() + to * positions_, alleles_.data() + from * positions_, positions_);
+    std::memcpy(wrong_.data() + to * blocks_, wrong_.data() + from * blocks_,
+                blocks_ * sizeof(std::uint32_t));
+    mutate(selected_[k], to);
+    next_slot_[k] = static_cast<std::uint32_t>(to);
+  }
+  std::size_t freed = 0;
+  for (std::size_t parent = 0; parent < mu_; ++parent) {
+    const std::uint32_t heir = heir_[parent];
+    if (heir == none) {
+      free_slots_[freed++] = parent_slot_[parent];
+    } else {
+      mutate(selected_[heir], parent_slot_[parent]);
+      next_slot_[heir] = parent_slot_[parent];
+    }
+  }
+  assert(freed == taken);
+  parent_slot_.swap(next_slot_);
 }
 
-std::span<const std::uint8_t> Population::offspring_alleles(std::int32_t i) const {
-  return {pools_[1 - parent_pool_].alleles.data() + to_size(i) * positions_, positions_};
+void Population::mutate(std::size_t c, std::size_t slot) {
+  std::uint8_t* alleles = alleles_.data() + slot * positions_;
+  std::uint32_t* wrong = wrong_.data() + slot * blocks_;
+  for (std::size_t m = mutation_end_[c]; m < mutation_end_[c + 1]; ++m) {
+    const auto p = static_cast<std::size_t>(mutations_[m].position());
+    const std::size_t block = p / block_length_;
+    const std::size_t offset = p - block * block_length_;
+    wrong[block] = wrong[block] + static_cast<std::uint32_t>(acceptable(alleles[p], offset)) -
+                   static_cast<std::uint32_t>(acceptable(mutations_[m].allele(), offset));
+    alleles[p] = mutations_[m].allele();
+  }
+  slot_levels_[slot] = levels_[c];
 }
 
-std::span<const std::uint32_t> Population::offspring_wrong_counts(std::int32_t i) const {
-  return {pools_[1 - parent_pool_].wrong.data() + to_size(i) * blocks_, blocks_};
+std::int32_t Population::offspring_parent(std::int32_t i) const {
+  return static_cast<std::int32_t>(parent_of_[to_size(i)]);
+}
+
+std::span<const Mutation> Population::offspring_mutations(std::int32_t i) const {
+  const std::size_t c = to_size(i);
+  return {mutations_.data() + mutation_end_[c], mutation_end_[c + 1] - mutation_end_[c]};
 }
 
 std::int32_t Population::offspring_level(std::int32_t i) const {
-  return pools_[1 - parent_pool_].levels[to_size(i)];
+  return levels_[to_size(i)];
 }
 
 std::int32_t Population::selected_offspring(std::int32_t k) const {
-  return static_cast<std::int32_t>(parents_[to_size(k)]);
+  return static_cast<std::int32_t>(selected_[to_size(k)]);
+}
+
+std::span<const std::uint8_t> Population::parent_alleles(std::int32_t k) const {
+  return {alleles_.data() + parent_slot_[to_size(k)] * positions_, positions_};
+}
+
+std::span<const std::uint32_t> Population::parent_wrong_counts(std::int32_t k) const {
+  return {wrong_.data() + parent_slot_[to_size(k)] * blocks_, blocks_};
+}
+
+std::int32_t Population::parent_level(std::int32_t k) const {
+  return slot_levels_[parent_slot_[to_size(k)]];
 }
 
 }  // namespace blocklevels::simulation

@@ -1,12 +1,29 @@
-// The chromosomes of one run: the parents of the current generation and the
-// offspring bred from them, in two pools of lambda chromosomes used in turn,
-// so that a generation allocates nothing.
+// The chromosomes of one run: the mu parents of the current generation and
+// the lambda offspring bred from them.
 //
 // A chromosome is `blocks` blocks of `block_length` positions holding alleles
 // 0..3. Allele 0 is acceptable everywhere, allele 1 also at the first
-// `two_option` positions of a block. Each chromosome keeps, beside its
-// alleles, the number of unacceptable ("wrong") alleles of each block and its
-// level, the number of blocks with none; a mutation updates both in O(1).
+// `two_option` positions of a block. A parent keeps, beside its alleles, the
+// number of unacceptable ("wrong") alleles of each block and its level, the
+// number of blocks with none.
+//
+// An offspring is never copied while it may be discarded: it is its parent,
+// its list of mutations and its level, which breed() computes from the
+// parent's wrong counts and the mutations alone. select() writes out only the
+// mu offspring it keeps. Chromosomes live in 2 mu slots, mu holding the
+// parents and mu free: the first selected offspring of a parent takes over
+// the parent's slot and applies its mutations there, and each further one is
+// a copy in a free slot. With m mutations per offspring on average (pmut *
+// positions), a generation costs O(lambda * (1 + m) + mu * positions) instead
+// of O(lambda * positions), and memory is 2 mu chromosomes plus the lists.
+//
+// The lists of a generation share one buffer, reserved up front for the
+// expected number of mutations of a generation (lambda * positions * pmut,
+// which is all of lambda * positions when pmut is 1). A generation with more
+// grows it, by doubling, and it keeps its size for later generations and
+// runs: a population allocates at most a few times in its life, and its lists
+// never hold more than lambda * positions mutations (each position of an
+// offspring mutates at most once).
 #pragma once
 
 #include <cassert>
@@ -32,6 +49,19 @@ inline void assert_simulable(const PointParameters& p) {
   static_cast<void>(p);
 }
 
+// A mutated position of an offspring and the allele it holds there, in one
+// word: a chromosome has fewer than 2^42 positions (blocks <= 1754, block
+// length < 2^31), so position * 4 + allele fits.
+class Mutation {
+ public:
+  Mutation(std::uint64_t position, std::uint8_t allele) : word_(position << 2 | allele) {}
+  std::uint64_t position() const { return word_ >> 2; }
+  std::uint8_t allele() const { return static_cast<std::uint8_t>(word_ & 3U); }
+
+ private:
+  std::uint64_t word_;
+};
+
 class Population {
  public:
   // Allocates everything the run needs; throws std::bad_alloc when that is
@@ -43,37 +73,47 @@ class Population {
   // and 2 otherwise. Restarts the stream of mutated positions.
   void start(pcg32& rng);
 
-  // Breeds lambda offspring, each a mutated copy of a parent drawn uniformly.
+  // Breeds lambda offspring, each a parent drawn uniformly with its mutations.
   // Per offspring the draws are: the parent, then the mutations in position
-  // order.
+  // order (each one's new allele, then the gap to the next). A run's totals
+  // are a function of its seed through this order, and tables written before
+  // must stay reproducible and mergeable with new shards: it must not change.
   void breed(pcg32& rng);
 
   // The mu offspring of highest level, ties at the lowest level taken broken
-  // uniformly at random, become the parents. Call once after each breed().
+  // uniformly at random, become the parents: parent k is the k-th selected.
+  // Call once after each breed().
   void select(pcg32& rng);
 
   // Between breed() and select(): element i is the number of offspring at level i, i = 0..blocks.
   std::span<const std::int32_t> level_histogram() const { return histogram_; }
 
-  // Between breed() and select(), offspring i in 0..lambda-1.
-  std::span<const std::uint8_t> offspring_alleles(std::int32_t i) const;
-  std::span<const std::uint32_t> offspring_wrong_counts(std::int32_t i) const;
+  // Between breed() and select(), offspring i in 0..lambda-1: the index of
+  // its parent, its mutations in increasing position order, and its level.
+  std::int32_t offspring_parent(std::int32_t i) const;
+  std::span<const Mutation> offspring_mutations(std::int32_t i) const;
   std::int32_t offspring_level(std::int32_t i) const;
 
   // After select(): which offspring of the generation just bred became parent
   // k in 0..mu-1.
   std::int32_t selected_offspring(std::int32_t k) const;
 
- private:
-  struct Pool {
-    std::vector<std::uint8_t> alleles;  // chromosome c at [c * positions, (c + 1) * positions)
-    std::vector<std::uint32_t> wrong;   // chromosome c at [c * blocks, (c + 1) * blocks)
-    std::vector<std::int32_t> levels;   // chromosome c at [c]
-  };
+  // After start() or select(), parent k in 0..mu-1.
+  std::span<const std::uint8_t> parent_alleles(std::int32_t k) const;
+  std::span<const std::uint32_t> parent_wrong_counts(std::int32_t k) const;
+  std::int32_t parent_level(std::int32_t k) const;
 
+  // How many mutations the lists hold without growing.
+  std::size_t mutation_capacity() const { return mutations_.capacity(); }
+
+ private:
   bool acceptable(std::uint8_t allele, std::size_t offset_in_block) const {
-    return allele == 0 || (allele == 1 && offset_in_block < two_option_);
+    return (allele == 0) | ((allele == 1) & (offset_in_block < two_option_));
   }
+
+  // Applies the mutations of offspring c to the chromosome in `slot`, which
+  // holds its parent, and gives it the offspring's level.
+  void mutate(std::size_t c, std::size_t slot);
 
   std::size_t lambda_;
   std::size_t mu_;
@@ -81,10 +121,23 @@ class Population {
   std::size_t two_option_;
   std::size_t blocks_;
   std::size_t positions_;  // blocks * block_length
-  MutationPositions mutations_;
-  Pool pools_[2];
-  std::size_t parent_pool_ = 0;          // the other pool receives the offspring
-  std::vector<std::uint32_t> parents_;   // mu chromosome indices in the parent pool
+  MutationPositions positions_stream_;
+  // 2 mu chromosomes: slot s at [s * positions, (s + 1) * positions) of
+  // alleles_, [s * blocks, (s + 1) * blocks) of wrong_ and [s] of slot_levels_.
+  std::vector<std::uint8_t> alleles_;
+  std::vector<std::uint32_t> wrong_;
+  std::vector<std::int32_t> slot_levels_;
+  std::vector<std::uint32_t> parent_slot_;  // mu: parent k's slot
+  std::vector<std::uint32_t> free_slots_;   // mu: the slots no parent holds
+  std::vector<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
+  std::vector<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
+  // Offspring c: parent parent_of_[c], level levels_[c], mutations at
+  // [mutation_end_[c], mutation_end_[c + 1]) of mutations_.
+  std::vector<std::uint32_t> parent_of_;
+  std::vector<std::int32_t> levels_;
+  std::vector<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
+  std::vector<Mutation> mutations_;
+  std::vector<std::uint32_t> selected_;  // mu offspring indices, parent k's at [k]
   std::vector<std::uint32_t> ties_;      // scratch of select(): offspring at the threshold level
   std::vector<std::int32_t> histogram_;  // blocks + 1 counts
 };

@@ -142,11 +142,18 @@ RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSe
   if (std::none_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); })) {
     throw_stop(kOutOfMemory);  // not one population fitted
   }
-  RunTotals totals = empty_totals(params);
-  for (const std::optional<RunTotals>& result : results) {
-    if (result) totals.add(*result);
+  // The first worker's totals take the others in: the sums are those of
+  // adding all into zeros, without allocating and adding a zeroed set.
+  std::optional<RunTotals> totals;
+  for (std::optional<RunTotals>& result : results) {
+    if (!result) continue;
+    if (totals) {
+      totals->add(*result);
+    } else {
+      totals = std::move(result);
+    }
   }
-  return totals;
+  return std::move(*totals);
 }
 
 }  // namespace blocklevels::simulation

@@ -219,5 +219,36 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
   EXPECT_EQ(testing::read_file(whole.path() + "/cut.csv"), expected);
 }
 
+// A table cut after any whole row (a full disk cuts it so) and resumed is
+// the whole table again: searches, whose rows per point are not known in
+// advance, and hitting times, a shard's counts among them.
+TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
+  const std::vector<std::vector<std::string>> studies = {
+      {"--lambda", "100", "--mu", "5,70", "--block-length", "4", "--blocks", "30", "--final", "300",
+       "--find", "pmut:0.0001:0.1", "--where", "Xtop=0.1", "--find-grid", "12", "--simulate", "2"},
+      {"--lambda", "30", "--mu", "6", "--pmut", "0.05,0.3", "--block-length", "2", "--blocks", "3",
+       "--final", "20", "--step", "5", "--hitting", "X2=0.5", "--simulate", "6"},
+      {"--lambda",  "30",       "--mu",       "6",       "--pmut",  "0.05,0.3", "--block-length",
+       "2",         "--blocks", "3",          "--final", "20",      "--step",   "5",
+       "--hitting", "X2=0.5",   "--simulate", "6",       "--shard", "1/2"},
+  };
+  for (std::vector<std::string> study : studies) {
+    study.insert(study.end(), {"--quiet", "--csv", "t.csv"});
+    TemporaryDirectory dir;
+    ASSERT_EQ(run(dir, study).exit_status, 0);
+    const std::string whole = testing::read_file(dir.path() + "/t.csv");
+    study.push_back("--resume");
+    for (std::size_t cut = whole.find('\n'); cut != std::string::npos;
+         cut = whole.find('\n', cut + 1)) {
+      std::FILE* file = std::fopen((dir.path() + "/t.csv").c_str(), "wb");
+      std::fwrite(whole.data(), 1, cut + 1, file);
+      std::fclose(file);
+      const ProgramRun again = run(dir, study);
+      ASSERT_EQ(again.exit_status, 0) << study[1] << " cut at " << cut << ": " << again.err;
+      ASSERT_EQ(testing::read_file(dir.path() + "/t.csv"), whole) << study[1] << " cut at " << cut;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace blocklevels

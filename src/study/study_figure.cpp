@@ -237,4 +237,55 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
   return request;
 }
 
+namespace {
+
+// How the quantity crosses at v as the searched parameter grows: -1
+// falling, 1 rising, by the grid values around v; 0 without a grid.
+int direction_at(const PointRows& rows, long double v) {
+  const std::vector<long double>& at = rows.grid_values;
+  const std::vector<double>& q = rows.grid_quantity;
+  for (std::size_t i = 0; i + 1 < at.size(); ++i) {
+    if (at[i + 1] < v || q[i + 1] == q[i]) continue;
+    return q[i + 1] < q[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<PlotRequest> figure_request(const Study& study,
+                                          const std::vector<PointFigure>& points) {
+  if (study.find || !study.plot_map.empty()) {
+    std::vector<PointAnswer> answers;
+    const ParameterDescription* searched = study.find ? study.find->parameter : nullptr;
+    for (const PointFigure& p : points) {
+      const PointRows& rows = *p.rows;
+      PointAnswer a{p.point, {}, {}, rows.grid_values, rows.grid_quantity, std::nullopt};
+      for (const PointRows::Found& found : rows.found) {
+        const long double v = parameter_value(found.row.point.p, *searched);
+        a.crossings.push_back(static_cast<double>(v));
+        a.directions.push_back(direction_at(rows, v));
+      }
+      if (rows.last_model && !study.plot_map.empty()) {
+        a.final_quantity = parse_condition(study.plot_map + "=0")
+                               ->quantity.of_row(rows.last_model->values, p.point->p.blocks);
+      }
+      answers.push_back(std::move(a));
+    }
+    if (answers.empty()) return std::nullopt;
+    PlotRequest request = answer_figure(study, answers);
+    if (request.curves.empty() && request.map.z.empty()) return std::nullopt;
+    return request;
+  }
+  std::vector<PointSeries> drawn;
+  for (const PointFigure& p : points) {
+    const PlotSeries& s = p.rows->series;
+    if (s.t.empty() && s.simulated_t.empty()) continue;
+    drawn.push_back({p.point, s});
+  }
+  PlotRequest request = study_figure(study, std::move(drawn));
+  if (request.series.empty()) return std::nullopt;
+  return request;
+}
+
 }  // namespace blocklevels

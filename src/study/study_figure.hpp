@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/plot.hpp"
+#include "study/point_rows.hpp"
 #include "study/study.hpp"
 
 namespace blocklevels {
@@ -40,5 +41,14 @@ struct PointAnswer {
 // crossing. A heat map: the quantity over the two parameters that vary (a
 // search's over its grid), the crossings on it.
 PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& points);
+
+// The figure of a study's points from what their rows said; nothing when
+// there is nothing to draw.
+struct PointFigure {
+  const Point* point;
+  const PointRows* rows;
+};
+std::optional<PlotRequest> figure_request(const Study& study,
+                                          const std::vector<PointFigure>& points);
 
 }  // namespace blocklevels

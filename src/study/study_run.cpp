@@ -33,6 +33,7 @@
 #include "study/output_files.hpp"
 #include "study/point_process.hpp"
 #include "study/point_records.hpp"
+#include "study/point_rows.hpp"
 #include "study/study_figure.hpp"
 #include "study/study_identity.hpp"
 #include "study/table_resume.hpp"
@@ -84,23 +85,7 @@ struct PointState {
   records::Reader progress;
   std::int64_t t_reached = 0;
   std::string simulated;  // "simulated N/R" while runs go on
-  // The last model row and the last simulated level, for the summary line.
-  std::optional<TableRow> last_model;
-  std::optional<double> simulated_level, simulated_level_ci;
-  PlotSeries series;
-  // --find: the crossings' rows, each with its simulated quantity and
-  // half-width when simulated; the search's grid (not in the table).
-  struct Found {
-    TableRow row;
-    std::optional<double> simulated, simulated_ci;
-  };
-  std::vector<Found> found;
-  bool searched = false;
-  std::vector<long double> grid_values;
-  std::vector<double> grid_quantity;
-  // --hitting: the model's hitting time (empty: never), and the runs'.
-  std::optional<std::optional<std::int64_t>> hitting;
-  std::optional<TableRow> simulated_hitting;
+  PointRows rows;         // what its written rows say
 };
 
 class StudyRunner {
@@ -233,66 +218,9 @@ void StudyRunner::write_row(PointState& state, const TableRow& row) {
     write_line(runtime::table_file(), text_);
     ++rows_written_;
   }
-  const Point& point = *state.point;
-  const std::int32_t l = point.p.blocks;
-  PlotSeries& s = state.series;
-  const bool plot = !study_.plot.empty();
-  auto top = [&](std::vector<double>(&to)[3]) {
-    for (std::int32_t n = 0; n < 3; ++n) {
-      to[n].push_back(n < l ? row.values[static_cast<std::size_t>(l - n)] : 0.0);
-    }
-  };
-  switch (row.source) {
-    case Source::model:
-      if (!row.t) {
-        state.status = row.status;
-        return;
-      }
-      if (plot) {
-        s.t.push_back(static_cast<double>(*row.t));
-        s.mean_level.push_back(row.values[0]);
-        top(s.top);
-      }
-      state.last_model = row;
-      return;
-    case Source::threshold:
-      state.searched = true;
-      if (row.t) state.found.push_back({row, std::nullopt, std::nullopt});
-      return;
-    case Source::hitting:
-      state.hitting = row.t;
-      return;
-    case Source::simulation_hitting:
-      state.simulated_hitting = row;
-      return;
-    case Source::simulation:
-      if (!state.found.empty()) {
-        state.found.back().simulated =
-            study_.find->condition.quantity.of_row(row.values, row.point.p.blocks);
-        return;
-      }
-      if (plot) {
-        s.simulated_t.push_back(static_cast<double>(*row.t));
-        s.simulated_mean_level.push_back(row.values[0]);
-        top(s.simulated_top);
-      }
-      state.simulated_level = row.values[0];
-      return;
-    case Source::simulation_ci95:
-      if (!state.found.empty()) {
-        state.found.back().simulated_ci =
-            study_.find->condition.quantity.of_row(row.values, row.point.p.blocks);
-        return;
-      }
-      if (plot) {
-        s.simulated_mean_level_ci.push_back(row.values[0]);
-        top(s.simulated_top_ci);
-      }
-      state.simulated_level_ci = row.values[0];
-      return;
-    default:
-      return;
-  }
+  if (row.source == Source::model && !row.t) state.status = row.status;
+  state.rows.take(row, study_.find ? &study_.find->condition.quantity : nullptr,
+                  !study_.plot.empty());
 }
 
 // The rows of a point whose process ended well, from its records; or the
@@ -360,8 +288,8 @@ void StudyRunner::write_record(PointState& state, const records::Record& record,
     set_parameter(at, *study_.find->parameter, c->value, c->text);
     write_row(state, model_values_row(Source::threshold, at, last, c->tail));
   } else if (const auto* g = std::get_if<records::ThresholdGrid>(&record)) {
-    state.grid_values = g->values;
-    state.grid_quantity = g->quantity;
+    state.rows.grid_values = g->values;
+    state.rows.grid_quantity = g->quantity;
   } else if (const auto* s = std::get_if<records::SimulationHitting>(&record)) {
     if (study_.shards_runs()) {
       for (const TableRow& row : simulation_hitting_count_rows(point, *simulation_, s->times)) {
@@ -415,7 +343,7 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
     }
   }
   const ParameterDescription* searched = study_.find ? study_.find->parameter : nullptr;
-  if (status == 0 && state.searched && state.found.empty() && !study_.quiet) {
+  if (status == 0 && state.rows.searched && state.rows.found.empty() && !study_.quiet) {
     const Condition& where = study_.find->condition;
     progress_.clear();
     runtime::say(describe_point(point, searched) + ": " + where.quantity.name() +
@@ -435,10 +363,10 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
   };
   if (status != 0) {
     line += " status=" + std::to_string(status);
-  } else if (state.searched) {
+  } else if (state.rows.searched) {
     const std::string name(searched->name);
-    if (state.found.empty()) line += " " + name + "=none";
-    for (const PointState::Found& found : state.found) {
+    if (state.rows.found.empty()) line += " " + name + "=none";
+    for (const PointRows::Found& found : state.rows.found) {
       line += " " + name + "=" + parameter_text(found.row.point, *searched);
       if (!found.simulated) continue;
       line += " simulated_" + study_.find->condition.quantity.name() + "=";
@@ -446,26 +374,27 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       line += "+-";
       number(found.simulated_ci.value_or(std::nan("")));
     }
-  } else if (state.last_model) {
-    const TableRow& last = *state.last_model;
+  } else if (state.rows.last_model) {
+    const TableRow& last = *state.rows.last_model;
     line += " t=" + std::to_string(*last.t) + " mean_level=";
     append_shortest(line, last.values[0]);
     for (std::int32_t n = 0; n < 3 && n < l; ++n) {
       line += " X" + std::to_string(l - n) + "=";
       append_shortest(line, last.values[static_cast<std::size_t>(l - n)]);
     }
-    if (state.simulated_level) {
+    if (state.rows.simulated_level) {
       line += " simulated_mean_level=";
-      append_shortest(line, *state.simulated_level);
+      append_shortest(line, *state.rows.simulated_level);
       line += "+-";
-      append_shortest(line, state.simulated_level_ci.value_or(std::nan("")));
+      append_shortest(line, state.rows.simulated_level_ci.value_or(std::nan("")));
     }
-    if (state.hitting) {
-      line += " hitting_t=" + (*state.hitting ? std::to_string(**state.hitting) : "never");
+    if (state.rows.hitting) {
+      line +=
+          " hitting_t=" + (*state.rows.hitting ? std::to_string(**state.rows.hitting) : "never");
     }
-    if (state.simulated_hitting) {
+    if (state.rows.simulated_hitting) {
       // The mean over the runs that reached the value, and how many never did.
-      const std::vector<double>& v = state.simulated_hitting->values;
+      const std::vector<double>& v = state.rows.simulated_hitting->values;
       line += " simulated_hitting_t=";
       number(v[0]);
       line += "+-";
@@ -536,49 +465,13 @@ void StudyRunner::show_progress() {
   }
 }
 
-// How the quantity crosses at v as the searched parameter grows: -1
-// falling, 1 rising, by the grid values around v; 0 without a grid.
-int direction_at(const PointState& s, long double v) {
-  const std::vector<long double>& at = s.grid_values;
-  const std::vector<double>& q = s.grid_quantity;
-  for (std::size_t i = 0; i + 1 < at.size(); ++i) {
-    if (at[i + 1] < v || q[i + 1] == q[i]) continue;
-    return q[i + 1] < q[i] ? -1 : 1;
-  }
-  return 0;
-}
-
 void StudyRunner::draw_figure() {
-  PlotRequest request;
-  if (study_.find || !study_.plot_map.empty()) {
-    std::vector<PointAnswer> answers;
-    for (const PointState& s : states_) {
-      PointAnswer a{s.point, {}, {}, s.grid_values, s.grid_quantity, std::nullopt};
-      const ParameterDescription* searched = study_.find ? study_.find->parameter : nullptr;
-      for (const PointState::Found& found : s.found) {
-        a.crossings.push_back(static_cast<double>(parameter_value(found.row.point.p, *searched)));
-        a.directions.push_back(direction_at(s, parameter_value(found.row.point.p, *searched)));
-      }
-      if (s.last_model && !study_.plot_map.empty()) {
-        a.final_quantity = parse_condition(study_.plot_map + "=0")
-                               ->quantity.of_row(s.last_model->values, s.point->p.blocks);
-      }
-      answers.push_back(std::move(a));
-    }
-    if (answers.empty()) return;
-    request = answer_figure(study_, answers);
-    if (request.curves.empty() && request.map.z.empty()) return;
-  } else {
-    std::vector<PointSeries> drawn;
-    for (PointState& s : states_) {
-      if (s.series.t.empty() && s.series.simulated_t.empty()) continue;
-      drawn.push_back({s.point, std::move(s.series)});
-    }
-    request = study_figure(study_, std::move(drawn));
-    if (request.series.empty()) return;
-  }
+  std::vector<PointFigure> points;
+  for (const PointState& s : states_) points.push_back({s.point, &s.rows});
+  const std::optional<PlotRequest> request = figure_request(study_, points);
+  if (!request) return;
   try {
-    draw_plot(gnuplot_, request, files_.create_figure_draft());
+    draw_plot(gnuplot_, *request, files_.create_figure_draft());
     files_.place_figure();
   } catch (const runtime::Failure& failure) {
     // The exit status of a point that stopped comes first.

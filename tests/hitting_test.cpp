@@ -62,19 +62,25 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     const double share = std::uniform_real_distribution<double>(0.05, 0.98)(random);
     std::ostringstream value;
     value << (quantity == "mean_level" ? share * std::stoi(l) : share);
-    const std::vector<std::string> point = {
+    std::vector<std::string> point = {
         "--lambda",         pick(10, 40),     "--mu",     pick(1, 9), "--pmut",
         "0.0" + pick(1, 9), "--block-length", pick(1, 3), "--blocks", l,
         "--final",          pick(1, 60),      "--csv",    "-"};
+    std::string condition = quantity + "=" + value.str();
+    if (n == 0) {
+      // Reached in the first generation.
+      point = {"--lambda", "20",       "--mu", "5",       "--pmut", "0.09",  "--block-length",
+               "2",        "--blocks", "3",    "--final", "5",      "--csv", "-"};
+      condition = "X1=0.0001";
+    }
     std::vector<std::string> every = point, hitting = point;
     every.insert(every.end(), {"--step", "1"});
-    hitting.insert(hitting.end(),
-                   {"--step", pick(1, 7), "--hitting", quantity + "=" + value.str()});
+    hitting.insert(hitting.end(), {"--step", pick(1, 7), "--hitting", condition});
     const std::vector<std::string> rows = lines(run(every).out);
     const std::vector<std::string> answer = lines(run(hitting).out);
-    SCOPED_TRACE(hitting[11] + " " + quantity + "=" + value.str() + ": " + answer.back());
+    SCOPED_TRACE(hitting[11] + " " + condition + ": " + answer.back());
     // The first step-1 row whose quantity reaches the value.
-    Condition c = *parse_condition(quantity + "=" + value.str());
+    Condition c = *parse_condition(condition);
     c.value = std::strtold(c.value_text.c_str(), nullptr);
     std::string expected;
     for (std::size_t r = 1; r < rows.size() && expected.empty(); ++r) {
@@ -83,7 +89,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
       for (std::size_t k = kMeanLevel; k < f.size() && !f[k].empty(); ++k) {
         values.push_back(std::stod(f[k]));
       }
-      if (c.reached(c.quantity.of_row(values, std::stoi(l)))) expected = rows[r];
+      if (c.reached(c.quantity.of_row(values, std::stoi(point[9])))) expected = rows[r];
     }
     std::string hit;
     for (const std::string& row : answer) {

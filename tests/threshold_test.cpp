@@ -187,6 +187,52 @@ TEST(Thresholds, IntegerOnesFollowTheirPredecessorExactly) {
   EXPECT_GE(crossings, 5);
 }
 
+// The grid: log-spaced from two decades on, even below, an integer
+// parameter's values rounded with repeats once; a grid value where the
+// quantity is the value exactly is a crossing of its own.
+TEST(Thresholds, TheGridAndItsExactHits) {
+  const struct {
+    const char* parameter;
+    long double low, high;
+    std::int32_t grid;
+    std::vector<long double> values;
+  } cases[] = {
+      {"pmut", 1e-3L, 1e-1L, 3, {1e-3L, 1e-2L, 1e-1L}},
+      {"pmut", 0.01L, 0.99L, 3, {0.01L, 0.5L, 0.99L}},
+      {"mu", 1, 10, 4, {1, 4, 7, 10}},
+      {"mu", 1, 3, 5, {1, 2, 3}},
+  };
+  for (const auto& c : cases) {
+    Case search{point_of(20, 5, "0.1", 2, 0, 3, 5), {}};
+    search.search.parameter = find_parameter(c.parameter);
+    search.search.low = c.low;
+    search.search.high = c.high;
+    search.search.grid = c.grid;
+    search.search.condition = *parse_condition("Xtop=0.5");
+    search.search.condition.value = 0.5L;
+    const ThresholdResult result = find_thresholds(search.point, search.search);
+    ASSERT_EQ(result.grid_values.size(), c.values.size()) << search.describe();
+    for (std::size_t k = 0; k < c.values.size(); ++k) {
+      EXPECT_NEAR(static_cast<double>(result.grid_values[k] / c.values[k]), 1.0, 1e-15)
+          << search.describe() << " value " << k;
+    }
+  }
+  // Without mutation no offspring reaches the top: Xtop is exactly 0 at
+  // pmut 0 and above it beyond.
+  Case zero{point_of(20, 5, "0", 2, 0, 3, 5), {}};
+  zero.search.parameter = find_parameter("pmut");
+  zero.search.low = 0;
+  zero.search.high = 0.5L;
+  zero.search.grid = 5;
+  zero.search.condition = *parse_condition("Xtop=0");
+  zero.search.condition.value = 0;
+  const ThresholdResult result = find_thresholds(zero.point, zero.search);
+  ASSERT_EQ(result.crossings.size(), 1u);
+  EXPECT_EQ(result.crossings[0].point.p.Pmut, 0.0L);
+  EXPECT_EQ(result.crossings[0].lower, 0.0L);
+  EXPECT_EQ(result.crossings[0].upper, 0.0L);
+}
+
 // Xtop at t=300 rises and falls again over pmut for mu=70 of 100: two
 // crossings, each found and refined.
 TEST(Thresholds, ANonMonotoneQuantityHasEveryCrossing) {

@@ -20,14 +20,18 @@
 namespace blocklevels {
 namespace {
 
-// Text that reaches the script inside single quotes: only characters that
-// mean nothing there, anything else replaced by '?'.
+// Text as a gnuplot string in single quotes, where only the quote itself
+// is special (doubled); the figures are drawn without enhanced text, so
+// that every printable character stands for itself. Control characters,
+// which would end the script's line, become spaces.
 std::string quoted(const std::string& text) {
   std::string out = "'";
   for (const char c : text) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       std::strchr(" =,._+-()/:", c) != nullptr;
-    out += plain ? c : '?';
+    if (c == '\'') {
+      out += "''";
+    } else {
+      out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+    }
   }
   return out + "'";
 }
@@ -38,15 +42,42 @@ void append_number(std::string& out, double v) {
   out += text;
 }
 
-std::string terminal_for(const std::string& file) {
-  const std::string extension = file.substr(file.rfind('.'));
-  if (extension == ".png") return "pngcairo size 1100,800 font 'sans,11'";
-  if (extension == ".svg") return "svg size 1100,800 font 'sans,11' background rgb 'white'";
-  return "pdfcairo size 11in,8in font 'sans,11'";
+// Seven colours told apart with any colour vision and in grey, none pale
+// on white; each curve also has its own dash and marker.
+constexpr const char* kColours[] = {"#0072b2", "#d55e00", "#009e73", "#cc79a7",
+                                    "#e69f00", "#56b4e9", "#000000"};
+constexpr int kMarkers[] = {7, 5, 9, 11, 13, 15};
+
+std::string style(std::size_t n) {
+  return "lc rgb '" + std::string(kColours[n % 7]) + "' dt " + std::to_string(n % 5 + 1) + " pt " +
+         std::to_string(kMarkers[n % 6]);
 }
 
-// $m<n>: t, X_l, X_(l-1), X_(l-2), mean level; $s<n>: the same means and
-// their confidence half-widths, interleaved.
+std::string colour(std::size_t n) {
+  return "lc rgb '" + std::string(kColours[n % 7]) + "'";
+}
+
+std::string terminal_for(const PlotRequest& request) {
+  const std::string& file = request.file;
+  const std::string extension = file.substr(file.rfind('.'));
+  // A paper column's figure has a smaller font than a screen's.
+  const int font = request.width_in < 7 ? 8 : 11;
+  const std::string f = " font 'sans," + std::to_string(font) + "'";
+  char size[64];
+  if (extension == ".pdf") {
+    std::snprintf(size, sizeof size, "%gin,%gin", request.width_in, request.height_in);
+    return "pdfcairo size " + std::string(size) + f;
+  }
+  std::snprintf(size, sizeof size, "%d,%d", static_cast<int>(request.width_in * 100 + 0.5),
+                static_cast<int>(request.height_in * 100 + 0.5));
+  if (extension == ".png") return "pngcairo size " + std::string(size) + f;
+  return "svg size " + std::string(size) + f + " background rgb 'white'";
+}
+
+// $m<n>: t, X_l, X_(l-1), X_(l-2), mean level. $s<n>: t, then for each of
+// X_l, X_(l-1), X_(l-2) and the mean level the simulated mean and its 95 %
+// band's lower and upper ends, clipped to what the value can be (a
+// fraction to [0, 1], the mean level to [0, l]).
 void append_data(std::string& script, std::size_t n, const PlotSeries& s) {
   script += "$m" + std::to_string(n) + " << EOD\n";
   for (std::size_t k = 0; k < s.t.size(); ++k) {
@@ -57,92 +88,173 @@ void append_data(std::string& script, std::size_t n, const PlotSeries& s) {
     script += '\n';
   }
   script += "EOD\n$s" + std::to_string(n) + " << EOD\n";
+  const auto band = [&script](double mean, double half_width, double most) {
+    const double h = half_width == half_width ? half_width : 0.0;
+    for (const double v : {mean, std::max(0.0, mean - h), std::min(most, mean + h)}) {
+      script += ' ';
+      append_number(script, v);
+    }
+  };
   for (std::size_t k = 0; k < s.simulated_t.size(); ++k) {
     append_number(script, s.simulated_t[k]);
     for (int level = 0; level < 3; ++level) {
-      script += ' ';
-      append_number(script, s.simulated_top[level][k]);
-      script += ' ';
-      append_number(script, s.simulated_top_ci[level][k]);
+      band(s.simulated_top[level][k], s.simulated_top_ci[level][k], 1.0);
     }
-    script += ' ';
-    append_number(script, s.simulated_mean_level[k]);
-    script += ' ';
-    append_number(script, s.simulated_mean_level_ci[k]);
+    band(s.simulated_mean_level[k], s.simulated_mean_level_ci[k], s.blocks);
     script += '\n';
   }
   script += "EOD\n";
 }
 
-// One panel's plot command. `column` is the model's column (2..5) and
-// `simulated` the simulated mean's (its half-width follows it).
-std::string panel(const PlotRequest& request, int top_curves, int column_of_mean) {
+// The plot command of one panel, and the key's entries. The top panel
+// shows X_l, X_(l-1), X_(l-2) of a single point, or X_l of each point;
+// the bottom one the mean level. `keyed` adds the entries to the key (the
+// top panel's; the bottom panel's curves are entered there too, as curves
+// of no points, when they differ from the top's).
+std::string panel(const PlotRequest& request, bool top, bool keyed) {
   const bool single = request.series.size() == 1;
-  std::string command = "plot ";
-  bool first = true;
+  std::string command;
   auto add = [&](const std::string& part) {
-    command += (first ? "" : ", \\\n     ") + part;
-    first = false;
+    command += (command.empty() ? "plot " : ", \\\n     ") + part;
   };
+  const bool across = request.x_label != "generation t";
+  std::size_t curve = 0;
   for (std::size_t n = 0; n < request.series.size(); ++n) {
     const PlotSeries& s = request.series[n];
     const std::string m = "$m" + std::to_string(n), sim = "$s" + std::to_string(n);
-    for (int level = 0; level < top_curves; ++level) {
-      if (level >= s.blocks) break;
-      const int column = top_curves == 1 ? column_of_mean : 2 + level;
-      const int sim_column = top_curves == 1 ? 8 : 2 + 2 * level;
-      const int colour = single ? level + 1 : static_cast<int>(n) + 1;
-      std::string name = top_curves == 1 ? (single ? "model" : s.label)
-                                         : "at or above level " + std::to_string(s.blocks - level);
-      if (!single && top_curves != 1) name = s.label;
+    const int levels = top ? (single ? 3 : 1) : 1;
+    for (int level = 0; level < levels; ++level, ++curve) {
+      if (top && level >= s.blocks) break;
+      const int column = top ? 2 + level : 5;
+      const int sim_column = top ? 2 + 3 * level : 11;
+      // The single point's mean level has a style of its own, after its levels'.
+      const std::size_t look = single ? (top ? static_cast<std::size_t>(level) : 3) : n;
+      std::string name =
+          single ? (top ? "at or above level " + std::to_string(s.blocks - level) : "mean level")
+                 : s.label;
+      const bool titled = keyed && top;
+      // Markers where the curve has few points, else a few along it.
+      const std::size_t points = s.t.size();
+      const std::string every =
+          points > 24 ? " pi -" + std::to_string(std::max<std::size_t>(1, points / 8)) : "";
       if (!s.simulated_t.empty()) {
-        add(sim + " using 1:($" + std::to_string(sim_column) + "-$" +
-            std::to_string(sim_column + 1) + "):($" + std::to_string(sim_column) + "+$" +
-            std::to_string(sim_column + 1) + ") with filledcurves lc " + std::to_string(colour) +
-            " fs transparent solid 0.25 notitle");
-        add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 7 ps 0.6 lc " +
-            std::to_string(colour) + " title " +
-            quoted(single && top_curves == 1 ? "simulated, with 95 % band" : name + ", simulated"));
+        add(sim + " using 1:" + std::to_string(sim_column + 1) + ":" +
+            std::to_string(sim_column + 2) + " with filledcurves " + colour(look) +
+            " fs transparent solid 0.3 noborder notitle");
+        // A band's edges, so that a narrow band still shows; not where
+        // several points' bands overlap.
+        for (const int edge : {1, 2}) {
+          if (!single) break;
+          add(sim + " using 1:" + std::to_string(sim_column + edge) + " with lines lw 0.8 " +
+              colour(look) + " notitle");
+        }
+        add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 7 ps 0.5 " +
+            colour(look) + " notitle");
       }
-      const std::string style = request.log_x || request.x_label != "generation t"
-                                    ? " with linespoints pt 7 ps 0.8 lw 2 lc "
-                                    : " with lines lw 2 lc ";
-      add(m + " using 1:" + std::to_string(column) + style + std::to_string(colour) + " title " +
-          quoted(name));
+      add(m + " using 1:" + std::to_string(column) + " with linespoints lw 2 ps 0.8" + every + " " +
+          style(look) + " title " + (titled ? quoted(name) : std::string("''")));
+      if (titled && !s.simulated_t.empty()) {
+        // The simulated entry after the model's, its band drawn beneath.
+        add("NaN with points pt 7 ps 0.5 " + colour(look) + " title " +
+            quoted(name + ", simulated (95 % band)"));
+      }
+      (void)across;
+    }
+  }
+  if (top && keyed && single) {
+    // The mean level's entries, for the key the panels share.
+    const PlotSeries& s = request.series[0];
+    add("NaN with linespoints lw 2 ps 0.8 " + style(3) + " title 'mean level'");
+    if (!s.simulated_t.empty()) {
+      add("NaN with points pt 7 ps 0.5 " + colour(3) + " title " +
+          quoted("mean level, simulated (95 % band)"));
     }
   }
   return command + "\n";
 }
 
+// The number of entries in the shared key.
+std::size_t key_entries(const PlotRequest& request) {
+  const bool single = request.series.size() == 1;
+  std::size_t entries = 0;
+  for (const PlotSeries& s : request.series) {
+    const std::size_t curves = single ? static_cast<std::size_t>(std::min(s.blocks, 3)) + 1 : 1;
+    entries += curves * (s.simulated_t.empty() ? 1 : 2);
+  }
+  return entries;
+}
+
+// Two panels sharing their x axis and one key beneath them.
 std::string script_for(const PlotRequest& request) {
-  std::string script = "set terminal " + terminal_for(request.file) + "\nset output\n";
+  std::string script = "set terminal " + terminal_for(request) + "\nset output\n";
   script += "set termoption noenhanced\nset encoding utf8\n";
   for (std::size_t n = 0; n < request.series.size(); ++n) {
     append_data(script, n, request.series[n]);
   }
   const bool single = request.series.size() == 1;
-  script += "set multiplot layout 2,1 title " + quoted(request.title) + "\n";
-  // Fixed margins, so that both panels' axes line up whatever their keys.
-  script += "set grid\nset lmargin at screen 0.08\nset rmargin at screen 0.72\n";
-  script += "set key outside right top\nset xlabel " + quoted(request.x_label) + "\n";
-  if (request.log_x) script += "set logscale x\n";
+  // As many columns of entries as their longest label leaves room for, at
+  // most three: a character about 0.55 of the font's height wide, and the
+  // line sample beside it.
+  std::size_t longest = 0;
+  for (const PlotSeries& series : request.series) {
+    longest =
+        std::max(longest, (single ? std::string("at or above level 1000") : series.label).size());
+  }
+  longest += std::string(", simulated (95 % band)").size();
+  const double font_px = (request.width_in < 7 ? 8.0 : 11.0) * 100.0 / 72.0;
+  const double column_px = static_cast<double>(longest + 2) * 0.55 * font_px + 5 * font_px;
+  const std::size_t columns =
+      static_cast<std::size_t>(std::clamp(0.9 * request.width_in * 100.0 / column_px, 1.0, 3.0));
+  const std::size_t rows = (key_entries(request) + columns - 1) / columns;
+  // The key's height as a share of the figure: a row of text and a gap.
+  const double row = (request.width_in < 7 ? 10.0 : 14.0) / (request.height_in * 72.0) * 1.2;
+  const double key_top = 0.015 + static_cast<double>(rows) * row;
+  char margins[256];
+  std::snprintf(margins, sizeof margins,
+                "set lmargin at screen 0.1\nset rmargin at screen 0.97\n"
+                "set tmargin at screen 0.92\nset bmargin at screen %.4f\n",
+                0.56 + key_top / 2);
+  script += "set multiplot title " + quoted(request.title) + "\n";
+  script += "set grid\nset xlabel " + quoted(request.x_label) + "\n";
+  if (request.log_x) script += "set logscale x\nset format x '%g'\n";
   if (request.x_label != "generation t")
     script += "set autoscale xfix\nset offsets graph 0.02, graph 0.02, 0, 0\n";
+  script += margins;
+  script += "set key at screen 0.5, 0.01 center bottom vertical maxrows " + std::to_string(rows) +
+            " width 2 samplen 4\n";
   script += "set ylabel " +
             quoted(single ? "fraction of offspring at or above the level"
                           : "fraction of offspring at the top level") +
-            "\nset yrange [0:1]\n";
-  script += panel(request, single ? 3 : 1, 2);
+            "\n";
+  // Every curve inside the frame: fractions on [0, 1] with a margin, or on
+  // a log scale up to 1.
+  if (request.log_y) {
+    script += "set logscale y\nset format y '%g'\nset yrange [*:1.5]\n";
+  } else {
+    script += "set yrange [-0.03:1.03]\nset ytics 0, 0.2, 1\n";
+  }
+  script += "unset xlabel\n";
+  script += panel(request, true, true);
+  // The mean level's panel, its entries in the top panel's key.
+  std::snprintf(margins, sizeof margins, "set tmargin at screen %.4f\nset bmargin at screen %.4f\n",
+                0.49 + key_top / 2, key_top + 0.07);
+  script += margins;
+  script += "unset key\nunset logscale y\nset format y '%g'\nset ytics autofreq\n";
+  script += "set xlabel " + quoted(request.x_label) + "\n";
   script += "set ylabel 'mean level (expected number of complete blocks)'\n";
-  script += "set autoscale y\n";
-  script += panel(request, 1, 5);
+  // The mean level is at least 0: the frame starts there, with room above.
+  script += "set yrange [0:*]\n";
+  script += request.x_label == "generation t"
+                ? "set offsets 0, 0, graph 0.05, 0\n"
+                : "set offsets graph 0.02, graph 0.02, graph 0.05, 0\n";
+  script += panel(request, false, false);
   script += "unset multiplot\n";
   return script;
 }
 
 // One panel of curves, over a heat map when there is one.
 std::string curves_script(const PlotRequest& request) {
-  std::string script = "set terminal " + terminal_for(request.file) + "\nset output\n";
+  std::string script = "set terminal " + terminal_for(request) + "\nset output\n";
   script += "set termoption noenhanced\nset encoding utf8\n";
   for (std::size_t n = 0; n < request.curves.size(); ++n) {
     const PlotCurve& c = request.curves[n];
@@ -214,20 +326,16 @@ std::string curves_script(const PlotRequest& request) {
   auto add = [&command](const std::string& part) {
     command += (command.empty() ? "" : ", \\\n     ") + part;
   };
-  // Curves in distinct colours and dashes, white-edged over a map.
+  // Curves in distinct colours, dashes and markers, white-edged over a map.
   for (std::size_t n = 0; n < request.curves.size(); ++n) {
     const PlotCurve& c = request.curves[n];
-    const std::string colour = std::to_string(n % 8 + 1);
-    const std::string using_ = " using 1:2";
+    const std::string data = "$c" + std::to_string(n) + " using 1:2";
     if (with_map) {
-      add("$c" + std::to_string(n) + using_ +
-          " with linespoints pt 7 ps 1.1 lw 5 lc rgb 'white' notitle");
+      add(data + " with " + (c.points_only ? "points" : "linespoints") + " pt " +
+          std::to_string(kMarkers[n % 6]) + " ps 1.4 lw 5 lc rgb 'white' notitle");
     }
-    add("$c" + std::to_string(n) + using_ +
-        (c.points_only ? " with points pt 7 ps 1.2 lc " + colour
-                       : " with linespoints pt 7 ps 0.7 lw 2 dt " + std::to_string(n % 5 + 1) +
-                             " lc " + colour) +
-        " title " + quoted(c.label));
+    add(data + (c.points_only ? " with points ps 1.1 " : " with linespoints lw 2 ps 0.9 ") +
+        style(n) + " title " + quoted(c.label));
   }
   if (with_map) {
     script += "set cblabel " + quoted(map.z_label) + "\n";
@@ -240,7 +348,7 @@ std::string curves_script(const PlotRequest& request) {
     return script + "plot $map using 1:2:3:4:5:6:7 with boxxyerror lc palette notitle" +
            (command.empty() ? "" : ", \\\n     " + command) + "\n";
   }
-  script += "set key outside right top\nset offsets graph 0.02, graph 0.02, 0, 0\n";
+  script += "set key outside top center horizontal\nset offsets graph 0.02, graph 0.02, 0, 0\n";
   if (request.has_level) {
     std::string level;
     append_number(level, request.level);

@@ -58,7 +58,8 @@ struct PlotRequest {
   std::vector<PlotSeries> series;
   // FigureKind::curves: its y axis, its curves, a dashed level line.
   std::string y_label;
-  bool log_y = false;
+  bool log_y = false;                   // also the levels figure's fractions
+  double width_in = 11, height_in = 8;  // PNG and SVG at 100 pixels an inch
   std::vector<PlotCurve> curves;
   PlotMap map;
   bool has_level = false;

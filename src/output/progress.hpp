@@ -1,5 +1,6 @@
 // Progress of a long study on standard error, when it is a terminal: one
-// line, rewritten at most a few times a second, with the elapsed time.
+// line, rewritten at most four times a second, with the time elapsed and,
+// once a share of the work is done, an estimate of the time left.
 #pragma once
 
 #include <chrono>
@@ -11,10 +12,15 @@ class Progress {
  public:
   void enable(bool on);
   bool enabled() const { return enabled_; }
-  // Shows "what, N.N s", not more often than every 200 ms.
-  void show(const std::string& what);
+  // Shows "what, 0:12 elapsed, about 0:40 left" for `done` of the work
+  // (0 to 1; no estimate before a second has passed or while nothing is
+  // done), not more often than every 250 ms.
+  void show(const std::string& what, double done);
   // Removes the line, so that other output starts on a clean line.
   void clear();
+
+  // "0:07", "12:34", "1:02:03".
+  static std::string duration(double seconds);
 
  private:
   bool enabled_ = false;

@@ -7,6 +7,7 @@
 
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"
+#include "study/figure_options.hpp"
 #include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
 
@@ -110,19 +111,6 @@ void check_outputs(const Study& study) {
   if (study.resume && (study.csv.empty() || study.csv == "-")) {
     refuse("--resume: only a table in a file (--csv FILE) can be resumed");
   }
-  if (!study.plot_map.empty()) {
-    if (study.plot.empty()) refuse("--plot-map: the heat map is drawn into --plot's file");
-    if (!parse_condition(study.plot_map + "=0")) {
-      refuse("--plot-map: '" + study.plot_map + "' is not X<j>, Xtop or mean_level");
-    }
-    const std::size_t varying = study.swept.size() + (study.find ? 1 : 0);
-    if (varying != 2) {
-      refuse(
-          "--plot-map: a heat map needs two parameters varying (a sweep of two, or --find "
-          "and a sweep of one); this study has " +
-          std::to_string(varying));
-    }
-  }
   if (study.sharded) {
     if (study.csv.empty()) refuse("--shard: a shard writes its rows with --csv");
     if (!study.report_file.empty() || !study.plot.empty()) {
@@ -183,10 +171,10 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   app.add_option("--hitting", own.hitting,
                  "Q=V: the first generation at which Q reaches V (and each simulated run's)")
       ->type_name("Q=V");
-  app.add_option("--plot-map", study.plot_map,
-                 "Q: with --plot and two parameters varying, Q at the final generation as a "
-                 "heat map")
-      ->type_name("Q");
+  std::string plot_size;
+  add_figure_options(app, study, plot_size);
+  app.add_flag("--no-progress", study.no_progress,
+               "no progress line on standard error (shown on a terminal)");
   app.set_version_flag("--version", std::string("blocklevels ") + BLOCKLEVELS_VERSION);
   try {
     app.parse(argc, argv);
@@ -279,6 +267,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
     study.seed = seed_value("--seed", own.seed);
   }
   check_outputs(study);
+  check_figure_options(study, plot_size);
   return study;
 }
 

@@ -42,6 +42,10 @@ struct Study {
   // --hitting Q=V: the first generation at which Q reaches V.
   std::optional<Condition> hitting;
   std::string plot_map;  // --plot-map Q: "" for none
+  std::string plot_x;    // --plot-x PARAM: "" for the default
+  bool plot_logy = false;
+  double plot_width = 11, plot_height = 8;  // --plot-size, in inches
+  bool no_progress = false;
 
   bool is_sweep() const { return points.size() > 1; }
   // Whether its shards divide each point's simulated runs (a simulated

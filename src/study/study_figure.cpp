@@ -56,11 +56,38 @@ void push_last(std::vector<double>& to, const std::vector<double>& from) {
 
 }  // namespace
 
-PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
+// The figure's file, size and log scale as the study asks.
+PlotRequest request_of(const Study& study) {
   PlotRequest request;
   request.file = study.plot;
   request.title = title_of(study);
-  if (points.size() <= kMostCurves) {
+  request.width_in = study.plot_width;
+  request.height_in = study.plot_height;
+  request.log_y = study.plot_logy;
+  return request;
+}
+
+// The parameter along the x axis: --plot-x's, or the swept parameter with
+// the most distinct values (the first in the table's order of those).
+template <typename Points>
+std::string across_of(const Study& study, const Points& points) {
+  if (!study.plot_x.empty()) return study.plot_x;
+  std::string across;
+  std::size_t most = 0;
+  for (const std::string& name : study.swept) {
+    std::map<std::string, int> distinct;
+    for (const auto& p : points) distinct[value_text(*p.point, name)] = 1;
+    if (distinct.size() > most) {
+      most = distinct.size();
+      across = name;
+    }
+  }
+  return across;
+}
+
+PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
+  PlotRequest request = request_of(study);
+  if (points.size() <= kMostCurves && study.plot_x.empty()) {
     for (PointSeries& p : points) {
       p.series.label = label_of(*p.point, study.swept, "");
       p.series.blocks = p.point->p.blocks;
@@ -68,17 +95,7 @@ PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
     }
     return request;
   }
-  // The parameter with the most distinct values goes along the x axis.
-  std::string across;
-  std::size_t most = 0;
-  for (const std::string& name : study.swept) {
-    std::map<std::string, int> distinct;
-    for (const PointSeries& p : points) distinct[value_text(*p.point, name)] = 1;
-    if (distinct.size() > most) {
-      most = distinct.size();
-      across = name;
-    }
-  }
+  const std::string across = across_of(study, points);
   request.x_label = across + " (values at the last report)";
   std::map<std::string, std::size_t> curve_of;
   double lowest = value_number(*points.front().point, across), highest = lowest;
@@ -150,16 +167,15 @@ void crossing_curves(const std::vector<PointAnswer>& points, const std::string& 
 }  // namespace
 
 PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& points) {
-  PlotRequest request;
+  PlotRequest request = request_of(study);
   request.kind = FigureKind::curves;
-  request.file = study.plot;
-  request.title = title_of(study);
   const Point& first = *points.front().point;
   const std::string final_text = " at t=" + std::to_string(last_report_time(first.p));
   if (!study.plot_map.empty()) {
     const Quantity q = parse_condition(study.plot_map + "=0")->quantity;
     request.map.z_label = q.name() + final_text;
-    const std::string x_name = study.swept[0];
+    // --plot-x puts one of two swept parameters along x; the other goes up.
+    const std::string x_name = study.plot_x.empty() ? study.swept[0] : study.plot_x;
     request.x_label = x_name;
     if (study.find) {
       const std::string y_name(study.find->parameter->name);
@@ -181,7 +197,7 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
           study.find->condition.quantity.name() + "=" + study.find->condition.value_text, request);
       for (PlotCurve& c : request.curves) c.label += " as " + request.y_label + " grows";
     } else {
-      const std::string y_name = study.swept[1];
+      const std::string y_name = study.swept[0] == x_name ? study.swept[1] : study.swept[0];
       request.y_label = y_name;
       for (const PointAnswer& a : points) {
         request.map.x.push_back(value_number(*a.point, x_name));
@@ -210,17 +226,7 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
     request.log_x = spans_decades(grid.x);
     return request;
   }
-  // The swept parameter with the most values goes along the x axis.
-  std::string across;
-  std::size_t most = 0;
-  for (const std::string& name : study.swept) {
-    std::map<std::string, int> distinct;
-    for (const PointAnswer& a : points) distinct[value_text(*a.point, name)] = 1;
-    if (distinct.size() > most) {
-      most = distinct.size();
-      across = name;
-    }
-  }
+  const std::string across = across_of(study, points);
   request.x_label = across;
   request.y_label =
       searched + " where " + where.quantity.name() + "=" + where.value_text + final_text;
@@ -233,7 +239,7 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
     ys.insert(ys.end(), c.y.begin(), c.y.end());
   }
   request.log_x = spans_decades(xs);
-  request.log_y = spans_decades(ys);
+  request.log_y = request.log_y || spans_decades(ys);
   return request;
 }
 

@@ -84,8 +84,8 @@ struct PointState {
   std::optional<KeptPoint> kept;
   records::Reader progress;
   std::int64_t t_reached = 0;
-  std::string simulated;  // "simulated N/R" while runs go on
-  PointRows rows;         // what its written rows say
+  std::uint64_t runs_done = 0, runs_total = 0;  // its simulation's, while it runs
+  PointRows rows;                               // what its written rows say
 };
 
 class StudyRunner {
@@ -181,8 +181,8 @@ void StudyRunner::receive_progress(PointState& state) {
         if (const auto* p = std::get_if<records::Progress>(&*record)) {
           state.t_reached = p->t;
           if (p->runs_total > 0) {
-            state.simulated =
-                "simulated " + std::to_string(p->runs_done) + "/" + std::to_string(p->runs_total);
+            state.runs_done = p->runs_done;
+            state.runs_total = p->runs_total;
           }
         }
       }
@@ -446,23 +446,49 @@ void StudyRunner::interrupted(int signal) {
   runtime::end_by_signal(signal);
 }
 
-void StudyRunner::show_progress() {
-  if (study_.is_sweep()) {
-    std::size_t done = 0;
-    for (const PointState& s : states_) {
-      done +=
-          s.phase == PointState::Phase::running || s.phase == PointState::Phase::waiting ? 0 : 1;
-    }
-    progress_.show("points " + std::to_string(done) + "/" + std::to_string(states_.size()));
-  } else if (!states_.empty()) {
-    const PointState& state = states_[0];
-    std::string what = "t " + std::to_string(state.t_reached) + "/" +
-                       std::to_string(last_report_time(state.point->p));
-    if (study_.simulate_runs > 0) {
-      what += ", " + (state.simulated.empty() ? std::string("simulating") : state.simulated);
-    }
-    progress_.show(what);
+// How much of a point's work is done: its simulated runs once they have
+// begun (they take longer than the model), else its generations.
+double done_of(const PointState& s) {
+  if (s.phase != PointState::Phase::running) {
+    return s.phase == PointState::Phase::waiting ? 0.0 : 1.0;
   }
+  if (s.runs_total > 0) {
+    return static_cast<double>(s.runs_done) / static_cast<double>(s.runs_total);
+  }
+  const std::int64_t last = last_report_time(s.point->p);
+  return static_cast<double>(s.t_reached) / static_cast<double>(last) * 0.999;
+}
+
+// "points 3/64, runs 2/6 of point 4" or, for one point, "t 120/2000" and
+// "runs 2/6": the points done, and the simulation under way.
+void StudyRunner::show_progress() {
+  if (states_.empty()) return;
+  std::size_t done = 0;
+  double share = 0;
+  const PointState* simulating = nullptr;
+  for (const PointState& s : states_) {
+    const double d = done_of(s);
+    share += d;
+    done += d == 1.0 ? 1 : 0;
+    if (simulating == nullptr && s.phase == PointState::Phase::running && s.runs_total > 0) {
+      simulating = &s;
+    }
+  }
+  std::string what;
+  if (study_.is_sweep() || states_.size() > 1) {
+    what = "points " + std::to_string(done) + "/" + std::to_string(states_.size());
+  } else if (!study_.find) {
+    what = "t " + std::to_string(states_[0].t_reached) + "/" +
+           std::to_string(last_report_time(states_[0].point->p));
+  } else {
+    what = "searching";
+  }
+  if (simulating != nullptr) {
+    what += ", runs " + std::to_string(simulating->runs_done) + "/" +
+            std::to_string(simulating->runs_total);
+    if (states_.size() > 1) what += " of point " + std::to_string(simulating->number);
+  }
+  progress_.show(what, share / static_cast<double>(states_.size()));
 }
 
 void StudyRunner::draw_figure() {
@@ -519,7 +545,8 @@ int StudyRunner::run() {
                            : "";
 
   const bool csv_on_stdout = study_.csv == "-";
-  progress_.enable(!study_.quiet && ::isatty(STDERR_FILENO) == 1);
+  // --quiet is for standard output: the progress line stays.
+  progress_.enable(!study_.no_progress && ::isatty(STDERR_FILENO) == 1);
   // A search's or hitting time's answer is its summary line, even for a
   // single point.
   summaries_ = (study_.is_sweep() || study_.find || study_.hitting) && !study_.quiet &&
@@ -602,7 +629,7 @@ int StudyRunner::run_points() {
     }
     const bool idle = running == 0;
     const int ready =
-        idle ? 0 : ::poll(waiting.data(), waiting.size(), progress_.enabled() ? 200 : -1);
+        idle ? 0 : ::poll(waiting.data(), waiting.size(), progress_.enabled() ? 250 : -1);
     if (const int signal = runtime::pending_interrupt()) interrupted(signal);
     for (std::size_t n = 1; ready > 0 && n < waiting.size(); ++n) {
       if (waiting[n].revents == 0) continue;

@@ -1,7 +1,7 @@
 // blocklevels: the expected level distribution of a (mu, lambda) evolutionary
 // algorithm with truncation selection on a block-structured fitness function.
 // Without arguments the dialogue; with options a study; "merge" puts the
-// tables of a study's shards together.
+// tables of a study's shards together, "plot" draws a table written before.
 #include <unistd.h>
 
 #include <new>
@@ -18,6 +18,7 @@
 #include "study/command_line.hpp"
 #include "study/merge.hpp"
 #include "study/study_run.hpp"
+#include "study/table_plot.hpp"
 
 namespace {
 
@@ -28,6 +29,7 @@ int run_command_line(int argc, char** argv) {
   runtime::set_stop_style(runtime::StopStyle::words);
   try {
     if (std::string_view(argv[1]) == "merge") return run_merge(argc, argv);
+    if (std::string_view(argv[1]) == "plot") return run_plot(argc, argv);
     const std::optional<Study> study = parse_command_line(argc, argv);
     return study ? run_study(*study) : 0;
   } catch (const runtime::Failure& failure) {

@@ -1,0 +1,96 @@
+// Figures, seen from outside: a table drawn later by `blocklevels plot`
+// gives the very figure the study that wrote it drew (its SVG byte for
+// byte), and the figure's labels say what they mean.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/run_program.hpp"
+
+namespace blocklevels {
+namespace {
+
+using testing::ProgramRun;
+using testing::read_file;
+using testing::TemporaryDirectory;
+
+ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
+  testing::RunOptions options;
+  options.args = std::move(args);
+  return testing::run_program("", dir.path(), options);
+}
+
+bool have_gnuplot() {
+  return std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+}
+
+// A single simulated point; six points over time; final values along a
+// chosen axis on a log scale; a heat map.
+const struct {
+  std::vector<std::string> study;
+  std::vector<std::string> figure;  // the figure's options, for both
+} kFigures[] = {
+    {{"--lambda", "60", "--mu", "6", "--pmut", "0.01", "--block-length", "2", "--blocks", "5",
+      "--final", "40", "--simulate", "4"},
+     {}},
+    {{"--lambda", "20,40,80", "--mu", "5", "--pmut", "0.01,0.1", "--block-length", "2", "--blocks",
+      "4", "--final", "30", "--step", "3"},
+     {"--plot-size", "3.5x2.8"}},
+    {{"--lambda", "30", "--mu", "3,6", "--pmut", "0.001:0.3:7:log", "--block-length", "2",
+      "--blocks", "4", "--final", "20", "--step", "20"},
+     {"--plot-x", "pmut", "--plot-logy"}},
+    {{"--lambda", "30", "--mu", "1:30:4", "--pmut", "0.001:0.3:5:log", "--block-length", "2",
+      "--blocks", "4", "--final", "20", "--step", "20"},
+     {"--plot-map", "X3"}},
+};
+
+TEST(Figures, APlotOfATableIsTheStudysOwnFigure) {
+  if (!have_gnuplot()) GTEST_SKIP() << "no gnuplot";
+  for (const auto& f : kFigures) {
+    TemporaryDirectory dir;
+    std::vector<std::string> study = f.study;
+    study.insert(study.end(), {"--quiet", "--csv", "t.csv", "--plot", "study.svg"});
+    study.insert(study.end(), f.figure.begin(), f.figure.end());
+    const ProgramRun computed = run(dir, study);
+    ASSERT_EQ(computed.exit_status, 0) << f.study[1] << ": " << computed.err;
+    std::vector<std::string> plot = {"plot", "t.csv", "table.svg"};
+    plot.insert(plot.end(), f.figure.begin(), f.figure.end());
+    const ProgramRun drawn = run(dir, plot);
+    ASSERT_EQ(drawn.exit_status, 0) << f.study[1] << ": " << drawn.err;
+    const std::string figure = read_file(dir.path() + "/study.svg");
+    EXPECT_GT(figure.size(), 1000u);
+    EXPECT_EQ(read_file(dir.path() + "/table.svg"), figure) << f.study[1];
+  }
+}
+
+TEST(Figures, LabelsSayWhatTheyMean) {
+  if (!have_gnuplot()) GTEST_SKIP() << "no gnuplot";
+  TemporaryDirectory dir;
+  std::vector<std::string> study = kFigures[0].study;
+  study.insert(study.end(), {"--quiet", "--plot", "f.svg"});
+  ASSERT_EQ(run(dir, study).exit_status, 0);
+  const std::string svg = read_file(dir.path() + "/f.svg");
+  for (const char* label :
+       {"lambda=60, mu=6, pmut=0.01, block_length=2, two_option=0, blocks=5",
+        ">at or above level 5<", ">at or above level 5, simulated (95 % band)<",
+        ">at or above level 3<", ">mean level<", ">mean level, simulated (95 % band)<",
+        ">generation t<", ">fraction of offspring at or above the level<"}) {
+    EXPECT_NE(svg.find(label), std::string::npos) << label;
+  }
+  EXPECT_EQ(svg.find(" ? band"), std::string::npos);
+  // Several points: each curve named by the parameters that differ.
+  TemporaryDirectory sweep;
+  study = kFigures[1].study;
+  study.insert(study.end(), {"--quiet", "--plot", "f.svg"});
+  ASSERT_EQ(run(sweep, study).exit_status, 0);
+  const std::string curves = read_file(sweep.path() + "/f.svg");
+  for (const char* label : {">lambda=20, pmut=0.01<", ">lambda=80, pmut=0.1<",
+                            ">fraction of offspring at the top level<"}) {
+    EXPECT_NE(curves.find(label), std::string::npos) << label;
+  }
+}
+
+}  // namespace
+}  // namespace blocklevels

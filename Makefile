@@ -6,12 +6,18 @@ CMAKE_EXTRA ?=
 
 .PHONY: run test configure deps build-deps clean
 
-configure:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_EXTRA) > $(BUILD).configure.log 2>&1 || { cat $(BUILD).configure.log; exit 1; }
 
-run: build-deps configure
+configure:
+	@$(CONFIGURE)
+
+# The line saying what is built goes to standard error: standard output is
+# the dialogue's, byte for byte, once the program starts.
+run: build-deps
+	@echo "building blocklevels in $(BUILD)/ (the first build takes a few minutes)..." >&2
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j$(JOBS) --target blocklevels > $(BUILD).build.log 2>&1 || { cat $(BUILD).build.log; exit 1; }
-	@./$(BUILD)/blocklevels
+	@$(if $(filter /%,$(BUILD)),,./)$(BUILD)/blocklevels
 
 # As root on Debian, installs what is missing; otherwise names the package
 # line to install and stops. build-deps: only what the program needs.

@@ -1,7 +1,7 @@
 // The fuzz targets, one driver for all: built once per target with
 // BLOCKLEVELS_FUZZ_TARGET naming the check below. Each check compares the
 // program's code on arbitrary bytes with a model written from the rules in
-// the README and the headers, not from the code:
+// docs/dialogue.md, the README and the headers, not from the code:
 //  - read_integer, read_real, read_line_text: the token, line and number
 //    rules, and exactly the bytes consumed (a flag byte: bit 1 reads a
 //    sequence of answers; bits 2..7 repeat the rest 1..64 times);
@@ -251,7 +251,7 @@ struct Outputs {
   }
 };
 
-// The dialogue as the README tells it; returns the stop number (0: the
+// The dialogue as docs/dialogue.md tells it; returns the stop number (0: the
 // header is written). Names with "/" are not run (-1).
 int model_dialogue(std::string_view input, Outputs& o, std::string& name) {
   Cursor in{input};

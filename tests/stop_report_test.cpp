@@ -55,14 +55,15 @@ TEST(StopReport, CommandLineStopsInWords) {
   EXPECT_EQ(std::string(cut, format_stop_words(cut, sizeof cut, 205, 0)), "blocklevels: stopped");
 }
 
-// The README's table of exit statuses (its section) names every stop number with the
-// meaning the program prints, and no other.
-TEST(StopNumbers, TheReadmesTableIsTheProgramsTable) {
-  std::ifstream readme(BLOCKLEVELS_SOURCE_DIR "/README.md");
+// The numbered rows of a Markdown table (status, meaning) in the section of
+// `path` whose "## " title starts with `title`; rows below 3 are left out.
+std::map<int, std::string> documented_stops(const std::string& path, const std::string& title) {
+  std::ifstream file(path);
+  EXPECT_TRUE(file.is_open()) << path;
   std::map<int, std::string> documented;
   bool in_section = false;
-  for (std::string line; std::getline(readme, line);) {
-    if (line.starts_with("## ")) in_section = line.starts_with("## Exit status");
+  for (std::string line; std::getline(file, line);) {
+    if (line.starts_with("## ")) in_section = line.starts_with(title);
     if (!in_section) continue;
     std::istringstream row(line);
     char bar = 0;
@@ -73,9 +74,33 @@ TEST(StopNumbers, TheReadmesTableIsTheProgramsTable) {
     std::getline(row, meaning, '|');
     documented[number] = meaning.substr(1, meaning.size() - 2);
   }
+  return documented;
+}
+
+std::map<int, std::string> program_stops() {
   std::map<int, std::string> named;
   for (const StopMeaning& m : kStopMeanings) named[m.number] = std::string(m.meaning);
-  EXPECT_EQ(documented, named);
+  return named;
+}
+
+// The dialogue's table of exit statuses (docs/dialogue.md) names every stop
+// number with the meaning the program prints, and no other.
+TEST(StopNumbers, TheDialoguesTableIsTheProgramsTable) {
+  EXPECT_EQ(documented_stops(BLOCKLEVELS_SOURCE_DIR "/docs/dialogue.md", "## Exit status"),
+            program_stops());
+}
+
+// The README's shorter table for the command line names some of them, each
+// with the meaning the program prints.
+TEST(StopNumbers, TheReadmesCommandLineTableAgrees) {
+  const std::map<int, std::string> documented =
+      documented_stops(BLOCKLEVELS_SOURCE_DIR "/README.md", "## The command line");
+  const std::map<int, std::string> named = program_stops();
+  EXPECT_FALSE(documented.empty());
+  for (const auto& [number, meaning] : documented) {
+    ASSERT_TRUE(named.contains(number)) << number;
+    EXPECT_EQ(meaning, named.at(number)) << number;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The numbers a stopped run exits with, and what each means. The stop path,
-// the command line's worded messages, the tests and the README's table all
-// take them from here.
+// the command line's worded messages, the tests and the tables of exit
+// statuses (docs/dialogue.md, the README) all take them from here.
 #pragma once
 
 #include <string_view>

@@ -76,7 +76,7 @@ TEST(Figures, LabelsSayWhatTheyMean) {
        {"lambda=60, mu=6, pmut=0.01, block_length=2, two_option=0, blocks=5",
         ">at or above level 5<", ">at or above level 5, simulated (95 % band)<",
         ">at or above level 3<", ">mean level<", ">mean level, simulated (95 % band)<",
-        ">generation t<", ">fraction of offspring at or above the level<"}) {
+        ">generation t<", ">fraction at or above the level<"}) {
     EXPECT_NE(svg.find(label), std::string::npos) << label;
   }
   EXPECT_EQ(svg.find(" ? band"), std::string::npos);
@@ -86,8 +86,8 @@ TEST(Figures, LabelsSayWhatTheyMean) {
   study.insert(study.end(), {"--quiet", "--plot", "f.svg"});
   ASSERT_EQ(run(sweep, study).exit_status, 0);
   const std::string curves = read_file(sweep.path() + "/f.svg");
-  for (const char* label : {">lambda=20, pmut=0.01<", ">lambda=80, pmut=0.1<",
-                            ">fraction of offspring at the top level<"}) {
+  for (const char* label :
+       {">lambda=20, pmut=0.01<", ">lambda=80, pmut=0.1<", ">fraction at the top level<"}) {
     EXPECT_NE(curves.find(label), std::string::npos) << label;
   }
 }

@@ -53,6 +53,21 @@ std::string style(std::size_t n) {
          std::to_string(kMarkers[n % 6]);
 }
 
+// Lines and markers wider the earlier the curve, so that a curve drawn
+// over an equal one leaves it showing as an outline around itself.
+std::string widths(std::size_t n, std::size_t curves, double scale = 1.0) {
+  const double wider = static_cast<double>(std::min<std::size_t>(curves - 1 - n, 4));
+  char text[48];
+  std::snprintf(text, sizeof text, " lw %.2f ps %.2f", (1.5 + 0.7 * wider) * scale,
+                (0.8 + 0.3 * wider) * scale);
+  return text;
+}
+
+// Lines and markers of a small figure thinner, in proportion, down to half.
+double scale_of(const PlotRequest& request) {
+  return std::clamp(request.width_in / 7.0, 0.5, 1.0);
+}
+
 std::string colour(std::size_t n) {
   return "lc rgb '" + std::string(kColours[n % 7]) + "'";
 }
@@ -148,15 +163,16 @@ std::string panel(const PlotRequest& request, bool top, bool keyed) {
           add(sim + " using 1:" + std::to_string(sim_column + edge) + " with lines lw 0.8 " +
               colour(look) + " notitle");
         }
-        add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 7 ps 0.5 " +
-            colour(look) + " notitle");
       }
-      add(m + " using 1:" + std::to_string(column) + " with linespoints lw 2 ps 0.8" + every + " " +
-          style(look) + " title " + (titled ? quoted(name) : std::string("''")));
-      if (titled && !s.simulated_t.empty()) {
-        // The simulated entry after the model's, its band drawn beneath.
-        add("NaN with points pt 7 ps 0.5 " + colour(look) + " title " +
-            quoted(name + ", simulated (95 % band)"));
+      add(m + " using 1:" + std::to_string(column) + " with linespoints" +
+          widths(single ? (top ? static_cast<std::size_t>(level) : 0) : n,
+                 single ? (top ? 3 : 1) : request.series.size(), scale_of(request)) +
+          every + " " + style(look) + " title " + (titled ? quoted(name) : std::string("''")));
+      if (!s.simulated_t.empty()) {
+        // The simulated means over the model's curve, as open circles.
+        add(sim + " using 1:" + std::to_string(sim_column) + " with points pt 6 ps 0.9 lw 1.5 " +
+            colour(look) + " title " +
+            (titled ? quoted(name + ", simulated (95 % band)") : std::string("''")));
       }
       (void)across;
     }
@@ -164,9 +180,10 @@ std::string panel(const PlotRequest& request, bool top, bool keyed) {
   if (top && keyed && single) {
     // The mean level's entries, for the key the panels share.
     const PlotSeries& s = request.series[0];
-    add("NaN with linespoints lw 2 ps 0.8 " + style(3) + " title 'mean level'");
+    add("NaN with linespoints" + widths(0, 1, scale_of(request)) + " " + style(3) +
+        " title 'mean level'");
     if (!s.simulated_t.empty()) {
-      add("NaN with points pt 7 ps 0.5 " + colour(3) + " title " +
+      add("NaN with points pt 6 ps 0.9 lw 1.5 " + colour(3) + " title " +
           quoted("mean level, simulated (95 % band)"));
     }
   }
@@ -211,9 +228,9 @@ std::string script_for(const PlotRequest& request) {
   const double key_top = 0.015 + static_cast<double>(rows) * row;
   char margins[256];
   std::snprintf(margins, sizeof margins,
-                "set lmargin at screen 0.1\nset rmargin at screen 0.97\n"
+                "set lmargin at screen %.3f\nset rmargin at screen 0.95\n"
                 "set tmargin at screen 0.92\nset bmargin at screen %.4f\n",
-                0.56 + key_top / 2);
+                request.width_in < 7 ? 0.16 : 0.1, 0.56 + key_top / 2);
   script += "set multiplot title " + quoted(request.title) + "\n";
   script += "set grid\nset xlabel " + quoted(request.x_label) + "\n";
   if (request.log_x) script += "set logscale x\nset format x '%g'\n";
@@ -223,9 +240,7 @@ std::string script_for(const PlotRequest& request) {
   script += "set key at screen 0.5, 0.01 center bottom vertical maxrows " + std::to_string(rows) +
             " width 2 samplen 4\n";
   script += "set ylabel " +
-            quoted(single ? "fraction of offspring at or above the level"
-                          : "fraction of offspring at the top level") +
-            "\n";
+            quoted(single ? "fraction at or above the level" : "fraction at the top level") + "\n";
   // Every curve inside the frame: fractions on [0, 1] with a margin, or on
   // a log scale up to 1.
   if (request.log_y) {
@@ -241,7 +256,7 @@ std::string script_for(const PlotRequest& request) {
   script += margins;
   script += "unset key\nunset logscale y\nset format y '%g'\nset ytics autofreq\n";
   script += "set xlabel " + quoted(request.x_label) + "\n";
-  script += "set ylabel 'mean level (expected number of complete blocks)'\n";
+  script += "set ylabel 'mean level (complete blocks)'\n";
   // The mean level is at least 0: the frame starts there, with room above.
   script += "set yrange [0:*]\n";
   script += request.x_label == "generation t"
@@ -334,7 +349,10 @@ std::string curves_script(const PlotRequest& request) {
       add(data + " with " + (c.points_only ? "points" : "linespoints") + " pt " +
           std::to_string(kMarkers[n % 6]) + " ps 1.4 lw 5 lc rgb 'white' notitle");
     }
-    add(data + (c.points_only ? " with points ps 1.1 " : " with linespoints lw 2 ps 0.9 ") +
+    add(data +
+        (c.points_only
+             ? " with points ps 1.1 "
+             : " with linespoints" + widths(n, request.curves.size(), scale_of(request)) + " ") +
         style(n) + " title " + quoted(c.label));
   }
   if (with_map) {

@@ -90,6 +90,17 @@ TEST(Figures, LabelsSayWhatTheyMean) {
        {">lambda=20, pmut=0.01<", ">lambda=80, pmut=0.1<", ">fraction at the top level<"}) {
     EXPECT_NE(curves.find(label), std::string::npos) << label;
   }
+  // Thresholds where the top level is lost as pmut grows: falling, each.
+  TemporaryDirectory search;
+  ASSERT_EQ(run(search, {"--lambda", "100", "--mu", "5,30", "--block-length", "4", "--blocks", "30",
+                         "--final", "300", "--find", "pmut:0.0001:0.1", "--where", "Xtop=0.1",
+                         "--find-grid", "12", "--quiet", "--plot", "f.svg"})
+                .exit_status,
+            0);
+  const std::string thresholds = read_file(search.path() + "/f.svg");
+  EXPECT_NE(thresholds.find(">Xtop=0.1 falling below as pmut grows<"), std::string::npos);
+  EXPECT_EQ(thresholds.find("rising above"), std::string::npos);
+  EXPECT_NE(thresholds.find(">pmut where Xtop=0.1 at t=300<"), std::string::npos);
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ const std::vector<std::vector<std::string>> kStudies = {
     {"--lambda", "20,40", "--mu", "5", "--block-length", "2", "--blocks", "4", "--final", "30",
      "--find", "pmut:0.001:0.5", "--where", "Xtop=0.3", "--find-grid", "8", "--simulate", "3",
      "--quiet"},
+    // Two crossings of a point, grouped by the parameter the shard row names.
+    {"--lambda", "100", "--mu", "5,70,30", "--block-length", "4", "--blocks", "30", "--final",
+     "300", "--find", "pmut:0.0001:0.1", "--where", "Xtop=0.1", "--find-grid", "12", "--quiet"},
     {"--lambda", "20,30,40", "--pmut", "0.2", "--block-length", "2", "--blocks", "4", "--final",
      "10", "--find", "mu:1:20", "--where", "Xtop=0.05", "--quiet"},
     {"--lambda", "30", "--mu", "6", "--pmut", "0.05,0.3", "--block-length", "2", "--blocks", "3",
@@ -123,6 +126,12 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   // The same points in another order: another study, whose table differs.
   run(dir, with(but(sweep, "--pmut", "0.3,0.2,0.1"), {"--shard", "1/3", "--csv", "reordered"}));
   run(dir, with(sweep, {"--csv", "one_machine"}));
+  // Hitting times of another value: another study.
+  const std::vector<std::string>& hitting = kStudies.back();
+  for (const char* k : {"0", "1"}) {
+    run(dir, with(hitting, {"--shard", std::string(k) + "/2", "--csv", std::string("h") + k}));
+  }
+  run(dir, with(but(hitting, "--hitting", "X2=0.6"), {"--shard", "1/2", "--csv", "h_other"}));
   const std::string m1 = read_file(dir.path() + "/m1"), q2 = read_file(dir.path() + "/q2");
   write(dir, "cut_row", m1.substr(0, m1.size() - 7));
   write(dir, "no_end", m1.substr(0, m1.rfind("shard_end")));
@@ -181,6 +190,7 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "respelled", "m2"}, "'respelled' line 3: a row the program does not write"},
       {{"m0", "end_miscounted", "m2"},
        "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
+      {{"h0", "h_other"}, "'h_other' is a shard of another study than 'h0'"},
       {{"one_machine"}, "'one_machine' is not a shard"},
       {{"empty"}, "'empty' holds no table header"},
       {{BLOCKLEVELS_SOURCE_DIR "/README.md"}, "/README.md' does not have the header of a table"},

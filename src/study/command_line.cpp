@@ -308,13 +308,15 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
     }
   }
   // The parameters without a default are required, but the one --find
-  // searches, which must not be given.
+  // searches, which must not be given (said first unless a parameter before
+  // it in the table is missing). The missing ones are named together.
   if (!own.find.empty()) parse_find(own.find, study);
+  std::vector<std::string_view> missing;
   for (std::size_t n = 0; n < table.size(); ++n) {
     const ParameterDescription& d = table[n];
     const bool given = app.get_option(std::string(d.option))->count() > 0;
     if (study.find && study.find->parameter == &d) {
-      if (given)
+      if (given && missing.empty())
         refuse(std::string(d.option) + ": --find " + std::string(d.name) +
                " takes its place; give one of them");
       texts[n] = d.kind == ParameterKind::real
@@ -322,9 +324,17 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
                      : std::to_string(static_cast<std::int32_t>(study.find->low));
       continue;
     }
-    if (d.default_text.empty() && !given) {
-      refuse(std::string(d.option) + " is required\n(blocklevels --help lists the options)");
+    if (d.default_text.empty() && !given) missing.push_back(d.option);
+  }
+  if (missing.size() == 1) {
+    refuse(std::string(missing[0]) + " is required\n(blocklevels --help lists the options)");
+  }
+  if (!missing.empty()) {
+    std::string list;
+    for (const std::string_view option : missing) {
+      list += (list.empty() ? "" : ", ") + std::string(option);
     }
+    refuse("missing " + list + "\n(blocklevels --help lists the options)");
   }
   expand_points(texts, study);
   if (study.find) {

@@ -286,6 +286,11 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
                  "Q: with --plot and two parameters varying, Q at the final generation as a "
                  "heat map")
       ->type_name("Q");
+  app.footer(
+      "Commands:\n"
+      "  blocklevels merge SHARD.csv...      the table of a whole study from its shards' tables\n"
+      "  blocklevels plot TABLE.csv FIGURE   draws a table written before (or merged) without "
+      "computing");
   app.set_version_flag("--version", std::string("blocklevels ") + BLOCKLEVELS_VERSION);
   check_arguments(app, argc, argv);
   try {

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
+#include <string_view>
+#include <vector>
 
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"

@@ -14,9 +14,9 @@ namespace blocklevels {
 std::size_t edit_distance(std::string_view a, std::string_view b);
 
 // The name in `names` nearest to `typed`, when it is near enough to be the
-// one meant: at most a third of `typed`'s length away, and at least 1 (a
-// single slip is always forgiven). Of names equally near, the first. An
-// empty view when none is near enough.
+// one meant: at most a third of `typed`'s length away, or one edit when
+// that is less (a single slip is always forgiven). Of names equally near,
+// the first. An empty view when none is near enough.
 std::string_view closest_name(std::string_view typed, std::span<const std::string_view> names);
 
 }  // namespace blocklevels

@@ -92,6 +92,24 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
             testing::read_file(dir.path() + "/dialogue.txt"));
 }
 
+// The help names the other commands, one line each, after the options;
+// it still wins over an unknown option, as it always did.
+TEST(CommandLine, HelpListsTheCommandsBesideTheOptions) {
+  TemporaryDirectory dir;
+  const ProgramRun help = run(dir, {"--help"});
+  ASSERT_EQ(help.exit_status, 0) << help.err;
+  EXPECT_EQ(help.err, "");
+  const std::vector<std::string> lines = lines_of(help.out);
+  for (const char* line :
+       {"Usage: blocklevels [OPTIONS]", "  --lambda N                  offspring per generation",
+        "  blocklevels merge SHARD.csv...      the table of a whole study from its shards' tables",
+        "  blocklevels plot TABLE.csv FIGURE   draws a table written before (or merged) without "
+        "computing"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+  EXPECT_EQ(run(dir, {"--colour", "--help"}).out, help.out);
+}
+
 // The simulation does not depend on --jobs.
 TEST(CommandLine, SimulationIsTheSameWhateverTheJobs) {
   TemporaryDirectory dir;

@@ -42,6 +42,13 @@ TEST(OptionValues, IntegersListsAndRanges) {
        {"", "1,", "1.5", "2147483648", "1:2", "1:2:0", "1:2:3:lin", "0:10:3:log", "a:b:3", " 5"}) {
     EXPECT_TRUE(refusal([&] { integer_values("--n", bad); }).starts_with("--n: ")) << bad;
   }
+  // COUNT 1 is one value: FROM, which TO must repeat.
+  EXPECT_EQ(integer_values("--n", "8:8:1:log"), std::vector<std::int32_t>{8});
+  for (const char* bad : {"1:2:1", "2:1:1", "1:8:1:log"}) {
+    EXPECT_EQ(refusal([&] { integer_values("--n", bad); }),
+              "--n: the range '" + std::string(bad) +
+                  "' has one value but two ends; give COUNT 2 or more, or one value");
+  }
   EXPECT_EQ(one_integer("--jobs", "12"), 12);
   for (const char* bad : {"1,2", "3:3:1", "x", ""}) {
     EXPECT_EQ(refusal([&] { one_integer("--jobs", bad); }),
@@ -56,6 +63,8 @@ TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
       {"0.1:0.3:3", {"0.1", "0.2", "0.3"}},
       {"0.001:0.1:3:log", {"0.001", "0.01", "0.1"}},
       {"0.0:1:5", {"0.0", "0.25", "0.5", "0.75", "1"}},
+      {"0.30:0.3:1", {"0.30"}},  // the same value, whatever its text
+      {"1e-2:0.01:1:log", {"1e-2"}},
   };
   for (const auto& [text, texts] : cases) {
     std::vector<std::string> got;
@@ -70,6 +79,11 @@ TEST(OptionValues, RealsKeepTheirTextAndRangesWriteTheShortest) {
   for (const std::string bad :
        {"e5", ".", "0.3x", "1,,2", "inf", too_long.c_str(), "0:1:3:log", "1e99999"}) {
     EXPECT_TRUE(refusal([&] { real_values("--x", bad); }).starts_with("--x: ")) << bad;
+  }
+  for (const char* bad : {"0.1:0.2:1", "0.01:0.1:1:log"}) {
+    EXPECT_EQ(refusal([&] { real_values("--x", bad); }),
+              "--x: the range '" + std::string(bad) +
+                  "' has one value but two ends; give COUNT 2 or more, or one value");
   }
 }
 

@@ -78,6 +78,16 @@ Range parse_range(std::string_view option, const std::vector<std::string_view>& 
   return range;
 }
 
+// A range of one value has one end: FROM:FROM:1, never FROM:TO:1 (its TO
+// would be dropped unseen).
+void check_ends(std::string_view option, std::string_view text, const Range& range,
+                bool same_ends) {
+  if (range.count == 1 && !same_ends) {
+    refuse(option, "the range " + quoted(text) +
+                       " has one value but two ends; give COUNT 2 or more, or one value");
+  }
+}
+
 // Value n of `count` from `from` to `to`, both ends exact.
 long double range_value(long double from, long double to, std::int32_t n, std::int32_t count,
                         bool geometric) {
@@ -100,6 +110,7 @@ std::vector<std::int32_t> integer_values(std::string_view option, std::string_vi
     if (!parse_decimal_integer(range.from, from) || !parse_decimal_integer(range.to, to)) {
       refuse(option, quoted(text) + " is not a range of integers");
     }
+    check_ends(option, text, range, from == to);
     if (range.geometric && (from <= 0 || to <= 0)) {
       refuse(option, "a geometric range needs positive ends");
     }
@@ -134,6 +145,7 @@ std::vector<RealValue> real_values(std::string_view option, std::string_view tex
     if (!parse_real(option, range.from, from) || !parse_real(option, range.to, to)) {
       refuse(option, quoted(text) + " is not a range of numbers");
     }
+    check_ends(option, text, range, from == to);
     if (range.geometric && (from <= 0 || to <= 0)) {
       refuse(option, "a geometric range needs positive ends");
     }

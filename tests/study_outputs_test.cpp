@@ -185,6 +185,9 @@ TEST(StudyOutputs, ClosedStandardStreamsTakeNoOutput) {
   to_nowhere.args.insert(to_nowhere.args.end(), {"--csv", "loud.csv"});
   EXPECT_EQ(testing::run_program("", dir.path(), to_nowhere).exit_status, 9);
   EXPECT_EQ(read_file(dir.path() + "/loud.csv").find("Xl("), std::string::npos);
+  // A point out of memory with no standard error: its row says so. (Under
+  // AddressSanitizer a failed allocation aborts instead of throwing.)
+#ifndef BLOCKLEVELS_SANITIZED
   RunOptions no_errors;
   no_errors.standard_error = testing::kClosed;
   EXPECT_EQ(
@@ -196,6 +199,7 @@ TEST(StudyOutputs, ClosedStandardStreamsTakeNoOutput) {
   const std::string e = read_file(dir.path() + "/e.csv");
   EXPECT_EQ(e.find("stopped"), std::string::npos);
   EXPECT_NE(e.find(",2147483647,0,3,6,1,,,,203,"), std::string::npos);
+#endif
   if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
   RunOptions no_input;
   no_input.standard_input = testing::kClosed;

@@ -189,8 +189,10 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     std::vector<pid_t> points;
     options.watch = [&](testing::RunSoFar& so_far) {
       if (so_far.out.find('\n') == std::string::npos) return testing::kKeepWatching;
+      // Between a point's end and the next point's start no point may be
+      // running; the interrupt is sent while some are.
       points = testing::children_of(so_far.pid);
-      return signal;
+      return points.empty() ? testing::kKeepWatching : signal;
     };
     const ProgramRun cut = testing::run_program("", dir.path(), options);
     EXPECT_EQ(cut.signal, signal);
@@ -265,6 +267,34 @@ TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
       ASSERT_EQ(again.exit_status, 0) << study[1] << " cut at " << cut << ": " << again.err;
       ASSERT_EQ(testing::read_file(dir.path() + "/t.csv"), whole) << study[1] << " cut at " << cut;
     }
+  }
+}
+
+// A summary line's simulated mean is the CSV's, its half-width the CSV's to
+// two significant digits.
+TEST(CommandLine, SummaryLinesGiveHalfWidthsToTwoDigits) {
+  TemporaryDirectory dir;
+  const ProgramRun r =
+      run(dir, {"--lambda", "30,40", "--mu", "6", "--pmut", "0.05", "--block-length", "1",
+                "--blocks", "3", "--final", "4", "--simulate", "5", "--csv", "t.csv"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::vector<std::string> summary = lines_of(r.out);
+  ASSERT_EQ(summary.size(), 2u);
+  // The last simulation and simulation_ci95 rows of each point.
+  std::vector<std::string> means, half_widths;
+  for (const std::string& row : lines_of(testing::read_file(dir.path() + "/t.csv"))) {
+    const std::vector<std::string> f = fields_of(row);
+    if (f[0] == "simulation" && f[11] == "4") means.push_back(f[13]);
+    if (f[0] == "simulation_ci95" && f[11] == "4") half_widths.push_back(f[13]);
+  }
+  ASSERT_EQ(means.size(), 2u);
+  ASSERT_EQ(half_widths.size(), 2u);
+  for (std::size_t n = 0; n < 2; ++n) {
+    char two[32];
+    std::snprintf(two, sizeof two, "%.2g", std::stod(half_widths[n]));
+    const std::string said = " simulated_mean_level=" + means[n] + "+-" + two;
+    EXPECT_TRUE(summary[n].ends_with(said)) << summary[n] << "\nexpected the end " << said;
+    EXPECT_NE(half_widths[n], two);  // the CSV keeps more digits
   }
 }
 

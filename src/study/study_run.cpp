@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -361,6 +362,13 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       line += "nan";
     }
   };
+  // A 95 % half-width to two significant digits: more would claim a
+  // precision the interval does not have (the CSV keeps every digit).
+  const auto half_width = [&line](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2g", v);
+    line += v == v ? text : "nan";
+  };
   if (status != 0) {
     line += " status=" + std::to_string(status);
   } else if (state.rows.searched) {
@@ -372,7 +380,7 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       line += " simulated_" + study_.find->condition.quantity.name() + "=";
       number(*found.simulated);
       line += "+-";
-      number(found.simulated_ci.value_or(std::nan("")));
+      half_width(found.simulated_ci.value_or(std::nan("")));
     }
   } else if (state.rows.last_model) {
     const TableRow& last = *state.rows.last_model;
@@ -386,7 +394,7 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       line += " simulated_mean_level=";
       append_shortest(line, *state.rows.simulated_level);
       line += "+-";
-      append_shortest(line, state.rows.simulated_level_ci.value_or(std::nan("")));
+      half_width(state.rows.simulated_level_ci.value_or(std::nan("")));
     }
     if (state.rows.hitting) {
       line +=
@@ -398,7 +406,7 @@ void StudyRunner::conclude(PointState& state, const std::optional<records::Failu
       line += " simulated_hitting_t=";
       number(v[0]);
       line += "+-";
-      number(v[1]);
+      half_width(v[1]);
       line += " never=";
       number(v[5]);
     }

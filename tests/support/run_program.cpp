@@ -139,7 +139,7 @@ ProgramRun run_program(std::string_view input, const std::string& directory,
       if (pending.empty() && !keep_input) drop(to_child);
     }
     if (!watching) continue;
-    RunSoFar now{pid, run.out, pending.empty() && waiting_in(pid, SYS_read, 0), pending};
+    RunSoFar now{pid, run.out, run.err, pending.empty() && waiting_in(pid, SYS_read, 0), pending};
     const int act = options.watch(now);
     if (act == kKeepWatching) continue;
     watching = false;

@@ -36,6 +36,7 @@ inline constexpr const char* kTerminal = "<terminal>";
 struct RunSoFar {
   pid_t pid;
   const std::string& out;  // standard output so far (a pipe or the terminal)
+  const std::string& err;  // standard error so far (when a pipe)
   bool waiting_for_input;  // all input is sent and the program waits in a read of it
   std::string& type;
 };

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -43,12 +44,18 @@ void hold(int signal) {
   OutputStream out;
   out.open(ends[1], LineEnd::lf, false);
   const pthread_t self = ::pthread_self();
-  std::thread interrupter([self] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::pthread_kill(self, SIGUSR1);
+  // Signals until the put returns: one sent before the section begins is
+  // not held, and a slow machine may take long to reach the put.
+  std::atomic<bool> put_returned = false;
+  std::thread interrupter([self, &put_returned] {
+    while (!put_returned) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!put_returned) ::pthread_kill(self, SIGUSR1);
+    }
   });
   IoSection section;
   out.put(statement);  // blocks on the full pipe until the signal comes
+  put_returned = true;
   interrupter.join();
   if (!section.interrupt_pending()) _exit(3);
   std::string got;

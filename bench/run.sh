@@ -78,7 +78,7 @@ awk -F, '
   }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" \
   "$results/trajectory.csv" "$results/simulation.csv" "$results/threshold.csv" >"$facts"
 # The searches' model runs, a counter column of their CSV.
-awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) if ($i ~ /model_runs/) c = i }
+awk -F, '$1 == "name" { for (i = 1; i <= NF; ++i) if ($i ~ /model_runs/) c = i }
   c && /_median"/ { name = $1; gsub(/"/, "", name); sub(/\/iterations:[0-9]+_median/, "", name)
     print name ".runs", $c, $c, $c }' "$results/threshold.csv" >>"$facts"
 cat "$results/end_to_end.txt" "$results/versus.txt" >>"$facts"
@@ -87,29 +87,34 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
   -v base="${BASE:-0478bb3}" -v rounds="${ROUNDS:-5}" \
   -v load_start="$load_start" -v load_end="$(cut -d' ' -f1-3 /proc/loadavg)" '
   { med[$1] = $2; lo[$1] = $3; hi[$1] = $4 }
+  # A figure a run did not give makes its row "missing" and FAIL, never 0.
   function need(key) {
-    if (!(key in med)) { print "run.sh: no figure " key > "/dev/stderr"; failed = 1 }
+    if (!(key in med)) { print "run.sh: no figure " key > "/dev/stderr"; failed = 1; absent = 1 }
   }
   # Sets v, vlo, vhi to a time figure times `scale`.
   function time_of(key, scale) {
-    need(key)
+    absent = 0; need(key)
     v = med[key] * scale; vlo = lo[key] * scale; vhi = hi[key] * scale
   }
   # Sets v, vlo, vhi to a rate: `items` per iteration over a time in us.
   function rate_of(key, items) {
-    need(key)
+    absent = 0; need(key)
     v = items * 1e6 / med[key]; vlo = items * 1e6 / hi[key]; vhi = items * 1e6 / lo[key]
   }
   # Sets v, vlo, vhi to the literal time at l = 300 (from l = 100, grown as
   # l^5, that is times 3^5) over the model build at l = 300.
   function speedup_of(kind) {
-    need("BM_LiteralMatrix/100." kind); need("BM_BuildModel/300." kind)
+    absent = 0; need("BM_LiteralMatrix/100." kind); need("BM_BuildModel/300." kind)
     v = med["BM_LiteralMatrix/100." kind] * 243 / med["BM_BuildModel/300." kind]
     vlo = lo["BM_LiteralMatrix/100." kind] * 243 / hi["BM_BuildModel/300." kind]
     vhi = hi["BM_LiteralMatrix/100." kind] * 243 / lo["BM_BuildModel/300." kind]
   }
-  function cell(format) { return sprintf(format " (" format ".." format ")", v, vlo, vhi) }
-  function verdict(limit, at_most) { return (at_most ? v <= limit : v >= limit) ? "pass" : "FAIL" }
+  function cell(format) {
+    return absent ? "missing" : sprintf(format " (" format ".." format ")", v, vlo, vhi)
+  }
+  function verdict(limit, at_most) {
+    return !absent && (at_most ? v <= limit : v >= limit) ? "pass" : "FAIL"
+  }
   function line(target, wall_cell, wall_verdict, cpu_cell, cpu_verdict) {
     printf "%-42s %-26s %-26s %s/%s\n", target, wall_cell, cpu_cell, wall_verdict, cpu_verdict
   }
@@ -158,7 +163,7 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     time_of("versus_ratio_wall", 1); wc = cell("%.2f"); wv = verdict(0.7, 1)
     time_of("versus_ratio_cpu", 1)
     line("one simulated run <= 0.7 x " base " (ABBA)", wc, wv, cell("%.2f"), verdict(0.7, 1))
-    need("BM_Runs/4/2/real_time.wall"); need("BM_Runs/4/1/real_time.wall")
+    absent = 0; need("BM_Runs/4/2/real_time.wall"); need("BM_Runs/4/1/real_time.wall")
     v = med["BM_Runs/4/2/real_time.wall"] / med["BM_Runs/4/1/real_time.wall"]
     vlo = lo["BM_Runs/4/2/real_time.wall"] / hi["BM_Runs/4/1/real_time.wall"]
     vhi = hi["BM_Runs/4/2/real_time.wall"] / lo["BM_Runs/4/1/real_time.wall"]

@@ -46,7 +46,12 @@ void BM_Threshold(benchmark::State& state) {
   state.counters["model_runs"] = static_cast<double>(runs);
 }
 
-BENCHMARK(BM_Threshold)->Arg(64)->Arg(16)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Threshold)
+    ->Arg(64)
+    ->Arg(16)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Apply(bench::with_spread);
 
 }  // namespace
 

@@ -195,15 +195,17 @@ py::list run_and_shape(std::vector<Point> points, const RunRequest& request) {
   return shaped;
 }
 
-// specs: one list of items per row of the parameter table, in its order.
-py::dict run(const std::vector<std::vector<Item>>& specs, bool model, const std::string& runs,
-             const std::string& seed, const std::string& jobs) {
+// items_by_parameter: one list of items per row of the parameter table, in its order.
+py::dict run(const std::vector<std::vector<Item>>& items_by_parameter, bool model,
+             const std::string& runs, const std::string& seed, const std::string& jobs) {
   const auto table = parameter_table();
-  if (specs.size() != table.size()) throw std::invalid_argument("one spec per parameter");
+  if (items_by_parameter.size() != table.size())
+    throw std::invalid_argument("one list of items per parameter");
   RunRequest request;
   request.model = model;
   std::vector<ParameterValues> values;
-  for (std::size_t n = 0; n < table.size(); ++n) values.push_back(values_of(table[n], specs[n]));
+  for (std::size_t n = 0; n < table.size(); ++n)
+    values.push_back(values_of(table[n], items_by_parameter[n]));
   SweepPoints sweep = expand_sweep(values);
   if (!runs.empty()) {
     request.runs = one_integer("--simulate", runs);
@@ -288,8 +290,8 @@ PYBIND11_MODULE(_core, m) {
       PyErr_SetString(PyExc_ValueError, failure.message().c_str());
     }
   });
-  m.def("run", &run, py::arg("specs"), py::arg("model"), py::arg("runs"), py::arg("seed"),
-        py::arg("jobs"));
+  m.def("run", &run, py::arg("items_by_parameter"), py::arg("model"), py::arg("runs"),
+        py::arg("seed"), py::arg("jobs"));
   m.def("run_unchecked", &run_unchecked);
   m.def("floating_point_environment", &floating_point_environment);
   m.def("parameters", &parameters);

@@ -115,17 +115,17 @@ def _items(name: str, value: Any) -> list:
     return [_text(value)]
 
 
-def _specs(parameters: Mapping[str, Any]) -> list:
-    specs = []
+def _items_by_parameter(parameters: Mapping[str, Any]) -> list:
+    items_by_parameter = []
     for p in _PARAMETERS:
         name = p["name"]
         if name in parameters:
-            specs.append(_items(name, parameters[name]))
+            items_by_parameter.append(_items(name, parameters[name]))
         elif p["default"]:
-            specs.append([p["default"]])
+            items_by_parameter.append([p["default"]])
         else:
             raise TypeError(f"the parameter {name!r} is required")
-    return specs
+    return items_by_parameter
 
 
 def _stop(status: int) -> Stop:
@@ -226,7 +226,7 @@ def _describe(parameters: Mapping[str, Any]) -> str:
 
 
 def _one_point(parameters: Mapping[str, Any], model: bool, runs, seed, jobs) -> dict:
-    result = _core.run(_specs(parameters), model, _optional_text(runs), _text(seed),
+    result = _core.run(_items_by_parameter(parameters), model, _optional_text(runs), _text(seed),
                        _optional_text(jobs))
     points = result["points"]
     if len(points) != 1:
@@ -344,7 +344,7 @@ def study(*, runs: Optional[int] = None, seed: int = 1, jobs: Optional[int] = No
     is empty); pmut is the number its text names.
     """
     named = _table_names(parameters)
-    result = _core.run(_specs(named), True, _optional_text(runs), _text(seed),
+    result = _core.run(_items_by_parameter(named), True, _optional_text(runs), _text(seed),
                        _optional_text(jobs))
     simulation = None if runs is None else (int(_text(runs)), int(_text(seed)))
     return _table(result["points"], result["max_blocks"], model=True, simulation=simulation)

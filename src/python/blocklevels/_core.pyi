@@ -4,12 +4,16 @@ from typing import Any, Sequence, Union
 import numpy as np
 
 def run(
-    specs: Sequence[Sequence[Union[str, float]]], model: bool, runs: str, seed: str, jobs: str
+    items_by_parameter: Sequence[Sequence[Union[str, float]]],
+    model: bool,
+    runs: str,
+    seed: str,
+    jobs: str,
 ) -> dict[str, Any]:
-    """Runs the points of `specs` (one list of texts and floats per parameter,
-    in the table's order): {"swept", "max_blocks", "points"}; each point a dict
-    with "parameters", "status" and, when 0, "t", "tail", "mean_level",
-    "simulation"."""
+    """Runs the points of `items_by_parameter` (one list of texts and floats
+    per parameter, in the table's order): {"swept", "max_blocks", "points"};
+    each point a dict with "parameters", "status" and, when 0, "t", "tail",
+    "mean_level", "simulation"."""
 
 def run_unchecked(
     lambda_: int, mu: int, pmut: str, block_length: int, two_option: int, blocks: int,

@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,25 +22,11 @@ using testing::ProgramRun;
 using testing::RunOptions;
 using testing::TemporaryDirectory;
 
+using testing::fields_of;
+using testing::lines_of;
+
 ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  RunOptions options;
-  options.args = std::move(args);
-  return testing::run_program("", dir.path(), options);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> fields_of(const std::string& row) {
-  std::vector<std::string> fields;
-  std::istringstream in(row);
-  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-  if (!row.empty() && row.back() == ',') fields.emplace_back();
-  return fields;
+  return testing::run_in(dir, std::move(args));
 }
 
 struct Recorded final : ModelSink {

@@ -17,9 +17,7 @@ using testing::read_file;
 using testing::TemporaryDirectory;
 
 ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  testing::RunOptions options;
-  options.args = std::move(args);
-  return testing::run_program("", dir.path(), options);
+  return testing::run_in(dir, std::move(args));
 }
 
 bool have_gnuplot() {

@@ -20,26 +20,12 @@
 namespace blocklevels {
 namespace {
 
-std::vector<std::string> fields(const std::string& line) {
-  std::vector<std::string> out;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, ',');) out.push_back(field);
-  if (!line.empty() && line.back() == ',') out.emplace_back();
-  return out;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
+using testing::fields_of;
+using testing::lines_of;
 
 testing::ProgramRun run(std::vector<std::string> args) {
-  testing::RunOptions options;
-  options.args = std::move(args);
   testing::TemporaryDirectory dir;
-  return testing::run_program("", dir.path(), options);
+  return testing::run_in(dir, std::move(args));
 }
 
 // The columns of the table: 0 source, 1..8 parameters, 9 runs, 10 seed,
@@ -81,15 +67,15 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     std::vector<std::string> every = point, hitting = point;
     every.insert(every.end(), {"--step", "1"});
     hitting.insert(hitting.end(), {"--step", pick(1, 7), "--hitting", condition});
-    const std::vector<std::string> rows = lines(run(every).out);
-    const std::vector<std::string> answer = lines(run(hitting).out);
+    const std::vector<std::string> rows = lines_of(run(every).out);
+    const std::vector<std::string> answer = lines_of(run(hitting).out);
     SCOPED_TRACE(hitting[11] + " " + condition + ": " + answer.back());
     // The first step-1 row whose quantity reaches the value.
     Condition c = *parse_condition(condition);
     c.value = std::strtold(c.value_text.c_str(), nullptr);
     std::string expected;
     for (std::size_t r = 1; r < rows.size() && expected.empty(); ++r) {
-      const std::vector<std::string> f = fields(rows[r]);
+      const std::vector<std::string> f = fields_of(rows[r]);
       std::vector<double> values;
       for (std::size_t k = kMeanLevel; k < f.size() && !f[k].empty(); ++k) {
         values.push_back(std::stod(f[k]));
@@ -101,7 +87,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
       if (row.rfind("hitting,", 0) == 0) hit = row;
     }
     ASSERT_FALSE(hit.empty());
-    std::vector<std::string> got = fields(hit);
+    std::vector<std::string> got = fields_of(hit);
     if (expected.empty()) {
       EXPECT_EQ(got[kT], "");
       EXPECT_EQ(got[kMeanLevel], "");
@@ -109,7 +95,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     }
     ++reached;
     // The same row but for its source and step.
-    std::vector<std::string> want = fields(expected);
+    std::vector<std::string> want = fields_of(expected);
     want[0] = "hitting";
     want[kStep] = got[kStep];
     EXPECT_EQ(got, want);

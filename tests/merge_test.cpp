@@ -19,9 +19,7 @@ using testing::read_file;
 using testing::TemporaryDirectory;
 
 ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  testing::RunOptions options;
-  options.args = std::move(args);
-  return testing::run_program("", dir.path(), options);
+  return testing::run_in(dir, std::move(args));
 }
 
 void write(const TemporaryDirectory& dir, const std::string& name, const std::string& bytes) {

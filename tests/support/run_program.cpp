@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -219,6 +220,27 @@ TemporaryDirectory::TemporaryDirectory() {
 TemporaryDirectory::~TemporaryDirectory() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& row) {
+  std::vector<std::string> fields;
+  std::istringstream in(row);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  if (!row.empty() && row.back() == ',') fields.emplace_back();
+  return fields;
+}
+
+ProgramRun run_in(const TemporaryDirectory& dir, std::vector<std::string> args) {
+  RunOptions options;
+  options.args = std::move(args);
+  return run_program("", dir.path(), options);
 }
 
 }  // namespace blocklevels::testing

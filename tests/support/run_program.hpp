@@ -77,6 +77,12 @@ bool running(pid_t pid);
 // The contents of a file ("" when it cannot be read).
 std::string read_file(const std::string& path);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+// The fields of a CSV row (no quoting in the program's tables); a row
+// ending in a comma has an empty last field.
+std::vector<std::string> fields_of(const std::string& row);
+
 // A fresh empty directory, removed with everything in it on destruction.
 class TemporaryDirectory {
  public:
@@ -89,5 +95,8 @@ class TemporaryDirectory {
  private:
   std::string path_;
 };
+
+// The program with `args`, no input, in `dir`.
+ProgramRun run_in(const TemporaryDirectory& dir, std::vector<std::string> args);
 
 }  // namespace blocklevels::testing

@@ -3,17 +3,15 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <iostream>
 #include <string_view>
 #include <vector>
 
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"
+#include "study/arguments.hpp"
 #include "study/figure_options.hpp"
 #include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
-#include "text/edit_distance.hpp"
 
 #ifndef BLOCKLEVELS_VERSION
 #define BLOCKLEVELS_VERSION "unknown"
@@ -100,104 +98,6 @@ void parse_shard(const std::string& text, Study& study) {
   study.shard_count = n;
 }
 
-// "--lambda" for "--lamda", "" when no option is near enough.
-std::string nearest_option(const CLI::App& app, std::string_view typed) {
-  std::vector<std::string> names;
-  for (const CLI::Option* option : app.get_options()) {
-    for (const std::string& name : option->get_lnames()) names.push_back(name);
-  }
-  const std::vector<std::string_view> views(names.begin(), names.end());
-  const std::size_t dashes = typed.starts_with("--") ? 2 : 1;
-  const std::string_view nearest = closest_name(typed.substr(dashes), views);
-  return nearest.empty() ? "" : "--" + std::string(nearest);
-}
-
-// Whether an option's values may be a list: the parameters'.
-bool takes_a_list(const CLI::Option& option) {
-  for (const ParameterDescription& d : parameter_table()) {
-    if (option.check_name(std::string(d.option))) return true;
-  }
-  return false;
-}
-
-// An argument that names an option as the parser splits it: "--name",
-// "--name=value", "-n" or "-nvalue"; "-5" is a value (no option is "-5").
-bool split_option(const std::string& argument, std::string& name, std::string& value) {
-  if (CLI::detail::split_long(argument, name, value)) {
-    name = "--" + name;
-    return true;
-  }
-  if (CLI::detail::split_short(argument, name, value) && (name[0] < '0' || name[0] > '9')) {
-    name = "-" + name;
-    return true;
-  }
-  return false;
-}
-
-// The arguments read as the parser reads them (an option taking a value
-// takes the next argument, whatever it is, unless given as --option=value),
-// to say in this program's words what it would refuse: an unknown option
-// or an argument that is no option's value (the first of them; both give
-// way to --help and --version), then an option given twice. A flag given
-// twice says the same thing twice and is taken.
-void check_arguments(const CLI::App& app, int argc, char** argv) {
-  std::string first_problem;
-  const CLI::Option* repeated = nullptr;
-  bool asks_help = false;
-  std::vector<const CLI::Option*> given;
-  // Why the argument after this one may be a value: an option before it.
-  std::string after;
-  for (int n = 1; n < argc; ++n) {
-    const std::string argument = argv[n];
-    std::string name, value;
-    if (!split_option(argument, name, value)) {
-      if (first_problem.empty()) {
-        first_problem = "'" + argument + "' is not an option's value" +
-                        (after.empty() ? " (blocklevels --help lists the options)" : after);
-      }
-      after.clear();
-      continue;
-    }
-    const CLI::Option* option = app.get_option_no_throw(name);
-    after.clear();
-    if (option == nullptr) {
-      if (first_problem.empty()) {
-        const std::string typed = argument.substr(0, argument.find('='));
-        const std::string nearest = nearest_option(app, typed);
-        first_problem = "unknown option " + typed +
-                        (nearest.empty() ? " (blocklevels --help lists the options)"
-                                         : "; did you mean " + nearest + "?");
-      }
-      continue;
-    }
-    const std::string option_name = option->get_name();
-    if (option->get_items_expected_max() == 0) {
-      asks_help = asks_help || option == app.get_help_ptr() || option == app.get_version_ptr();
-      after = ": " + option_name + " takes none";
-      continue;
-    }
-    if (value.empty() && n + 1 < argc) {
-      value = argv[++n];
-      std::string taken_name, taken_value;
-      if (split_option(value, taken_name, taken_value)) {
-        after = " (" + option_name + " took '" + value + "' as its value)";
-      }
-    }
-    if (after.empty() && takes_a_list(*option)) after = " (a list is " + option_name + " 1,2,3)";
-    if (std::find(given.begin(), given.end(), option) != given.end()) {
-      if (repeated == nullptr) repeated = option;
-    } else {
-      given.push_back(option);
-    }
-  }
-  if (!first_problem.empty() && !asks_help) refuse(first_problem);
-  if (repeated != nullptr) {
-    const std::string option = repeated->get_name();
-    refuse(option + " was given twice; give it once" +
-           (takes_a_list(*repeated) ? " (a list is " + option + " 1,2,3)" : ""));
-  }
-}
-
 void check_outputs(const Study& study) {
   if (!study.report_file.empty() && study.is_sweep()) {
     refuse("--output: a report file holds one run; a sweep writes --csv instead");
@@ -237,9 +137,8 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   for (const ParameterDescription& d : table) texts.emplace_back(d.default_text);
   for (std::size_t n = 0; n < table.size(); ++n) {
     const ParameterDescription& d = table[n];
-    CLI::Option* option = app.add_option(std::string(d.option), texts[n], std::string(d.meaning))
-                              ->type_name(std::string(d.value_name));
-    (void)option;
+    app.add_option(std::string(d.option), texts[n], std::string(d.meaning))
+        ->type_name(std::string(d.value_name));
   }
   StudyTexts own;
   app.add_option("--output", study.report_file,
@@ -283,18 +182,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
       "  blocklevels plot TABLE.csv FIGURE   draws a table written before (or merged) without "
       "computing");
   app.set_version_flag("--version", std::string("blocklevels ") + BLOCKLEVELS_VERSION);
-  check_arguments(app, argc, argv);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return std::nullopt;
-  } catch (const CLI::CallForVersion& e) {
-    std::cout << e.what() << '\n';
-    return std::nullopt;
-  } catch (const CLI::ParseError& e) {
-    refuse(std::string(e.what()) + "\n(blocklevels --help lists the options)");
-  }
+  if (!parse_arguments(app, argc, argv, "")) return std::nullopt;
   // An option given an empty value ("--csv ''", an unset variable) is a
   // mistake, never the option left out.
   for (const CLI::Option* option : app.get_options()) {

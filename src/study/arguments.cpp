@@ -58,14 +58,20 @@ bool split_option(const std::string& argument, std::string& name, std::string& v
 // The arguments read as the parser reads them (an option taking a value
 // takes the next argument, whatever it is, unless given as --option=value),
 // to say in this program's words what it would refuse: an unknown option
-// or an argument that is no option's value (the first of them; both give
-// way to --help and --version), then an option given twice. A flag given
+// or an argument that is no option's value, or one too many for a command
+// that takes arguments of its own (the first of them; all give way to
+// --help and --version), then an option given twice. A flag given
 // twice says the same thing twice and is taken.
 void check_arguments(const CLI::App& app, int argc, char** argv, const std::string& command) {
   const std::string prefix = command.empty() ? "" : command + ": ";
   const std::string help = " (" + help_command(command) + " lists the options)";
-  const bool takes_positionals =
-      !app.get_options([](const CLI::Option* option) { return option->get_positional(); }).empty();
+  // How many arguments that name no option the command takes (TABLE
+  // FIGURE, FILE...): beyond them, an argument is too many.
+  std::size_t positionals = 0, positionals_seen = 0;
+  for (const CLI::Option* option :
+       app.get_options([](const CLI::Option* o) { return o->get_positional(); })) {
+    positionals += static_cast<std::size_t>(option->get_items_expected_max());
+  }
   std::string first_problem;
   const CLI::Option* repeated = nullptr;
   bool asks_help = false;
@@ -76,7 +82,11 @@ void check_arguments(const CLI::App& app, int argc, char** argv, const std::stri
     const std::string argument = argv[n];
     std::string name, value;
     if (!split_option(argument, name, value)) {
-      if (first_problem.empty() && !takes_positionals) {
+      if (positionals_seen < positionals) {
+        ++positionals_seen;
+      } else if (first_problem.empty() && positionals > 0) {
+        first_problem = "'" + argument + "' is one argument too many" + help;
+      } else if (first_problem.empty()) {
         first_problem =
             "'" + argument + "' is not an option's value" + (after.empty() ? help : after);
       }

@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "runtime/failure.hpp"
 #include "runtime/run_streams.hpp"
 #include "simulation/run_totals.hpp"
+#include "study/arguments.hpp"
 
 namespace blocklevels {
 namespace {
@@ -362,14 +362,8 @@ int run_merge(int argc, char** argv) {
       "blocklevels merge"};
   std::vector<std::string> names;
   app.add_option("FILE", names, "the shards' CSV files")->required();
-  try {
-    app.parse(argc - 1, argv + 1);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    refuse("merge: " + std::string(e.what()));
-  }
+  // argv[0] is the command's name.
+  if (!parse_arguments(app, argc - 1, argv + 1, "merge")) return 0;
   std::vector<Shard> shards;
   for (const std::string& name : names) shards.emplace_back(name);
   const Shard& reference = shards[0];

@@ -1,7 +1,6 @@
 #include "study/table_plot.hpp"
 
 #include <CLI/CLI.hpp>
-#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "output/table_reader.hpp"
 #include "parameters/parameter_table.hpp"
 #include "runtime/failure.hpp"
+#include "study/arguments.hpp"
 #include "study/figure_options.hpp"
 #include "study/output_files.hpp"
 #include "study/point_rows.hpp"
@@ -37,14 +37,8 @@ int run_plot(int argc, char** argv) {
       ->required();
   app.add_flag("--force", study.force, "replace an existing figure");
   add_figure_options(app, study, size);
-  try {
-    app.parse(argc - 1, argv + 1);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    refuse(std::string(e.what()));
-  }
+  // argv[0] is the command's name.
+  if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
   const std::size_t dot = study.plot.rfind('.');
   const std::string extension = dot == std::string::npos ? "" : study.plot.substr(dot);
   if (extension != ".png" && extension != ".svg" && extension != ".pdf") {

@@ -148,18 +148,30 @@ TableRow stopped_row(const Point& point, int status) {
   return row;
 }
 
+namespace {
+
+// Rows of one point and report time, one of each source, without values.
+template <std::size_t N>
+std::array<TableRow, N> rows_at(const Point& point, const SimulationColumns& simulation,
+                                std::int64_t t, const std::array<Source, N>& sources) {
+  std::array<TableRow, N> rows;
+  for (std::size_t n = 0; n < N; ++n) {
+    rows[n].source = sources[n];
+    rows[n].point = point;
+    rows[n].simulation = simulation;
+    rows[n].t = t;
+  }
+  return rows;
+}
+
+}  // namespace
+
 std::array<TableRow, 2> summary_rows(const Point& point, const SimulationColumns& simulation,
                                      const simulation::Summary& summary, std::int64_t report,
                                      std::int64_t t) {
-  std::array<TableRow, 2> rows;
+  std::array<TableRow, 2> rows =
+      rows_at<2>(point, simulation, t, {Source::simulation, Source::simulation_ci95});
   auto& [means, half_widths] = rows;
-  for (TableRow& row : rows) {
-    row.point = point;
-    row.simulation = simulation;
-    row.t = t;
-  }
-  means.source = Source::simulation;
-  half_widths.source = Source::simulation_ci95;
   const simulation::Estimate& level = summary.mean_level[static_cast<std::size_t>(report)];
   means.values.push_back(level.mean);
   half_widths.values.push_back(level.half_width);
@@ -174,16 +186,10 @@ std::array<TableRow, 2> summary_rows(const Point& point, const SimulationColumns
 std::array<TableRow, 3> sum_rows(const Point& point, const SimulationColumns& simulation,
                                  const simulation::RunTotals& totals, std::int64_t report,
                                  std::int64_t t) {
-  std::array<TableRow, 3> rows;
+  std::array<TableRow, 3> rows = rows_at<3>(
+      point, simulation, t,
+      {Source::simulation_runs, Source::simulation_sum, Source::simulation_sum_of_squares});
   auto& [runs, sums, squares] = rows;
-  for (TableRow& row : rows) {
-    row.point = point;
-    row.simulation = simulation;
-    row.t = t;
-  }
-  runs.source = Source::simulation_runs;
-  sums.source = Source::simulation_sum;
-  squares.source = Source::simulation_sum_of_squares;
   for (std::int32_t j = 0; j <= point.p.blocks; ++j) {
     runs.counts.push_back(totals.runs());
     sums.counts.push_back(j == 0 ? totals.sum_level(report) : totals.sum_at_least(report, j));

@@ -103,12 +103,8 @@ void check_outputs(const Study& study) {
     refuse("--output: a report file holds one run; a sweep writes --csv instead");
   }
   if (!study.plot.empty()) {
-    const std::string& name = study.plot;
-    const std::size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    if (extension != ".png" && extension != ".svg" && extension != ".pdf") {
-      refuse("--plot: '" + name + "' does not end in .png, .svg or .pdf");
-    }
+    const std::string why = figure_name_refusal(study.plot);
+    if (!why.empty()) refuse("--plot: " + why);
   }
   if (study.resume && (study.csv.empty() || study.csv == "-")) {
     refuse("--resume: only a table in a file (--csv FILE) can be resumed");

@@ -39,11 +39,8 @@ int run_plot(int argc, char** argv) {
   add_figure_options(app, study, size);
   // argv[0] is the command's name.
   if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
-  const std::size_t dot = study.plot.rfind('.');
-  const std::string extension = dot == std::string::npos ? "" : study.plot.substr(dot);
-  if (extension != ".png" && extension != ".svg" && extension != ".pdf") {
-    refuse("'" + study.plot + "' does not end in .png, .svg or .pdf");
-  }
+  const std::string why = figure_name_refusal(study.plot);
+  if (!why.empty()) refuse(why);
 
   // The table's points in their order, each with what its rows say.
   TableReader reader(table_name);

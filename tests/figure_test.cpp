@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,23 @@ TEST(Figures, APlotOfATableIsTheStudysOwnFigure) {
     const std::string figure = read_file(dir.path() + "/study.svg");
     EXPECT_GT(figure.size(), 1000u);
     EXPECT_EQ(read_file(dir.path() + "/table.svg"), figure) << f.study[1];
+  }
+}
+
+// The figure drawn from a table is never the table itself, by any path.
+TEST(Figures, APlotNeverDrawsOverItsTable) {
+  TemporaryDirectory dir;
+  std::vector<std::string> study = kFigures[0].study;
+  study.insert(study.end(), {"--quiet", "--csv", "t.csv"});
+  ASSERT_EQ(run(dir, study).exit_status, 0);
+  const std::string table = read_file(dir.path() + "/t.csv");
+  std::filesystem::create_symlink("t.csv", dir.path() + "/link.png");
+  std::filesystem::create_hard_link(dir.path() + "/t.csv", dir.path() + "/hard.svg");
+  for (const std::string figure : {"link.png", "hard.svg"}) {
+    const ProgramRun r = run(dir, {"plot", "t.csv", figure, "--force"});
+    EXPECT_EQ(r.exit_status, 2) << figure;
+    EXPECT_EQ(r.err, "blocklevels: '" + figure + "' (--plot) and 't.csv' (TABLE) are one file\n");
+    EXPECT_EQ(read_file(dir.path() + "/t.csv"), table) << figure;
   }
 }
 

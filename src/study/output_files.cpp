@@ -127,7 +127,7 @@ int open_locked(const std::string& name, bool force, bool keep) {
 
 }  // namespace
 
-OutputFiles::OutputFiles(const Study& study) : study_(study) {
+OutputFiles::OutputFiles(const Study& study, const std::string& input) : study_(study) {
   struct Output {
     std::string role;
     const std::string* name;
@@ -135,6 +135,11 @@ OutputFiles::OutputFiles(const Study& study) : study_(study) {
   const Output outputs[] = {
       {"--output", &study.report_file}, {"--csv", &study.csv}, {"--plot", &study.plot}};
   std::vector<std::pair<Identity, const Output*>> seen;
+  const Output read = {"TABLE", &input};
+  struct stat input_info {};
+  if (!input.empty() && ::stat(input.c_str(), &input_info) == 0) {
+    seen.emplace_back(Identity{input_info.st_dev, input_info.st_ino, ""}, &read);
+  }
   const Output* on_standard_output = nullptr;
   for (const Output& output : outputs) {
     if (output.name->empty()) continue;

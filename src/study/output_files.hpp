@@ -16,8 +16,10 @@ namespace blocklevels {
 
 class OutputFiles {
  public:
-  // Checks every output of the study. Throws runtime::Failure.
-  explicit OutputFiles(const Study& study);
+  // Checks every output of the study, and that none is `input`, a file the
+  // command reads (blocklevels plot's table), by any path. Throws
+  // runtime::Failure.
+  explicit OutputFiles(const Study& study, const std::string& input = "");
   ~OutputFiles();
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;

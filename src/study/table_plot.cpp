@@ -85,7 +85,7 @@ int run_plot(int argc, char** argv) {
   }
   const std::optional<PlotRequest> request = figure_request(study, points);
   if (!request) refuse("'" + table_name + "' has nothing to draw: every point stopped");
-  OutputFiles files(study);
+  OutputFiles files(study, table_name);
   draw_plot(gnuplot, *request, files.create_figure_draft());
   files.place_figure();
   return 0;

@@ -10,6 +10,18 @@
 
 namespace blocklevels {
 
+// How a model generation is evaluated. `literal` forms each generation from
+// differences of the stored cumulative matrix, in the dialogue's order, bit
+// for bit; `accurate` computes the same mathematical model from point
+// probabilities as sums of positive terms, so that values far below 1e-16
+// of their neighbours keep their relative precision.
+enum class Arithmetic : std::uint8_t { accurate, literal };
+
+// Which model of the algorithm: `level` describes an individual by its
+// number of complete blocks alone; `block_state` also by the states of its
+// incomplete blocks.
+enum class ModelKind : std::uint8_t { level, block_state };
+
 struct PointParameters {
   std::int32_t lambda = 0;                // offspring per generation
   std::int32_t mu = 0;                    // selected parents
@@ -19,6 +31,9 @@ struct PointParameters {
   std::int32_t blocks = 0;                // l: the top level; at least 1
   std::int32_t final_iteration = 0;       // the last generation
   std::int32_t step_generations = 0;      // generations between reports; at least 1
+  // The dialogue's model and evaluation unless a front end chooses others.
+  Arithmetic arithmetic = Arithmetic::literal;
+  ModelKind model = ModelKind::level;
 };
 
 // A point as a study names it: the parameters and Pmut's text, as typed (or

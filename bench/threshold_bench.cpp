@@ -11,7 +11,7 @@
 
 #include "bench_statistics.hpp"
 #include "parameters/parameter_table.hpp"
-#include "study/threshold_search.hpp"
+#include "search/threshold_search.hpp"
 
 namespace {
 

@@ -33,7 +33,7 @@
 #include "dialogue/answer_reader.hpp"
 #include "dialogue/dialogue.hpp"
 #include "output/table_reader.hpp"
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "runtime/run_streams.hpp"
 #include "text/number_text.hpp"
 
@@ -380,7 +380,7 @@ void check_table(const std::uint8_t* data, std::size_t size) {
       if (is_sum_source(row.source)) CHECK(row.counts.size() == blocks + 1, "counts");
     }
     CHECK(at == bytes.size(), "the rows read are the whole file");
-  } catch (const runtime::Failure& refused) {
+  } catch (const Failure& refused) {
     CHECK(refused.status() == 2, refused.message());
   }
 }

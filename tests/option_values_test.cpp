@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/failure.hpp"
-#include "study/command_line.hpp"
+#include "errors/failure.hpp"
+#include "command_line/command_line.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {
@@ -19,7 +19,7 @@ template <class Parse>
 std::string refusal(Parse parse) {
   try {
     parse();
-  } catch (const runtime::Failure& failure) {
+  } catch (const Failure& failure) {
     EXPECT_EQ(failure.status(), 2);
     return failure.message();
   }

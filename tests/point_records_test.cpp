@@ -1,7 +1,7 @@
 // The records a point's process sends the study: every kind, cut anywhere
 // on its way through the pipe, comes out whole and equal; bytes no writer
 // makes are refused.
-#include "study/point_records.hpp"
+#include "runs/point_records.hpp"
 
 #include <gtest/gtest.h>
 

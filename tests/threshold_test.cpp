@@ -15,7 +15,7 @@
 
 #include "model/model_run.hpp"
 #include "parameters/parameter_table.hpp"
-#include "study/threshold_search.hpp"
+#include "search/threshold_search.hpp"
 
 namespace blocklevels {
 namespace {

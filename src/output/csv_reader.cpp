@@ -1,6 +1,6 @@
 #include "output/csv_reader.hpp"
 
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "text/fields.hpp"
 
 namespace blocklevels {
@@ -18,10 +18,10 @@ bool read_line(std::ifstream& in, std::string& line, bool& complete) {
 }  // namespace
 
 CsvReader::CsvReader(std::string path) : path_(std::move(path)), in_(path_, std::ios::binary) {
-  if (!in_) throw runtime::Failure(runtime::kBadUsage, "cannot read '" + path_ + "'");
+  if (!in_) throw Failure(kBadUsage, "cannot read '" + path_ + "'");
   bool complete = false;
   if (!read_line(in_, header_, complete) || !complete || header_.empty()) {
-    throw runtime::Failure(runtime::kBadUsage, "'" + path_ + "' holds no table header");
+    throw Failure(kBadUsage, "'" + path_ + "' holds no table header");
   }
   line_ = 1;
   row_end_ = header_.size() + 1;
@@ -43,7 +43,7 @@ bool CsvReader::next() {
   row_start_ = row_end_;
   row_end_ = row_start_ + row_.size() + 1;
   if (!complete) {
-    throw runtime::Failure(runtime::kBadUsage, "'" + path_ + "' ends in a cut row (line " +
+    throw Failure(kBadUsage, "'" + path_ + "' ends in a cut row (line " +
                                                    std::to_string(line_) + ")");
   }
   fields_ = split(row_, ',');

@@ -13,7 +13,7 @@ namespace blocklevels {
 
 class CsvReader {
  public:
-  // Opens the file and reads its header. Throws runtime::Failure (status 2)
+  // Opens the file and reads its header. Throws Failure (status 2)
   // naming the file when it cannot be read or holds no header.
   explicit CsvReader(std::string path);
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "parameters/parameter_table.hpp"
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "text/double_text.hpp"
 #include "text/number_text.hpp"
 
@@ -44,7 +44,7 @@ TableReader::TableReader(std::string path) : reader_(std::move(path)) {
   for (std::size_t i = columns.size(); i-- > 0 && columns[i].starts_with("X");) ++x_columns;
   table_ = CsvTable(x_columns);
   if (reader_.header() + "\n" != table_.header()) {
-    throw runtime::Failure(runtime::kBadUsage,
+    throw Failure(kBadUsage,
                            "'" + reader_.path() + "' does not have the header of a table");
   }
   source_ = reader_.column(kSourceColumn);
@@ -59,7 +59,7 @@ TableReader::TableReader(std::string path) : reader_(std::move(path)) {
 }
 
 void TableReader::refuse(const std::string& why) const {
-  throw runtime::Failure(runtime::kBadUsage,
+  throw Failure(kBadUsage,
                          "'" + path() + "' line " + std::to_string(line()) + ": " + why);
 }
 

@@ -16,7 +16,7 @@ namespace blocklevels {
 class TableReader {
  public:
   // Opens the file and checks its header: the program's header for the
-  // number of X columns it has. Throws runtime::Failure (status 2) naming
+  // number of X columns it has. Throws Failure (status 2) naming
   // the file when it cannot be read, is empty, or has another header.
   explicit TableReader(std::string path);
 

@@ -10,15 +10,15 @@
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "dialogue/dialogue.hpp"
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
 #include "runtime/stop_report.hpp"
 #include "runtime/traps.hpp"
-#include "study/command_line.hpp"
-#include "study/merge.hpp"
-#include "study/study_run.hpp"
-#include "study/table_plot.hpp"
+#include "command_line/command_line.hpp"
+#include "tables/merge.hpp"
+#include "runs/study_run.hpp"
+#include "tables/table_plot.hpp"
 
 namespace {
 
@@ -32,7 +32,7 @@ int run_command_line(int argc, char** argv) {
     if (std::string_view(argv[1]) == "plot") return run_plot(argc, argv);
     const std::optional<Study> study = parse_command_line(argc, argv);
     return study ? run_study(*study) : 0;
-  } catch (const runtime::Failure& failure) {
+  } catch (const Failure& failure) {
     runtime::say(failure.message());
     return failure.status();
   } catch (const Stop& stop) {

@@ -25,7 +25,7 @@
 #include "output/csv_table.hpp"
 #include "parameters/parameter_table.hpp"
 #include "python/point_runs.hpp"
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "simulation/run_totals.hpp"
 #include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
@@ -57,7 +57,7 @@ ParameterValues values_of(const ParameterDescription& parameter, const std::vect
     }
     // Only Pmut is real; the package passes integers as text.
     if (parameter.kind != ParameterKind::real) {
-      throw runtime::Failure(runtime::kBadUsage,
+      throw Failure(kBadUsage,
                              std::string(parameter.option) + ": a float is not an integer");
     }
     const double x = std::get<double>(item);
@@ -209,7 +209,7 @@ py::dict run(const std::vector<std::vector<Item>>& items_by_parameter, bool mode
   SweepPoints sweep = expand_sweep(values);
   if (!runs.empty()) {
     request.runs = one_integer("--simulate", runs);
-    if (request.runs < 1) throw runtime::Failure(2, "--simulate: " + runs + " is below 1");
+    if (request.runs < 1) throw Failure(2, "--simulate: " + runs + " is below 1");
     request.seed = seed_value("--seed", seed);
   }
   if (jobs.empty()) {
@@ -217,7 +217,7 @@ py::dict run(const std::vector<std::vector<Item>>& items_by_parameter, bool mode
     request.jobs = static_cast<int>(cores < 1 ? 1 : cores);
   } else {
     request.jobs = one_integer("--jobs", jobs);
-    if (request.jobs < 1) throw runtime::Failure(2, "--jobs: " + jobs + " is below 1");
+    if (request.jobs < 1) throw Failure(2, "--jobs: " + jobs + " is below 1");
   }
   py::dict out;
   out["swept"] = sweep.swept;
@@ -286,7 +286,7 @@ PYBIND11_MODULE(_core, m) {
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
-    } catch (const blocklevels::runtime::Failure& failure) {
+    } catch (const blocklevels::Failure& failure) {
       PyErr_SetString(PyExc_ValueError, failure.message().c_str());
     }
   });

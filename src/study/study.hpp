@@ -9,7 +9,7 @@
 
 #include "parameters/point_parameters.hpp"
 #include "parameters/quantity.hpp"
-#include "study/threshold_search.hpp"
+#include "search/threshold_search.hpp"
 
 namespace blocklevels {
 

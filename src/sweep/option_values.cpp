@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "arithmetic/extended_arithmetic.hpp"
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "text/fields.hpp"
 #include "text/number_text.hpp"
 
@@ -31,7 +31,7 @@ bool parse_decimal_integer(std::string_view text, std::int32_t& value) {
 }
 
 [[noreturn]] void refuse(std::string_view option, const std::string& why) {
-  throw runtime::Failure(runtime::kBadUsage, std::string(option) + ": " + why);
+  throw Failure(kBadUsage, std::string(option) + ": " + why);
 }
 
 // False for text that is not a number in the dialogue's syntax; a number

@@ -2,7 +2,7 @@
 // package) takes: one number, a list
 // "v1,v2,...", or a range "FROM:TO:COUNT" (evenly spaced, both ends
 // included) or "FROM:TO:COUNT:log" (geometric). Text in, values out; a
-// refused text throws runtime::Failure (status 2) with a message that
+// refused text throws Failure (status 2) with a message that
 // starts with the option's name.
 #pragma once
 

@@ -1,13 +1,13 @@
 #include "sweep/sweep_points.hpp"
 
-#include "runtime/failure.hpp"
+#include "errors/failure.hpp"
 #include "sweep/option_values.hpp"
 
 namespace blocklevels {
 namespace {
 
 [[noreturn]] void refuse(std::string message) {
-  throw runtime::Failure(runtime::kBadUsage, std::move(message));
+  throw Failure(kBadUsage, std::move(message));
 }
 
 }  // namespace

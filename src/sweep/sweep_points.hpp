@@ -2,7 +2,7 @@
 // Cartesian product in the parameter table's order. The command line reads
 // its options' texts into values here, and the Python package its
 // arguments, so both take and refuse the same values with the same
-// messages. A refusal throws runtime::Failure (status 2) whose message
+// messages. A refusal throws Failure (status 2) whose message
 // starts with the option's name.
 #pragma once
 

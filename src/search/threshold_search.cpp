@@ -1,0 +1,200 @@
+#include "search/threshold_search.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <new>
+#include <optional>
+
+#include "arithmetic/extended_arithmetic.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
+#include "model/tail_trajectory.hpp"
+#include "model/transition_model.hpp"
+#include "text/number_text.hpp"
+
+namespace blocklevels {
+namespace {
+
+// A real threshold is refined until its bracket is this narrow, relative to
+// its ends.
+constexpr long double kRelativeWidth = 1e-9L;
+
+// The model's tail at the final report of points that differ in the one
+// parameter searched. The matrix depends on Pmut and the block shape only:
+// a search of lambda, mu, the final generation or the step builds it once.
+class Evaluator {
+ public:
+  Evaluator(const Point& base, const ThresholdSearch& search) : base_(base), search_(search) {
+    const std::string_view name = search.parameter->name;
+    shared_matrix_ = name == "lambda" || name == "mu" || name == "final" || name == "step";
+  }
+
+  // The point with the parameter at v: an integer rounded, a real with the
+  // shortest text of its double.
+  Point at(long double v) const {
+    Point p = base_;
+    if (search_.parameter->kind == ParameterKind::integer) {
+      const auto n = static_cast<std::int32_t>(std::llroundl(v));
+      set_parameter(p, *search_.parameter, n, std::to_string(n));
+    } else {
+      char digits[32];
+      const auto written =
+          std::to_chars(digits, digits + sizeof digits, static_cast<double>(v)).ptr;
+      set_parameter(p, *search_.parameter, v, std::string_view(digits, written - digits));
+    }
+    return p;
+  }
+
+  std::vector<double> final_tail(const PointParameters& p) {
+    ++runs_;
+    try {
+      const ExtendedArithmetic arithmetic;
+      if (!shared_matrix_ || !matrix_) {
+        matrix_.emplace(
+            build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks));
+      }
+      TailTrajectory trajectory(*matrix_, p.mu, p.lambda);
+      const std::span<const double> tail = trajectory.at(last_report_time(p));
+      return {tail.begin(), tail.end()};
+    } catch (const std::bad_alloc&) {
+      throw_stop(kOutOfMemory);
+    }
+  }
+
+  // The quantity minus the value sought, at v.
+  long double excess(long double v) {
+    const Point p = at(v);
+    return static_cast<long double>(search_.condition.quantity.of(final_tail(p.p))) -
+           search_.condition.value;
+  }
+
+  std::int64_t runs() const { return runs_; }
+
+ private:
+  const Point& base_;
+  const ThresholdSearch& search_;
+  bool shared_matrix_ = false;
+  std::optional<LevelMatrix> matrix_;
+  std::int64_t runs_ = 0;
+};
+
+std::vector<long double> grid_of(const ThresholdSearch& search) {
+  const ExtendedArithmetic arithmetic;
+  const long double low = search.low, high = search.high;
+  const bool geometric = low > 0 && high / low >= 100;
+  std::vector<long double> values;
+  const std::int32_t n = search.grid;
+  for (std::int32_t i = 0; i < n; ++i) {
+    long double v = high;
+    if (i < n - 1) {
+      const long double share = static_cast<long double>(i) / static_cast<long double>(n - 1);
+      v = geometric ? std::exp(std::log(low) + share * (std::log(high) - std::log(low)))
+                    : low + share * (high - low);
+    }
+    if (search.parameter->kind == ParameterKind::integer) v = std::roundl(v);
+    if (values.empty() || values.back() != v) values.push_back(v);
+  }
+  return values;
+}
+
+bool opposite(long double a, long double b) {
+  return (a < 0 && b > 0) || (a > 0 && b < 0);
+}
+
+// A crossing's value and the bracket it was refined to.
+struct Refined {
+  long double value, lower, upper;
+};
+
+// An integer crossing between a and b (excess of opposite signs): the
+// first integer past it.
+Refined refine_integer(Evaluator& evaluator, long double a, long double fa, long double b) {
+  while (b - a > 1) {
+    const long double middle = std::floor((a + b) / 2);
+    const long double fm = evaluator.excess(middle);
+    if (fm == 0) return {middle, middle, middle};
+    if (opposite(fa, fm)) {
+      b = middle;
+    } else {
+      a = middle;
+      fa = fm;
+    }
+  }
+  return {b, a, b};
+}
+
+// A real crossing between a and b: regula falsi with the Illinois halving
+// of the end that stays, and a bisection step whenever the bracket has not
+// halved in two steps, so that it narrows at least as fast as bisection's
+// third part. Computes in extended precision.
+Refined refine_real(Evaluator& evaluator, long double a, long double fa, long double b,
+                    long double fb) {
+  const ExtendedArithmetic arithmetic;
+  int kept_side = 0;  // -1: a stayed last time, 1: b stayed
+  long double width_two_ago = b - a, width_one_ago = b - a;
+  while (b - a > kRelativeWidth * std::max(std::fabs(a), std::fabs(b))) {
+    long double c = b - fb * (b - a) / (fb - fa);
+    if (!(c > a && c < b) || (b - a) > width_two_ago / 2) c = a + (b - a) / 2;
+    if (c <= a || c >= b) break;  // no value left between them
+    width_two_ago = width_one_ago;
+    width_one_ago = b - a;
+    const long double fc = evaluator.excess(c);
+    if (fc == 0) return {c, c, c};
+    if (opposite(fa, fc)) {
+      b = c;
+      fb = fc;
+      if (kept_side == -1) fa /= 2;
+      kept_side = -1;
+    } else {
+      a = c;
+      fa = fc;
+      if (kept_side == 1) fb /= 2;
+      kept_side = 1;
+    }
+  }
+  return {a + (b - a) / 2, a, b};
+}
+
+}  // namespace
+
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search) {
+  Evaluator evaluator(base, search);
+  ThresholdResult result;
+  result.grid_values = grid_of(search);
+  std::vector<long double> excess;
+  for (const long double v : result.grid_values) {
+    excess.push_back(evaluator.excess(v));
+    result.grid_quantity.push_back(static_cast<double>(excess.back() + search.condition.value));
+  }
+  const bool integer = search.parameter->kind == ParameterKind::integer;
+  std::vector<Refined> found;
+  for (std::size_t i = 0; i < excess.size(); ++i) {
+    if (excess[i] == 0) {
+      const long double v = result.grid_values[i];
+      found.push_back({v, v, v});
+      continue;
+    }
+    if (i + 1 == excess.size() || !opposite(excess[i], excess[i + 1])) continue;
+    const long double a = result.grid_values[i], b = result.grid_values[i + 1];
+    found.push_back(integer ? refine_integer(evaluator, a, excess[i], b)
+                            : refine_real(evaluator, a, excess[i], b, excess[i + 1]));
+  }
+  for (const Refined& r : found) {
+    Crossing crossing;
+    crossing.point = evaluator.at(r.value);
+    crossing.lower = r.lower;
+    crossing.upper = r.upper;
+    if (!integer) {
+      // The value its text reads back to, as --pmut reads it: the row and
+      // a run of the same point agree.
+      crossing.point.p.Pmut = parse_real_token(crossing.point.pmut_text).value;
+    }
+    crossing.tail = evaluator.final_tail(crossing.point.p);
+    result.crossings.push_back(std::move(crossing));
+  }
+  result.model_runs = evaluator.runs();
+  return result;
+}
+
+}  // namespace blocklevels

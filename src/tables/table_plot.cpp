@@ -1,0 +1,94 @@
+#include "tables/table_plot.hpp"
+
+#include <CLI/CLI.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "figures/plot.hpp"
+#include "output/table_reader.hpp"
+#include "parameters/parameter_table.hpp"
+#include "errors/failure.hpp"
+#include "command_line/arguments.hpp"
+#include "command_line/figure_options.hpp"
+#include "output/output_files.hpp"
+#include "figures/point_rows.hpp"
+#include "figures/study_figure.hpp"
+
+namespace blocklevels {
+namespace {
+
+[[noreturn]] void refuse(std::string message) {
+  throw Failure(kBadUsage, "plot: " + std::move(message));
+}
+
+}  // namespace
+
+int run_plot(int argc, char** argv) {
+  CLI::App app{
+      "blocklevels plot: the figure of a CSV table written before (or merged from shards),\n"
+      "drawn without computing: the same figure as the study that wrote it draws.",
+      "blocklevels plot"};
+  std::string table_name;
+  Study study;
+  std::string size;
+  app.add_option("TABLE", table_name, "the CSV table")->required();
+  app.add_option("FIGURE", study.plot, "the figure: FIGURE.png, FIGURE.svg or FIGURE.pdf")
+      ->required();
+  app.add_flag("--force", study.force, "replace an existing figure");
+  add_figure_options(app, study, size);
+  // argv[0] is the command's name.
+  if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
+  const std::string why = figure_name_refusal(study.plot);
+  if (!why.empty()) refuse(why);
+
+  // The table's points in their order, each with what its rows say.
+  TableReader reader(table_name);
+  std::vector<PointRows> rows;
+  TableRow row;
+  while (reader.next(row)) {
+    const std::string where = "'" + table_name + "' line " + std::to_string(reader.line());
+    if (row.source == Source::shard || row.source == Source::shard_end ||
+        is_sum_source(row.source)) {
+      refuse(where + " is a shard's: merge the shards (blocklevels merge), then plot the table");
+    }
+    if (row.source == Source::threshold) {
+      refuse(where +
+             " is a search's threshold: its figure is drawn by the search itself "
+             "(--find ... --plot), which holds its grid");
+    }
+    if (study.points.empty() || !same_point(study.points.back(), row.point)) {
+      study.points.push_back(row.point);
+      rows.emplace_back();
+    }
+    rows.back().take(row, nullptr, true);
+  }
+  if (study.points.empty()) refuse("'" + table_name + "' holds no rows");
+  // The parameters that take more than one value, in the table's order.
+  for (const ParameterDescription& d : parameter_table()) {
+    std::set<std::string> values;
+    for (const Point& point : study.points) values.insert(parameter_text(point, d));
+    if (values.size() > 1) study.swept.emplace_back(d.name);
+  }
+  study.max_blocks = reader.table().max_blocks();
+  check_figure_options(study, size);
+
+  const std::string gnuplot = find_gnuplot();
+  if (gnuplot.empty()) {
+    throw Failure(kOutputRefused,
+                           "plot needs gnuplot, which is not installed (Debian: apt-get install "
+                           "gnuplot-nox)");
+  }
+  std::vector<PointFigure> points;
+  for (std::size_t n = 0; n < study.points.size(); ++n) {
+    points.push_back({&study.points[n], &rows[n]});
+  }
+  const std::optional<PlotRequest> request = figure_request(study, points);
+  if (!request) refuse("'" + table_name + "' has nothing to draw: every point stopped");
+  OutputFiles files(study, table_name);
+  draw_plot(gnuplot, *request, files.create_figure_draft());
+  files.place_figure();
+  return 0;
+}
+
+}  // namespace blocklevels

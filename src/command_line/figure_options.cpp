@@ -26,11 +26,11 @@ bool read_size(const std::string& text, double& width, double& height) {
 
 }  // namespace
 
-std::string figure_name_refusal(const std::string& name) {
+std::optional<Failure> figure_name_refusal(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  if (extension == ".png" || extension == ".svg" || extension == ".pdf") return "";
-  return "'" + name + "' does not end in .png, .svg or .pdf";
+  if (extension == ".png" || extension == ".svg" || extension == ".pdf") return std::nullopt;
+  return Failure(kBadUsage, "'" + name + "' does not end in .png, .svg or .pdf");
 }
 
 void add_figure_options(CLI::App& app, Study& study, std::string& size) {

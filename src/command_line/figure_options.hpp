@@ -3,7 +3,10 @@
 // --plot-map.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "errors/failure.hpp"
 
 #include "study/study.hpp"
 
@@ -13,9 +16,9 @@ class App;
 
 namespace blocklevels {
 
-// "" when `name` ends in .png, .svg or .pdf, the figures gnuplot draws
-// here; else why it cannot be a figure's name.
-std::string figure_name_refusal(const std::string& name);
+// Nothing when `name` ends in .png, .svg or .pdf, the figures gnuplot
+// draws here; else why it cannot be a figure's name.
+std::optional<Failure> figure_name_refusal(const std::string& name);
 
 // Adds the options to `app`; --plot-size's text goes to `size`.
 void add_figure_options(CLI::App& app, Study& study, std::string& size);

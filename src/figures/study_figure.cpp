@@ -146,16 +146,12 @@ void crossing_curves(const std::vector<PointAnswer>& points, const std::string& 
   for (const PointAnswer& a : points) {
     const std::string label = label_of(*a.point, swept, across);
     for (std::size_t k = 0; k < a.crossings.size(); ++k) {
-      // A crossing where the quantity falls, one where it rises (from the
-      // grid), or, without a grid (a kept point), the k-th crossing.
-      const int direction = a.directions.empty() ? 0 : a.directions[k];
-      const std::size_t kind = direction == 0 ? k + 2 : direction < 0 ? 0 : 1;
+      // A crossing where the quantity falls, one where it rises.
+      const std::size_t kind = a.directions[k] == Direction::falling ? 0 : 1;
       auto [at, added] = curve_of.emplace(std::pair(label, kind), request.curves.size());
       if (added) {
         std::string name = label.empty() ? name_alone : label + ": " + name_alone;
-        name += kind == 0   ? " falling below"
-                : kind == 1 ? " rising above"
-                            : ", crossing " + std::to_string(k + 1);
+        name += kind == 0 ? " falling below" : " rising above";
         request.curves.push_back({name, {}, {}, false});
       }
       request.curves[at->second].x.push_back(value_number(*a.point, across));
@@ -243,38 +239,15 @@ PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& po
   return request;
 }
 
-namespace {
-
-// How the quantity crosses at v as the searched parameter grows: -1
-// falling, 1 rising, by the grid values around v; 0 without a grid.
-int direction_at(const PointRows& rows, long double v) {
-  const std::vector<long double>& at = rows.grid_values;
-  const std::vector<double>& q = rows.grid_quantity;
-  for (std::size_t i = 0; i + 1 < at.size(); ++i) {
-    if (at[i + 1] < v || q[i + 1] == q[i]) continue;
-    return q[i + 1] < q[i] ? -1 : 1;
-  }
-  return 0;
-}
-
-}  // namespace
-
 std::optional<PlotRequest> figure_request(const Study& study,
                                           const std::vector<PointFigure>& points) {
   if (study.find || !study.plot_map.empty()) {
     std::vector<PointAnswer> answers;
-    const ParameterDescription* searched = study.find ? study.find->parameter : nullptr;
     for (const PointFigure& p : points) {
-      const PointRows& rows = *p.rows;
-      PointAnswer a{p.point, {}, {}, rows.grid_values, rows.grid_quantity, std::nullopt};
-      for (const PointRows::Found& found : rows.found) {
-        const long double v = parameter_value(found.row.point.p, *searched);
-        a.crossings.push_back(static_cast<double>(v));
-        a.directions.push_back(direction_at(rows, v));
-      }
-      if (rows.last_model && !study.plot_map.empty()) {
-        a.final_quantity = parse_condition(study.plot_map + "=0")
-                               ->quantity.of_row(rows.last_model->values, p.point->p.blocks);
+      PointAnswer a{&p.point, p.crossings, p.directions, p.grid_values, p.grid_quantity,
+                    std::nullopt};
+      if (p.last_tail && !study.plot_map.empty()) {
+        a.final_quantity = parse_condition(study.plot_map + "=0")->quantity.of(*p.last_tail);
       }
       answers.push_back(std::move(a));
     }
@@ -285,9 +258,9 @@ std::optional<PlotRequest> figure_request(const Study& study,
   }
   std::vector<PointSeries> drawn;
   for (const PointFigure& p : points) {
-    const PlotSeries& s = p.rows->series;
+    const PlotSeries& s = p.series;
     if (s.t.empty() && s.simulated_t.empty()) continue;
-    drawn.push_back({p.point, s});
+    drawn.push_back({&p.point, s});
   }
   PlotRequest request = study_figure(study, std::move(drawn));
   if (request.series.empty()) return std::nullopt;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "figures/plot.hpp"
-#include "figures/point_rows.hpp"
+#include "figures/figure_points.hpp"
 #include "study/study.hpp"
 
 namespace blocklevels {
@@ -27,9 +27,7 @@ PlotRequest study_figure(const Study& study, std::vector<PointSeries> points);
 struct PointAnswer {
   const Point* point;
   std::vector<double> crossings;
-  // Per crossing: -1 where the quantity falls below the value as the
-  // parameter grows, 1 where it rises above it, 0 where unknown.
-  std::vector<int> directions;
+    std::vector<Direction> directions;  // per crossing
   std::vector<long double> grid_values;
   std::vector<double> grid_quantity;
   std::optional<double> final_quantity;
@@ -42,12 +40,8 @@ struct PointAnswer {
 // search's over its grid), the crossings on it.
 PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& points);
 
-// The figure of a study's points from what their rows said; nothing when
-// there is nothing to draw.
-struct PointFigure {
-  const Point* point;
-  const PointRows* rows;
-};
+// The figure of a study's points from what their results said; nothing
+// when there is nothing to draw.
 std::optional<PlotRequest> figure_request(const Study& study,
                                           const std::vector<PointFigure>& points);
 

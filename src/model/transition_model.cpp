@@ -342,4 +342,8 @@ LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t 
   return m;
 }
 
+LevelMatrix build_transition_matrix(const PointParameters& p, const std::stop_token& cancel) {
+  return build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks, cancel);
+}
+
 }  // namespace blocklevels

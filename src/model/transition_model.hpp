@@ -24,6 +24,7 @@
 
 #include "arithmetic/extended_real.hpp"
 #include "model/level_matrix.hpp"
+#include "parameters/point_parameters.hpp"
 
 namespace blocklevels {
 
@@ -62,5 +63,7 @@ long double selection_shortfall(std::int32_t mu, std::int32_t lambda, long doubl
 // Cancelled before the next row. Precondition: 1 <= l.
 LevelMatrix build_transition_matrix(long double x, std::int32_t b, std::int32_t acc, std::int32_t l,
                                     const std::stop_token& cancel = {});
+// The same for a point's Pmut, block length, two-option positions and blocks.
+LevelMatrix build_transition_matrix(const PointParameters& p, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

@@ -1,17 +1,22 @@
 #include "output/table_reader.hpp"
 
 #include <cmath>
-#include <cstring>
 
-#include "parameters/parameter_table.hpp"
 #include "errors/failure.hpp"
+#include "parameters/parameter_table.hpp"
+#include "sweep/sweep_points.hpp"
 #include "text/double_text.hpp"
-#include "text/number_text.hpp"
 
 namespace blocklevels {
 namespace {
 
 using simulation::uint128;
+
+// The header's first columns in the format before this one, which had no
+// format column.
+constexpr std::string_view kFormat2Header =
+    "source,lambda,mu,pmut,block_length,two_option,blocks,final,step,runs,seed,t,status,"
+    "mean_level";
 
 // Decimal digits only, no sign, no leading zero but for 0 itself, below 2^128.
 bool read_unsigned(std::string_view text, uint128& v) {
@@ -36,157 +41,363 @@ bool read_signed(std::string_view text, std::int64_t& v) {
   return true;
 }
 
+bool read_hex64(std::string_view text, std::uint64_t& v) {
+  if (text.size() != 16) return false;
+  v = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    v = v << 4 | static_cast<std::uint64_t>(digit);
+  }
+  return true;
+}
+
+// The X columns of a header: those named X1, X2, ... after mean_level.
+std::int32_t x_columns(const std::vector<std::string>& columns) {
+  std::int32_t n = 0;
+  for (const std::string& name : columns) {
+    if (name == "X" + std::to_string(n + 1)) ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 TableReader::TableReader(std::string path) : reader_(std::move(path)) {
-  const auto& columns = reader_.columns();
-  std::int32_t x_columns = 0;
-  for (std::size_t i = columns.size(); i-- > 0 && columns[i].starts_with("X");) ++x_columns;
-  table_ = CsvTable(x_columns);
-  if (reader_.header() + "\n" != table_.header()) {
-    throw Failure(kBadUsage,
-                           "'" + reader_.path() + "' does not have the header of a table");
+  table_ = CsvTable(x_columns(reader_.columns()));
+  if (reader_.header() + "\n" == table_.header()) return;
+  if (reader_.header().starts_with(kFormat2Header)) {
+    throw Failure(kBadUsage, "'" + reader_.path() +
+                                 "' is a table of format 2.0.0; this blocklevels reads and "
+                                 "writes tables of format " +
+                                 std::string(kTableFormat) + ": run its study again");
   }
-  source_ = reader_.column(kSourceColumn);
-  for (const ParameterDescription& d : parameter_table()) {
-    parameters_.push_back(reader_.column(d.name));
-  }
-  runs_ = reader_.column(kRunsColumn);
-  seed_ = reader_.column(kSeedColumn);
-  t_ = reader_.column(kTimeColumn);
-  status_ = reader_.column(kStatusColumn);
-  first_value_ = reader_.column(kMeanLevelColumn);
+  throw Failure(kBadUsage, "'" + reader_.path() + "' does not have the header of a table");
 }
 
 void TableReader::refuse(const std::string& why) const {
-  throw Failure(kBadUsage,
-                         "'" + path() + "' line " + std::to_string(line()) + ": " + why);
+  throw Failure(kBadUsage, "'" + path() + "' line " + std::to_string(line()) + ": " + why);
 }
 
-bool TableReader::next(TableRow& row) {
+void TableReader::seek(std::uint64_t offset) {
+  reader_.seek(offset);
+}
+
+std::int64_t TableReader::integer_field(std::size_t column, std::int64_t lowest,
+                                        std::int64_t highest, const char* what) const {
+  std::int64_t v = 0;
+  if (!read_signed(reader_.field(static_cast<int>(column)), v) || v < lowest || v > highest) {
+    refuse(std::string(what) + " that is not " + std::to_string(lowest) + " to " +
+           std::to_string(highest));
+  }
+  return v;
+}
+
+std::optional<std::int64_t> TableReader::optional_time() const {
+  const std::size_t t = table_.layout().column("t");
+  if (reader_.field(static_cast<int>(t)).empty()) return std::nullopt;
+  return integer_field(t, 1, INT32_MAX, "a time");
+}
+
+// The point's parameters, each a text its option takes on its own and that
+// names one value; a search's row without a crossing has its searched
+// parameter empty, and takes the range's low end.
+void TableReader::read_point(Point& point, Source source, const StudySettings& settings) {
+  const auto table = parameter_table();
+  std::size_t column = table_.layout().column("source") + 1;
+  const std::string_view searched = std::string_view(settings.search).substr(
+      0, std::string_view(settings.search).find(':'));
+  for (const ParameterDescription& d : table) {
+    std::string_view text = reader_.field(static_cast<int>(column++));
+    if (text.empty() && source == Source::threshold && d.name == searched) {
+      const std::string_view range = std::string_view(settings.search).substr(searched.size() + 1);
+      text = range.substr(0, range.find(':'));
+    }
+    if (text.empty()) refuse("no " + std::string(d.name));
+    ParameterValues values;
+    try {
+      values = parameter_values(d, text);
+    } catch (const Failure& failure) {
+      refuse("a " + std::string(d.name) + " no study runs: " + failure.message());
+    }
+    if (values.numbers.size() != 1 || values.texts[0] != text) {
+      refuse("a " + std::string(d.name) + " that is not one value");
+    }
+    set_parameter(point, d, values.numbers[0], values.texts[0]);
+  }
+  for (const ParameterDescription& d : table) {
+    if (bound_refusal(point, d)) refuse("a point no study runs");
+  }
+}
+
+void TableReader::read_settings(StudySettings& settings, bool simulated) {
+  const TableLayout& layout = table_.layout();
+  const auto field = [&](std::string_view name) {
+    return reader_.field(static_cast<int>(layout.column(name)));
+  };
+  if (simulated || !field("runs").empty() || !field("seed").empty()) {
+    settings.runs = static_cast<std::int32_t>(
+        integer_field(layout.column("runs"), 1, INT32_MAX, "runs"));
+    uint128 seed = 0;
+    if (!read_unsigned(field("seed"), seed) || seed > UINT64_MAX) refuse("a seed that is not one");
+    settings.seed = static_cast<std::uint64_t>(seed);
+  }
+  settings.condition = field("condition");
+  settings.search = field("search");
+  if (!field("grid").empty()) {
+    settings.grid = static_cast<std::int32_t>(integer_field(layout.column("grid"), 2, 4096, "a grid"));
+  }
+}
+
+std::vector<double> TableReader::fractions(std::int32_t blocks) const {
+  const std::size_t first = table_.layout().first_value();
+  std::vector<double> values;
+  for (std::int32_t j = 1; j <= blocks; ++j) {
+    double v = 0;
+    const std::string_view text = reader_.field(static_cast<int>(first) + j);
+    if (!read_double(text, v) || !(v >= 0 && v <= 1)) refuse("a fraction that is not in [0, 1]");
+    values.push_back(v);
+  }
+  return values;
+}
+
+std::vector<uint128> TableReader::counts(std::int32_t blocks) const {
+  const std::size_t first = table_.layout().first_value();
+  std::vector<uint128> values;
+  for (std::int32_t j = 0; j <= blocks; ++j) {
+    uint128 v = 0;
+    if (!read_unsigned(reader_.field(static_cast<int>(first) + j), v)) {
+      refuse("a sum that is not a count");
+    }
+    values.push_back(v);
+  }
+  return values;
+}
+
+bool TableReader::read_row(Source& source, Point& point, StudySettings& settings) {
   if (!reader_.next()) return false;
   if (reader_.fields().size() != reader_.columns().size()) {
     refuse("a row of " + std::to_string(reader_.fields().size()) + " fields under a header of " +
            std::to_string(reader_.columns().size()));
   }
-  parse(row);
-  written_.clear();
-  table_.append(written_, row);
-  written_.pop_back();
-  if (written_ != reader_.row()) refuse("a row the program does not write");
+  entry_text_ += reader_.row();
+  entry_text_ += '\n';
+  const std::string_view name = reader_.field(0);
+  const std::optional<Source> called = source_called(name);
+  if (!called) refuse("no source '" + std::string(name) + "'");
+  source = *called;
+  // Rows of simulated runs must say which runs (a shard's first row says
+  // it when the study simulates).
+  StudySettings simulating;
+  simulating.runs = 1;
+  const bool simulated = source != Source::shard && source != Source::shard_end &&
+                         row_settings(source, simulating).runs.has_value();
+  settings = StudySettings{};
+  read_settings(settings, simulated);
+  point = Point{};
+  if (source != Source::shard && source != Source::shard_end) read_point(point, source, settings);
   return true;
 }
 
-void TableReader::parse(TableRow& row) const {
-  row = TableRow{};
-  const std::optional<Source> source = source_called(reader_.field(source_));
-  if (!source) refuse("no source '" + std::string(reader_.field(source_)) + "'");
-  row.source = *source;
-  // The runs and seed columns: both or neither.
-  const std::string_view runs = reader_.field(runs_), seed = reader_.field(seed_);
-  if (!runs.empty() || !seed.empty()) {
-    uint128 r = 0, s = 0;
-    if (!read_unsigned(runs, r) || r < 1 || r > INT32_MAX || !read_unsigned(seed, s) ||
-        s > UINT64_MAX) {
-      refuse("runs or seed that are not a simulation's");
-    }
-    row.simulation = SimulationColumns{static_cast<std::int32_t>(r), static_cast<std::uint64_t>(s)};
+bool TableReader::next(TableEntry& entry) {
+  entry = TableEntry{};
+  entry_text_.clear();
+  entry.start = reader_.row_end();
+  if (!read_row(entry.source, entry.result.point, entry.settings)) return false;
+  entry.first_line = reader_.line();
+  read_entry(entry);
+  entry.end_offset = reader_.row_end();
+  check_written_again(entry);
+  return true;
+}
+
+void TableReader::continue_with(Source source, const TableEntry& entry) {
+  Source next = Source::model;
+  Point point;
+  StudySettings settings;
+  if (!read_row(next, point, settings)) refuse("the table ends inside a point's rows");
+  if (next != source || !same_point(point, entry.result.point) || settings != entry.settings) {
+    refuse("a " + std::string(source_name(source)) + " row that does not follow its point's rows");
   }
-  std::int64_t t = 0, status = 0;
-  const bool has_t = !reader_.field(t_).empty();
-  if ((has_t && !read_signed(reader_.field(t_), t)) ||
-      !read_signed(reader_.field(status_), status) || status < INT32_MIN || status > INT32_MAX) {
-    refuse("a time or status that is not an integer");
+}
+
+void TableReader::read_entry(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  const std::int32_t l = entry.result.point.p.blocks;
+  if (entry.source != Source::shard && entry.source != Source::shard_end &&
+      l > table_.max_blocks()) {
+    refuse("more values than the table has columns");
   }
-  if (has_t) row.t = t;
-  row.status = static_cast<std::int32_t>(status);
-  const int values = static_cast<int>(reader_.fields().size()) - first_value_;
-  if (row.source == Source::shard || row.source == Source::shard_end) {
-    uint128 number = 0, points = 0;
-    if (!has_t || t < 0 || t >= status || status > INT32_MAX ||
-        !read_unsigned(reader_.field(first_value_), number) || number > UINT64_MAX ||
-        (row.source == Source::shard_end &&
-         (values < 2 || !read_unsigned(reader_.field(first_value_ + 1), points) ||
-          points > UINT64_MAX))) {
-      refuse("a shard row that does not say which shard");
+  switch (entry.source) {
+    case Source::model: {
+      const std::optional<std::int64_t> t = optional_time();
+      if (!t) refuse("a model row without its time");
+      entry.result.value = ModelReport{*t, fractions(l)};
+      return;
     }
-    row.shard = {static_cast<std::int32_t>(t), static_cast<std::int32_t>(status), 0};
-    if (row.source == Source::shard) {
-      row.shard.study = static_cast<std::uint64_t>(number);
-      std::int64_t searched = 0;
-      if (values >= 2 && !reader_.field(first_value_ + 1).empty() &&
-          (!read_signed(reader_.field(first_value_ + 1), searched) || searched < 1 ||
-           searched > static_cast<std::int64_t>(parameter_table().size()))) {
-        refuse("a shard row whose searched parameter is not a parameter's place");
+    case Source::stopped:
+      entry.result.value = Stopped{static_cast<int>(integer_field(layout.column("status"), 1,
+                                                                  255, "a stop number")),
+                                   false, std::nullopt};
+      return;
+    case Source::simulation:
+      return read_simulation(entry);
+    case Source::simulation_runs:
+      return read_sums(entry);
+    case Source::hitting: {
+      ModelHitting hitting;
+      hitting.t = optional_time();
+      if (hitting.t) hitting.tail = fractions(l);
+      entry.result.value = std::move(hitting);
+      return;
+    }
+    case Source::simulation_hitting: {
+      HittingSummary h;
+      h.summary.reached = static_cast<std::uint64_t>(
+          integer_field(layout.column("reached"), 0, *entry.settings.runs, "a count of runs"));
+      double* stats[] = {&h.summary.mean, &h.summary.half_width, &h.summary.median,
+                         &h.summary.lower_quartile, &h.summary.upper_quartile};
+      for (std::size_t n = 0; n < std::size(stats); ++n) {
+        const std::string_view text =
+            reader_.field(static_cast<int>(layout.column("mean_t") + n));
+        *stats[n] = std::nan("");
+        if (!text.empty() && (!read_double(text, *stats[n]) || !(*stats[n] >= 0))) {
+          refuse("a hitting time that is not one");
+        }
       }
-      row.searched = static_cast<std::int32_t>(searched);
-    } else {
-      row.rows = static_cast<std::uint64_t>(number);
-      row.points = static_cast<std::uint64_t>(points);
+      h.summary.never = static_cast<std::uint64_t>(*entry.settings.runs) - h.summary.reached;
+      entry.result.value = h;
+      return;
     }
-    return;
-  }
-  // The point, by the parameter table's columns.
-  const auto table = parameter_table();
-  for (std::size_t n = 0; n < table.size(); ++n) {
-    const std::string_view text = reader_.field(parameters_[n]);
-    if (table[n].kind == ParameterKind::real) {
-      const RealParse parsed = parse_real_token(text);
-      if (text.empty() || !parsed.valid || parsed.overflow) refuse("a pmut that is not a number");
-      set_parameter(row.point, table[n], parsed.value, text);
-    } else {
-      std::int64_t v = 0;
-      if (!read_signed(text, v) || v < INT32_MIN || v > INT32_MAX) {
-        refuse("a " + std::string(table[n].name) + " that is not an integer");
+    case Source::simulation_hitting_counts:
+      return read_counts(entry);
+    case Source::threshold: {
+      Threshold threshold;
+      const std::optional<std::int64_t> t = optional_time();
+      threshold.found = t.has_value();
+      if (threshold.found) {
+        threshold.t = *t;
+        threshold.tail = fractions(l);
+        const std::string_view direction = reader_.field(static_cast<int>(layout.column("direction")));
+        if (direction != "falling" && direction != "rising") refuse("a crossing without direction");
+        threshold.direction = direction == "falling" ? Direction::falling : Direction::rising;
+        double lower = 0, upper = 0;
+        if (!read_double(reader_.field(static_cast<int>(layout.column("lower"))), lower) ||
+            !read_double(reader_.field(static_cast<int>(layout.column("upper"))), upper) ||
+            !(lower <= upper)) {
+          refuse("a crossing without its bracket");
+        }
+        threshold.lower = lower;
+        threshold.upper = upper;
       }
-      set_parameter(row.point, table[n], static_cast<long double>(v), text);
+      entry.result.value = std::move(threshold);
+      return;
     }
+    case Source::shard:
+    case Source::shard_end:
+      return read_shard(entry);
+    default:
+      refuse("a " + std::string(source_name(entry.source)) + " row out of its place");
   }
-  for (const ParameterDescription& d : table) {
-    if (!value_refusal(d, parameter_value(row.point.p, d), parameter_text(row.point, d)).empty() ||
-        !bound_refusal(row.point, d).empty()) {
-      refuse("a point no study runs");
-    }
-  }
-  const Source kind = row.source;
-  const bool of_the_model =
-      kind == Source::model || kind == Source::threshold || kind == Source::hitting;
-  int fields = static_cast<int>(row.point.p.blocks) + 1;
-  if (kind == Source::simulation_hitting) fields = kHittingSummaryColumns + 1;
-  if (kind == Source::simulation_hitting_counts) fields = 1;
-  if (fields > values) refuse("more values than the table has columns");
-  // Rows without a time: a stopped point's, a search or a hitting time that
-  // found none, the hitting summary, the runs that never reached the value.
-  if (!has_t) {
-    if (kind == Source::model) return;
-    if (row.status != 0) refuse("a status in a row that is not a stopped point's");
-    if (kind == Source::threshold || kind == Source::hitting) return;
-    if (kind != Source::simulation_hitting && kind != Source::simulation_hitting_counts) {
-      refuse("a row without its time");
-    }
-  } else if (row.status != 0 || kind == Source::simulation_hitting) {
-    refuse("a row with a time and a status, or a time where none belongs");
-  }
-  if (is_sum_source(kind)) {
-    for (int i = 0; i < fields; ++i) {
-      uint128 v = 0;
-      if (!read_unsigned(reader_.field(first_value_ + i), v)) refuse("a sum that is not a count");
-      row.counts.push_back(v);
-    }
-    return;
-  }
-  for (int i = 0; i < fields; ++i) {
-    const std::string_view text = reader_.field(first_value_ + i);
+}
+
+void TableReader::read_simulation(TableEntry& entry) {
+  const std::int32_t l = entry.result.point.p.blocks;
+  const std::optional<std::int64_t> t = optional_time();
+  if (!t) refuse("a simulation row without its time");
+  SimulationReport report;
+  report.t = *t;
+  const std::size_t first = table_.layout().first_value();
+  const auto read_value = [&](int j, bool level) {
     double v = std::nan("");
-    if (!text.empty() && !read_double(text, v)) refuse("a value that is not a number");
-    row.values.push_back(v);
-  }
-  if (of_the_model) {
-    const double mean = sum_in_level_order(std::span(row.values).subspan(1));
-    if (std::memcmp(&mean, &row.values[0], sizeof mean) != 0) {
-      refuse("a mean level that is not the sum of its row's values");
+    const std::string_view text = reader_.field(static_cast<int>(first) + j);
+    const double most = level ? l : 1.0;
+    if (!text.empty() && (!read_double(text, v) || !(v >= 0 && v <= most))) {
+      refuse("a simulated value out of its range");
     }
+    return v;
+  };
+  report.level.mean = read_value(0, true);
+  report.fractions.resize(static_cast<std::size_t>(l));
+  for (std::int32_t j = 1; j <= l; ++j) report.fractions[static_cast<std::size_t>(j - 1)].mean = read_value(j, false);
+  continue_with(Source::simulation_ci95, entry);
+  if (optional_time() != t) refuse("a simulation_ci95 row of another time");
+  report.level.half_width = read_value(0, true);
+  for (std::int32_t j = 1; j <= l; ++j) report.fractions[static_cast<std::size_t>(j - 1)].half_width = read_value(j, false);
+  entry.result.value = std::move(report);
+}
+
+void TableReader::read_sums(TableEntry& entry) {
+  const std::int32_t l = entry.result.point.p.blocks;
+  const std::optional<std::int64_t> t = optional_time();
+  if (!t) refuse("a sum row without its time");
+  const std::vector<uint128> runs = counts(l);
+  continue_with(Source::simulation_sum, entry);
+  if (optional_time() != t) refuse("a simulation_sum row of another time");
+  const std::vector<uint128> sums = counts(l);
+  continue_with(Source::simulation_sum_of_squares, entry);
+  if (optional_time() != t) refuse("a simulation_sum_of_squares row of another time");
+  const std::vector<uint128> squares = counts(l);
+  for (const uint128 r : runs) {
+    if (r != runs[0] || r == 0 || r > INT32_MAX) refuse("the sums of no runs");
   }
+  std::vector<std::uint64_t> narrow;
+  for (const uint128 s : sums) {
+    if (s > UINT64_MAX) refuse("a sum beyond any runs'");
+    narrow.push_back(static_cast<std::uint64_t>(s));
+  }
+  ShardSums shard;
+  shard.t = *t;
+  shard.totals = simulation::RunTotals(1, l);
+  shard.totals.add_sums(static_cast<std::uint64_t>(runs[0]), narrow, squares);
+  entry.result.value = std::move(shard);
+}
+
+void TableReader::read_counts(TableEntry& entry) {
+  HittingCounts counts;
+  const std::size_t count_column = table_.layout().column("count");
+  for (;;) {
+    const std::optional<std::int64_t> t = optional_time();
+    const auto runs = static_cast<std::uint64_t>(
+        integer_field(count_column, t ? 1 : 0, INT32_MAX, "a count of runs"));
+    if (!t) {
+      counts.times.never = runs;
+      break;
+    }
+    if (!counts.times.first.empty() && counts.times.first.rbegin()->first >= *t) {
+      refuse("hitting counts out of the order of their generations");
+    }
+    counts.times.first[*t] = runs;
+    continue_with(Source::simulation_hitting_counts, entry);
+  }
+  entry.result.value = std::move(counts);
+}
+
+void TableReader::read_shard(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  entry.shard.n = static_cast<std::int32_t>(integer_field(layout.column("shards"), 1, INT32_MAX, "a shard count"));
+  entry.shard.k = static_cast<std::int32_t>(integer_field(layout.column("shard"), 0, entry.shard.n - 1, "a shard"));
+  if (entry.source == Source::shard) {
+    if (!read_hex64(reader_.field(static_cast<int>(layout.column("fingerprint"))),
+                    entry.shard.fingerprint)) {
+      refuse("a shard row without its study's fingerprint");
+    }
+    return;
+  }
+  entry.end.rows = static_cast<std::uint64_t>(integer_field(layout.column("rows"), 0, INT64_MAX, "a count of rows"));
+  entry.end.points = static_cast<std::uint64_t>(integer_field(layout.column("points"), 0, INT64_MAX, "a count of points"));
+}
+
+void TableReader::check_written_again(const TableEntry& entry) {
+  written_.clear();
+  if (entry.source == Source::shard) {
+    table_.append_shard(written_, entry.shard, entry.settings);
+  } else if (entry.source == Source::shard_end) {
+    table_.append_shard_end(written_, entry.shard, entry.settings, entry.end);
+  } else {
+    table_.append(written_, entry.result, entry.settings);
+  }
+  if (written_ != entry_text_) refuse("rows the program does not write");
 }
 
 }  // namespace blocklevels

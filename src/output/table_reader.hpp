@@ -1,8 +1,12 @@
-// Reading back a table the program wrote, one typed row at a time, memory
-// bounded by the longest row. Every row must be one the program writes:
-// its fields parse as their columns require, and writing the typed row
-// again gives the very same text (a model row's mean level included), so
-// that nothing garbled, cut or edited passes for a result.
+// Reading back a table the program wrote, one typed entry at a time: a
+// result (the rows of one result: a simulation's two rows of a report time,
+// a shard's three rows of sums, a hitting time's counts), or a shard's
+// first or last row. Memory stays bounded by the longest entry. Every row
+// must be one the program writes: its fields parse as their columns
+// require, its values lie where values can (fractions in [0, 1], the level
+// in [0, blocks]), its parameters are texts the options take, and writing
+// the typed entry again gives the very same text, so that nothing garbled,
+// cut or edited passes for a result.
 #pragma once
 
 #include <cstdint>
@@ -13,38 +17,61 @@
 
 namespace blocklevels {
 
+struct TableEntry {
+  Source source = Source::model;  // of its first row
+  Result result;                  // a point's result
+  StudySettings settings;         // what its rows say of the study's settings
+  ShardIdentity shard;            // Source::shard, Source::shard_end
+  ShardEnd end;                   // Source::shard_end
+  std::uint64_t first_line = 0;   // the line of its first row (the header is line 1)
+  std::uint64_t start = 0, end_offset = 0;  // the bytes its rows take in the file
+};
+
 class TableReader {
  public:
   // Opens the file and checks its header: the program's header for the
-  // number of X columns it has. Throws Failure (status 2) naming
-  // the file when it cannot be read, is empty, or has another header.
+  // number of X columns it has. Throws Failure (status 2) naming the file
+  // when it cannot be read, is empty, has another header, or is a table of
+  // an earlier format (naming both formats).
   explicit TableReader(std::string path);
 
   const std::string& path() const { return reader_.path(); }
   const CsvTable& table() const { return table_; }
 
-  // Reads the next row; false at the end. A row that is not one the
+  // Reads the next entry; false at the end. A row that is not one the
   // program writes throws Failure naming the file, the line and the fault.
-  bool next(TableRow& row);
-  // Goes to the row that starts at byte `offset`.
-  void seek(std::uint64_t offset) { reader_.seek(offset); }
-  // The line number of the row last read (the header is line 1).
+  bool next(TableEntry& entry);
+  // Goes to the entry that starts at byte `offset`.
+  void seek(std::uint64_t offset);
+  // The line number of the row last read.
   std::uint64_t line() const { return reader_.line(); }
-  // The text of the row last read, without its LF, and where it lies.
-  std::string_view text() const { return reader_.row(); }
-  std::uint64_t row_start() const { return reader_.row_start(); }
-  std::uint64_t row_end() const { return reader_.row_end(); }
 
  private:
   [[noreturn]] void refuse(const std::string& why) const;
-  void parse(TableRow& row) const;
+  // The row's source, point and settings; false at the end of the file.
+  bool read_row(Source& source, Point& point, StudySettings& settings);
+  void read_point(Point& point, Source source, const StudySettings& settings);
+  void read_settings(StudySettings& settings, bool simulated);
+  std::int64_t integer_field(std::size_t column, std::int64_t lowest, std::int64_t highest,
+                             const char* what) const;
+  std::optional<std::int64_t> optional_time() const;
+  std::vector<double> fractions(std::int32_t blocks) const;
+  std::vector<simulation::uint128> counts(std::int32_t blocks) const;
+  void read_entry(TableEntry& entry);
+  void read_simulation(TableEntry& entry);
+  void read_sums(TableEntry& entry);
+  void read_counts(TableEntry& entry);
+  void read_shard(TableEntry& entry);
+  // Takes the next row, which must be of `source` and of the entry's point.
+  void continue_with(Source source, const TableEntry& entry);
+  void check_written_again(const TableEntry& entry);
 
   CsvReader reader_;
   CsvTable table_{0};
-  // Column positions, found by name.
-  int source_ = -1, runs_ = -1, seed_ = -1, t_ = -1, status_ = -1, first_value_ = -1;
-  std::vector<int> parameters_;
-  std::string written_;  // the row written again, compared with the text
+  std::vector<int> columns_;  // the file's column of each of the layout's
+  std::string entry_text_;    // the entry's rows as read, each with its LF
+  std::string written_;       // the entry written again
+  bool ahead_ = false;        // a row read but not yet taken
 };
 
 }  // namespace blocklevels

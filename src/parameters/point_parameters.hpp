@@ -3,6 +3,8 @@
 // as the dialogue reads them; Pmut is extended.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,11 +38,15 @@ struct PointParameters {
   ModelKind model = ModelKind::level;
 };
 
-// A point as a study names it: the parameters and Pmut's text, as typed (or
-// as a range wrote it), which is how tables and labels show it.
+// The real parameters: each keeps beside its value the text it was given
+// as (typed, or as a range wrote it), which is how tables and labels show
+// it. The parameter table gives each real its slot.
+inline constexpr std::size_t kRealParameters = 1;
+
+// A point as a study names it: the parameters and the reals' texts.
 struct Point {
   PointParameters p;
-  std::string pmut_text;
+  std::array<std::string, kRealParameters> real_texts;
 };
 
 // Reports come at t = step, 2 step, ..., the last multiple of the step not

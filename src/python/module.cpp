@@ -1,8 +1,9 @@
 // The extension module blocklevels._core: the numeric core for the Python
-// package. It reads arguments through the sweep layer (the command line's
-// values, rules and messages), runs the points without the interpreter's
-// lock on a thread of their own, and waits for them in slices short enough
-// that Ctrl-C is noticed: a pending signal handler that raises (SIGINT's
+// package. It reads arguments through the sweep layer and the settings
+// table (the command line's values, rules and messages, spelled in
+// Python's names), runs the points without the interpreter's lock on
+// threads of their own, and waits for them in slices short enough that
+// Ctrl-C is noticed: a pending signal handler that raises (SIGINT's
 // KeyboardInterrupt) cancels the computation and its exception propagates.
 // It installs no signal handler and leaves the calling thread's
 // floating-point environment alone: the computation runs on other threads,
@@ -16,18 +17,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <variant>
 
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/stop_numbers.hpp"
-#include "output/csv_table.hpp"
+#include "errors/failure.hpp"
+#include "output/table_layout.hpp"
 #include "parameters/parameter_table.hpp"
 #include "python/point_runs.hpp"
-#include "errors/failure.hpp"
-#include "simulation/run_totals.hpp"
-#include "sweep/option_values.hpp"
+#include "study/run_settings.hpp"
+#include "study/study_identity.hpp"
 #include "sweep/sweep_points.hpp"
 #include "text/double_text.hpp"
 #include "text/number_text.hpp"
@@ -50,15 +52,14 @@ ParameterValues values_of(const ParameterDescription& parameter, const std::vect
   ParameterValues values;
   for (const Item& item : items) {
     if (const auto* text = std::get_if<std::string>(&item)) {
-      ParameterValues some = parameter_values(parameter, *text);
+      ParameterValues some = parameter_values(parameter, *text, Spelling::keyword);
       values.numbers.insert(values.numbers.end(), some.numbers.begin(), some.numbers.end());
       values.texts.insert(values.texts.end(), some.texts.begin(), some.texts.end());
       continue;
     }
-    // Only Pmut is real; the package passes integers as text.
+    // Only the reals take floats; the package passes the others as text.
     if (parameter.kind != ParameterKind::real) {
-      throw Failure(kBadUsage,
-                             std::string(parameter.option) + ": a float is not an integer");
+      throw Failure(kBadUsage, std::string(parameter.keyword) + ": a float is not an integer");
     }
     const double x = std::get<double>(item);
     std::string text;
@@ -66,7 +67,7 @@ ParameterValues values_of(const ParameterDescription& parameter, const std::vect
     values.numbers.push_back(static_cast<long double>(x));  // exact: every double is
     values.texts.push_back(text.empty() ? "nan" : text);
   }
-  check_values(parameter, values);
+  check_values(parameter, values, Spelling::keyword);
   return values;
 }
 
@@ -113,11 +114,15 @@ auto run_interruptibly(Work work) {
   return result;
 }
 
-py::array_t<double> matrix(const std::vector<double>& values, std::int64_t rows,
-                           std::int32_t columns) {
+py::array_t<double> matrix(const std::vector<double>& values, std::size_t rows,
+                           std::size_t columns) {
   py::array_t<double> array({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
   if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * 8);
   return array;
+}
+
+py::array_t<double> vector_of(const std::vector<double>& values) {
+  return py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data());
 }
 
 py::int_ to_int(simulation::uint128 v) {
@@ -126,33 +131,54 @@ py::int_ to_int(simulation::uint128 v) {
   return py::int_((high << py::int_(64)) | low);
 }
 
-py::dict simulation_dict(const simulation::RunTotals& totals, const PointParameters& p) {
-  const simulation::Summary summary = simulation::summarize(totals, p.lambda);
-  const std::int64_t reports = totals.reports();
+py::dict parameters_of(const Point& point) {
+  py::dict parameters;
+  for (const ParameterDescription& d : parameter_table()) {
+    const py::str name(d.name.data(), d.name.size());
+    if (d.kind == ParameterKind::integer) {
+      parameters[name] = point.p.*d.integer;
+    } else {
+      parameters[name] = parameter_text(point, d);
+    }
+  }
+  return parameters;
+}
+
+// The simulated runs' reports of one point: means, half-widths and the
+// exact sums they come from.
+py::dict simulation_dict(const std::vector<Result>& results, const PointParameters& p) {
   std::vector<double> mean, ci95, level_mean, level_ci95;
   py::list sum, squares, level_sum, level_squares;
-  for (std::int64_t r = 0; r < reports; ++r) {
+  std::uint64_t runs = 0;
+  std::size_t reports = 0;
+  for (const Result& result : results) {
+    const auto* sums = std::get_if<ShardSums>(&result.value);
+    if (sums == nullptr) continue;
+    const simulation::RunTotals& totals = sums->totals;
+    const simulation::Summary summary = simulation::summarize(totals, p.lambda);
     py::list sum_row, squares_row;
     for (std::int32_t j = 1; j <= p.blocks; ++j) {
-      mean.push_back(summary.fraction_at(r, j).mean);
-      ci95.push_back(summary.fraction_at(r, j).half_width);
-      sum_row.append(to_int(totals.sum_at_least(r, j)));
-      squares_row.append(to_int(totals.sum_at_least_squared(r, j)));
+      mean.push_back(summary.fraction_at(0, j).mean);
+      ci95.push_back(summary.fraction_at(0, j).half_width);
+      sum_row.append(to_int(totals.sum_at_least(0, j)));
+      squares_row.append(to_int(totals.sum_at_least_squared(0, j)));
     }
-    const simulation::Estimate& level = summary.mean_level[static_cast<std::size_t>(r)];
-    level_mean.push_back(level.mean);
-    level_ci95.push_back(level.half_width);
+    level_mean.push_back(summary.mean_level[0].mean);
+    level_ci95.push_back(summary.mean_level[0].half_width);
     sum.append(sum_row);
     squares.append(squares_row);
-    level_sum.append(to_int(totals.sum_level(r)));
-    level_squares.append(to_int(totals.sum_level_squared(r)));
+    level_sum.append(to_int(totals.sum_level(0)));
+    level_squares.append(to_int(totals.sum_level_squared(0)));
+    runs = totals.runs();
+    ++reports;
   }
+  const auto l = static_cast<std::size_t>(p.blocks);
   py::dict d;
-  d["runs"] = totals.runs();
-  d["mean"] = matrix(mean, reports, p.blocks);
-  d["ci95"] = matrix(ci95, reports, p.blocks);
-  d["mean_level"] = py::array_t<double>(static_cast<py::ssize_t>(reports), level_mean.data());
-  d["mean_level_ci95"] = py::array_t<double>(static_cast<py::ssize_t>(reports), level_ci95.data());
+  d["runs"] = runs;
+  d["mean"] = matrix(mean, reports, l);
+  d["ci95"] = matrix(ci95, reports, l);
+  d["mean_level"] = vector_of(level_mean);
+  d["mean_level_ci95"] = vector_of(level_ci95);
   d["sum"] = sum;
   d["sum_of_squares"] = squares;
   d["sum_level"] = level_sum;
@@ -161,82 +187,241 @@ py::dict simulation_dict(const simulation::RunTotals& totals, const PointParamet
 }
 
 // A point and what it gave, for the package to shape.
-py::dict point_dict(const Point& point, const PointResult& result) {
-  py::dict parameters;
-  for (const ParameterDescription& d : parameter_table()) {
-    if (d.kind == ParameterKind::real) {
-      parameters[py::str(d.name.data(), d.name.size())] = point.pmut_text;
-    } else {
-      parameters[py::str(d.name.data(), d.name.size())] = point.p.*d.integer;
+py::dict point_dict(const Point& point, const std::vector<Result>& results) {
+  py::dict out;
+  out["parameters"] = parameters_of(point);
+  const auto* stopped = results.empty() ? nullptr : std::get_if<Stopped>(&results[0].value);
+  out["status"] = stopped == nullptr ? 0 : stopped->status;
+  if (stopped != nullptr) return out;
+  const PointParameters& p = point.p;
+  const std::int64_t reports = report_count(p);
+  py::array_t<std::int64_t> t(static_cast<py::ssize_t>(reports));
+  for (std::int64_t k = 0; k < reports; ++k) t.mutable_at(k) = report_time(p, k);
+  out["t"] = t;
+  std::vector<double> tail, mean_level;
+  for (const Result& result : results) {
+    if (const auto* m = std::get_if<ModelReport>(&result.value)) {
+      tail.insert(tail.end(), m->tail.begin(), m->tail.end());
+      mean_level.push_back(sum_in_level_order(m->tail));
     }
   }
-  py::dict out;
-  out["parameters"] = parameters;
-  out["status"] = result.status;
-  if (result.status != 0) return out;
-  const PointParameters& p = point.p;
-  py::array_t<std::int64_t> t(static_cast<py::ssize_t>(result.reports));
-  for (std::int64_t k = 0; k < result.reports; ++k) t.mutable_at(k) = report_time(p, k);
-  out["t"] = t;
-  if (!result.mean_level.empty()) {
-    out["tail"] = matrix(result.tail, result.reports, p.blocks);
-    out["mean_level"] =
-        py::array_t<double>(static_cast<py::ssize_t>(result.reports), result.mean_level.data());
+  if (!mean_level.empty()) {
+    out["tail"] = matrix(tail, mean_level.size(), static_cast<std::size_t>(p.blocks));
+    out["mean_level"] = vector_of(mean_level);
   }
-  if (result.totals) out["simulation"] = simulation_dict(*result.totals, p);
+  out["simulation"] = simulation_dict(results, p);
   return out;
 }
 
-py::list run_and_shape(std::vector<Point> points, const RunRequest& request) {
-  const std::vector<PointResult> results = run_interruptibly(
-      [&](std::stop_token cancel) { return run_points(points, request, cancel); });
-  py::list shaped;
-  for (std::size_t n = 0; n < points.size(); ++n) shaped.append(point_dict(points[n], results[n]));
-  return shaped;
+// The table's rows as columns (the CSV's, by the same layout), for a
+// DataFrame: every cell where its row has one, the rest empty.
+class TableColumns final : public RowWriter {
+ public:
+  explicit TableColumns(const TableLayout& layout) : layout_(layout) {
+    columns_.resize(layout.columns().size());
+  }
+  void begin_row() override {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      Column& column = columns_[c];
+      column.given.push_back(false);
+      switch (layout_.columns()[c].kind) {
+        case ColumnKind::text:
+          column.texts.emplace_back();
+          break;
+        case ColumnKind::real:
+          column.reals.push_back(std::nan(""));
+          break;
+        case ColumnKind::integer:
+        case ColumnKind::count:
+          column.integers.push_back(0);
+          break;
+      }
+    }
+  }
+  void integer(std::size_t c, std::int64_t v) override { set_integer(c, v); }
+  void count(std::size_t c, simulation::uint128 v) override {
+    set_integer(c, static_cast<std::int64_t>(static_cast<std::uint64_t>(v)));
+  }
+  void real(std::size_t c, double v) override {
+    columns_[c].reals.back() = v;
+    columns_[c].given.back() = true;
+  }
+  void text(std::size_t c, std::string_view v) override {
+    columns_[c].texts.back() = v;
+    columns_[c].given.back() = true;
+  }
+  void end_row() override {}
+
+  // {name: (kind, values, given)}: values a numpy array (object for text),
+  // given a numpy bool array.
+  py::dict to_python() const {
+    py::dict out;
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const TableColumn& description = layout_.columns()[c];
+      const Column& column = columns_[c];
+      py::array_t<bool> given(static_cast<py::ssize_t>(column.given.size()));
+      for (std::size_t r = 0; r < column.given.size(); ++r) given.mutable_at(r) = column.given[r];
+      py::object values;
+      std::string kind;
+      switch (description.kind) {
+        case ColumnKind::text:
+          values = py::cast(column.texts);
+          kind = "text";
+          break;
+        case ColumnKind::real:
+          values = vector_of(column.reals);
+          kind = "real";
+          break;
+        case ColumnKind::integer:
+        case ColumnKind::count:
+          values = py::array_t<std::int64_t>(static_cast<py::ssize_t>(column.integers.size()),
+                                             column.integers.data());
+          kind = description.kind == ColumnKind::count ? "count" : "integer";
+          break;
+      }
+      out[py::str(description.name)] = py::make_tuple(kind, values, given);
+    }
+    return out;
+  }
+
+ private:
+  struct Column {
+    std::vector<bool> given;
+    std::vector<std::string> texts;
+    std::vector<double> reals;
+    std::vector<std::int64_t> integers;
+  };
+  void set_integer(std::size_t c, std::int64_t v) {
+    columns_[c].integers.back() = v;
+    columns_[c].given.back() = true;
+  }
+
+  const TableLayout& layout_;
+  std::vector<Column> columns_;
+};
+
+// The study a call asks for: its points from the parameters' items (by
+// keyword; the defaults for those not given), its settings from their
+// texts; refused as the command line refuses, in Python's names.
+Study study_of(const std::map<std::string, std::vector<Item>>& items,
+               const std::map<std::string, std::string>& settings) {
+  Study study;
+  std::vector<std::string_view> given;
+  for (const SettingDescription& s : setting_table()) {
+    const auto text = settings.find(std::string(s.name));
+    if (text == settings.end() || s.kind != SettingKind::search) continue;
+    apply_setting(study, s, text->second, Spelling::keyword);
+    given.push_back(s.name);
+  }
+  std::vector<ParameterValues> values;
+  for (const ParameterDescription& d : parameter_table()) {
+    const auto found = items.find(std::string(d.keyword));
+    if (study.find && study.find->parameter == &d) {
+      if (found != items.end()) {
+        throw Failure(kBadUsage, std::string(d.keyword) + ": find searches it; give one of them");
+      }
+      values.push_back(parameter_values(
+          d, study.find_range.substr(0, study.find_range.find(':')), Spelling::keyword));
+    } else if (found != items.end()) {
+      values.push_back(values_of(d, found->second));
+    } else {
+      values.push_back(parameter_values(d, d.default_text, Spelling::keyword));
+    }
+  }
+  SweepPoints sweep = expand_sweep(values, Spelling::keyword);
+  study.points = std::move(sweep.points);
+  study.swept = std::move(sweep.swept);
+  study.max_blocks = sweep.max_blocks;
+  for (const SettingDescription& s : setting_table()) {
+    const auto text = settings.find(std::string(s.name));
+    if (text == settings.end() || s.kind == SettingKind::search) continue;
+    apply_setting(study, s, text->second, Spelling::keyword);
+    given.push_back(s.name);
+  }
+  check_settings(study, given, Spelling::keyword);
+  if (settings.find("jobs") == settings.end()) {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    study.jobs = static_cast<int>(cores < 1 ? 1 : cores);
+  }
+  return study;
 }
 
-// items_by_parameter: one list of items per row of the parameter table, in its order.
-py::dict run(const std::vector<std::vector<Item>>& items_by_parameter, bool model,
-             const std::string& runs, const std::string& seed, const std::string& jobs) {
-  const auto table = parameter_table();
-  if (items_by_parameter.size() != table.size())
-    throw std::invalid_argument("one list of items per parameter");
-  RunRequest request;
-  request.model = model;
-  std::vector<ParameterValues> values;
-  for (std::size_t n = 0; n < table.size(); ++n)
-    values.push_back(values_of(table[n], items_by_parameter[n]));
-  SweepPoints sweep = expand_sweep(values);
-  if (!runs.empty()) {
-    request.runs = one_integer("--simulate", runs);
-    if (request.runs < 1) throw Failure(2, "--simulate: " + runs + " is below 1");
-    request.seed = seed_value("--seed", seed);
+// What a call computes of each point: "model" its reports, "simulate" its
+// simulated runs' exact sums, "study" all a study's table holds.
+PointWork work_of(const Study& study, const std::string& mode) {
+  PointWork work;
+  work.model = mode != "simulate";
+  work.model_reports = work.model;
+  work.runs = study.simulate_runs;
+  work.seed = study.seed;
+  work.sums = mode == "simulate";
+  work.find = study.find ? &*study.find : nullptr;
+  work.hitting = study.hitting ? &*study.hitting : nullptr;
+  return work;
+}
+
+// A result as a whole study's table holds it: the exact sums of a
+// simulate() call summarised as the command line summarises its runs.
+Result as_summary(const Result& result) {
+  const auto* sums = std::get_if<ShardSums>(&result.value);
+  if (sums == nullptr) return result;
+  const simulation::Summary summary =
+      simulation::summarize(sums->totals, result.point.p.lambda);
+  SimulationReport report{sums->t, summary.mean_level[0], {}};
+  for (std::int32_t j = 1; j <= result.point.p.blocks; ++j) {
+    report.fractions.push_back(summary.fraction_at(0, j));
   }
-  if (jobs.empty()) {
-    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    request.jobs = static_cast<int>(cores < 1 ? 1 : cores);
-  } else {
-    request.jobs = one_integer("--jobs", jobs);
-    if (request.jobs < 1) throw Failure(2, "--jobs: " + jobs + " is below 1");
-  }
+  return {result.point, std::move(report)};
+}
+
+py::dict run(const std::map<std::string, std::vector<Item>>& items,
+             const std::map<std::string, std::string>& settings, const std::string& mode) {
+  const Study study = study_of(items, settings);
+  const PointWork work = work_of(study, mode);
+  const std::vector<std::vector<Result>> results = run_interruptibly([&](std::stop_token cancel) {
+    return run_points(study.points, work, study.jobs, cancel);
+  });
   py::dict out;
-  out["swept"] = sweep.swept;
-  out["max_blocks"] = sweep.max_blocks;
-  out["points"] = run_and_shape(std::move(sweep.points), request);
+  out["swept"] = study.swept;
+  out["max_blocks"] = study.max_blocks;
+  py::list points;
+  for (std::size_t n = 0; n < study.points.size(); ++n) {
+    points.append(point_dict(study.points[n], results[n]));
+  }
+  out["points"] = points;
+  const TableLayout layout(study.max_blocks);
+  const StudySettings table_settings = settings_of(study);
+  TableColumns columns(layout);
+  for (const std::vector<Result>& point : results) {
+    for (const Result& result : point) layout.write(as_summary(result), table_settings, columns);
+  }
+  out["table"] = columns.to_python();
   return out;
 }
 
 // For the tests: the model of values the dialogue would take, unchecked
-// (Pmut read as the dialogue reads it), so that the arithmetic's stops can
-// be reached. Only blocks >= 1 and step >= 1 are required, as by run_model.
+// (Pmut read as the dialogue reads it), in the literal arithmetic, so that
+// the arithmetic's stops can be reached. Only blocks >= 1 and step >= 1
+// are required, as by run_model.
 py::dict run_unchecked(std::int32_t lambda, std::int32_t mu, const std::string& pmut,
                        std::int32_t block_length, std::int32_t two_option, std::int32_t blocks,
                        std::int32_t final_iteration, std::int32_t step) {
-  if (blocks < 1 || step < 1) throw std::invalid_argument("blocks and step must be at least 1");
-  Point point{{lambda, mu, parse_real_token(pmut).value, block_length, two_option, blocks,
-               final_iteration, step},
-              pmut};
-  return py::list(run_and_shape({point}, RunRequest{}))[0];
+  if (blocks < 1 || step < 1) throw Failure(kBadUsage, "blocks and step must be at least 1");
+  const Point point{.p = {.lambda = lambda,
+                          .mu = mu,
+                          .Pmut = parse_real_token(pmut).value,
+                          .block_length = block_length,
+                          .two_option_positions = two_option,
+                          .blocks = blocks,
+                          .final_iteration = final_iteration,
+                          .step_generations = step,
+                          .arithmetic = Arithmetic::literal,
+                          .model = ModelKind::level},
+                    .real_texts = {pmut}};
+  const PointWork work;
+  const std::vector<std::vector<Result>> results = run_interruptibly(
+      [&](std::stop_token cancel) { return run_points({&point, 1}, work, 1, cancel); });
+  return point_dict(point, results[0]);
 }
 
 // For the tests: the calling thread's x87 control and status words and the
@@ -250,30 +435,45 @@ py::tuple floating_point_environment() {
   return py::make_tuple(control, status, mxcsr);
 }
 
+// The parameter table, for the package's signatures, docstrings and checks.
 py::list parameters() {
   py::list rows;
   for (const ParameterDescription& d : parameter_table()) {
     py::dict row;
     row["name"] = std::string(d.name);
+    row["keyword"] = std::string(d.keyword);
     row["option"] = std::string(d.option);
-    row["real"] = d.kind == ParameterKind::real;
+    row["kind"] = d.kind == ParameterKind::integer ? "integer"
+                  : d.kind == ParameterKind::real  ? "real"
+                                                   : "choice";
     row["default"] = std::string(d.default_text);
     row["meaning"] = std::string(d.meaning);
+    std::vector<std::string> choices(d.choices.begin(), d.choices.end());
+    row["choices"] = choices;
     rows.append(row);
   }
   return rows;
 }
 
-std::vector<std::string> csv_columns(std::int32_t max_blocks) {
-  std::string header = CsvTable(max_blocks).header();
-  header.pop_back();  // the LF
-  std::vector<std::string> columns;
-  for (std::size_t at = 0;;) {
-    const std::size_t comma = header.find(',', at);
-    columns.push_back(header.substr(at, comma - at));
-    if (comma == std::string::npos) return columns;
-    at = comma + 1;
+// The settings table likewise.
+py::list settings() {
+  py::list rows;
+  for (const SettingDescription& s : setting_table()) {
+    py::dict row;
+    row["name"] = std::string(s.name);
+    row["option"] = std::string(s.option);
+    row["default"] = std::string(s.default_text);
+    row["meaning"] = std::string(s.meaning);
+    rows.append(row);
   }
+  return rows;
+}
+
+std::vector<std::string> table_columns(std::int32_t max_blocks) {
+  const TableLayout layout(max_blocks);
+  std::vector<std::string> names;
+  for (const TableColumn& column : layout.columns()) names.push_back(column.name);
+  return names;
 }
 
 }  // namespace
@@ -282,7 +482,7 @@ std::vector<std::string> csv_columns(std::int32_t max_blocks) {
 PYBIND11_MODULE(_core, m) {
   using namespace blocklevels::python;
   m.doc() = "The numeric core of blocklevels; use the package blocklevels, not this module.";
-  // A refused value is a ValueError with the command line's message.
+  // A refused value is a ValueError with the refusal's words.
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
@@ -290,11 +490,12 @@ PYBIND11_MODULE(_core, m) {
       PyErr_SetString(PyExc_ValueError, failure.message().c_str());
     }
   });
-  m.def("run", &run, py::arg("items_by_parameter"), py::arg("model"), py::arg("runs"),
-        py::arg("seed"), py::arg("jobs"));
+  m.def("run", &run, py::arg("items"), py::arg("settings"), py::arg("mode"));
   m.def("run_unchecked", &run_unchecked);
   m.def("floating_point_environment", &floating_point_environment);
   m.def("parameters", &parameters);
-  m.def("csv_columns", &csv_columns);
+  m.def("settings", &settings);
+  m.def("table_columns", &table_columns);
+  m.def("table_format", [] { return std::string(blocklevels::kTableFormat); });
   m.def("stop_meaning", [](int number) { return std::string(blocklevels::stop_meaning(number)); });
 }

@@ -7,79 +7,50 @@
 
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/stop.hpp"
-#include "arithmetic/stop_numbers.hpp"
-#include "model/model_run.hpp"
-#include "output/csv_table.hpp"
-#include "simulation/simulation_runs.hpp"
 
 namespace blocklevels::python {
 namespace {
 
-// Keeps every report of a model run, in report order.
-class KeptReports final : public ModelSink {
+class KeptResults final : public ResultSink {
  public:
-  explicit KeptReports(PointResult& result) : result_(result) {}
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    result_.tail.insert(result_.tail.end(), tail.begin(), tail.end());
-    result_.mean_level.push_back(sum_in_level_order(tail));
-  }
+  explicit KeptResults(std::vector<Result>& results) : results_(results) {}
+  void take(const Result& result) override { results_.push_back(result); }
 
  private:
-  PointResult& result_;
+  std::vector<Result>& results_;
 };
 
-PointResult stopped(int status) {
-  PointResult result;
-  result.status = status;
-  return result;
-}
-
-PointResult run_point(const Point& point, const RunRequest& request, unsigned threads,
-                      const std::stop_token& cancel) {
-  const PointParameters& p = point.p;
-  PointResult result;
-  result.reports = report_count(p);
+// A point's results, or the Stopped result of its stop.
+std::vector<Result> run_one(const Point& point, const PointWork& work,
+                            const std::stop_token& cancel) {
+  std::vector<Result> results;
+  KeptResults kept(results);
   try {
-    if (request.model) {
-      const auto values =
-          static_cast<std::size_t>(result.reports) * static_cast<std::size_t>(p.blocks);
-      result.tail.reserve(values);
-      result.mean_level.reserve(static_cast<std::size_t>(result.reports));
-      KeptReports sink(result);
-      run_model(p, sink, cancel);
-    }
-    if (request.runs > 0) {
-      const simulation::RunSet runs{static_cast<std::uint64_t>(request.runs), 0, 1};
-      result.totals = simulation::simulate_runs(p, request.seed, runs, threads, nullptr, cancel);
-    }
+    run_point(point, work, kept, nullptr, nullptr, cancel);
   } catch (const Stop& stop) {
-    return stopped(stop.number());
-  } catch (const std::bad_alloc&) {
-    return stopped(kOutOfMemory);
+    return {{point, Stopped{stop.number(), false, std::nullopt}}};
   }
-  return result;
+  return results;
 }
 
 }  // namespace
 
-std::vector<PointResult> run_points(std::span<const Point> points, const RunRequest& request,
-                                    const std::stop_token& cancel) {
-  std::vector<PointResult> results(points.size());
+std::vector<std::vector<Result>> run_points(std::span<const Point> points, const PointWork& work,
+                                            int jobs, const std::stop_token& cancel) {
+  std::vector<std::vector<Result>> results(points.size());
   // As the command line shares its jobs: the points run side by side, each
   // with an equal share of the threads for its simulated runs.
-  const std::size_t workers =
-      std::clamp<std::size_t>(static_cast<std::size_t>(std::max(request.jobs, 1)), 1,
-                              std::max<std::size_t>(points.size(), 1));
-  const unsigned threads =
-      static_cast<unsigned>(std::max(1, request.jobs / static_cast<int>(workers)));
+  const std::size_t workers = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)),
+                                                      1, std::max<std::size_t>(points.size(), 1));
+  PointWork shared = work;
+  shared.threads = static_cast<unsigned>(std::max(1, jobs / static_cast<int>(workers)));
   std::atomic<std::size_t> next{0};
   std::vector<std::exception_ptr> errors(workers);
-  auto work = [&](std::size_t w) {
+  auto run = [&](std::size_t w) {
     try {
       for (std::size_t i = next++; i < points.size(); i = next++) {
         stop_if_cancelled(cancel);
-        results[i] = run_point(points[i], request, threads, cancel);
+        results[i] = run_one(points[i], shared, cancel);
       }
     } catch (...) {
       errors[w] = std::current_exception();
@@ -88,8 +59,8 @@ std::vector<PointResult> run_points(std::span<const Point> points, const RunRequ
   };
   {
     std::vector<std::jthread> pool;
-    for (std::size_t w = 1; w < workers; ++w) pool.emplace_back(work, w);
-    work(0);
+    for (std::size_t w = 1; w < workers; ++w) pool.emplace_back(run, w);
+    run(0);
   }  // joins
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);

@@ -1,13 +1,17 @@
 #include "runs/point_records.hpp"
 
 #include <cstring>
-#include <stdexcept>
 #include <type_traits>
+
+#include "parameters/parameter_table.hpp"
 
 namespace blocklevels::records {
 namespace {
 
 using simulation::uint128;
+
+// The kinds, in the order of Record's alternatives, from 1.
+enum class Kind : std::uint32_t {};
 
 struct Header {
   Kind kind;
@@ -22,27 +26,20 @@ void put(std::string& out, const T& value) {
     std::memcpy(bytes, &value, 10);
     out.append(bytes, sizeof bytes);
   } else {
+    static_assert(std::is_trivially_copyable_v<T>);
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
   }
 }
 
 template <class T>
 void put_all(std::string& out, const std::vector<T>& values) {
-  if constexpr (std::is_same_v<T, long double>) {
-    for (const long double v : values) put(out, v);
-  } else {
-    out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
-  }
+  put(out, static_cast<std::uint64_t>(values.size()));
+  for (const T& v : values) put(out, v);
 }
 
-// Writes the header for a payload appended by `body`.
-template <class Body>
-void record(std::string& out, Kind kind, Body body) {
-  const std::size_t at = out.size();
-  put(out, Header{kind, 0});
-  body();
-  const auto size = static_cast<std::uint32_t>(out.size() - at - sizeof(Header));
-  std::memcpy(out.data() + at + offsetof(Header, size), &size, sizeof size);
+void put_text(std::string& out, std::string_view text) {
+  put(out, static_cast<std::uint64_t>(text.size()));
+  out += text;
 }
 
 // Reads a payload front to back; every read is checked against its end.
@@ -51,124 +48,216 @@ class Payload {
   explicit Payload(std::string_view bytes) : bytes_(bytes) {}
   template <class T>
   T take() {
-    T value;
+    T value{};
     need(sizeof value);
     std::memcpy(&value, bytes_.data(), sizeof value);
     bytes_.remove_prefix(sizeof value);
     return value;
   }
   template <class T>
-  std::vector<T> take_all(std::size_t count) {
+  std::vector<T> take_all() {
+    const auto count = take<std::uint64_t>();
     if (count > bytes_.size() / sizeof(T)) need(bytes_.size() + 1);
-    std::vector<T> values(count);
-    if (count > 0) std::memcpy(values.data(), bytes_.data(), count * sizeof(T));
-    bytes_.remove_prefix(count * sizeof(T));
+    std::vector<T> values(static_cast<std::size_t>(count));
+    for (T& v : values) v = take<T>();
     return values;
   }
-  std::size_t left() const { return bytes_.size(); }
+  std::string take_text() {
+    const auto length = take<std::uint64_t>();
+    need(static_cast<std::size_t>(length));
+    std::string text(bytes_.substr(0, static_cast<std::size_t>(length)));
+    bytes_.remove_prefix(static_cast<std::size_t>(length));
+    return text;
+  }
+  bool empty() const { return bytes_.empty(); }
   void finish() const {
-    if (!bytes_.empty()) throw std::runtime_error("a record longer than its kind");
+    if (!bytes_.empty()) throw RecordError("a record longer than its kind");
   }
 
  private:
   void need(std::size_t size) const {
-    if (size > bytes_.size()) throw std::runtime_error("a record shorter than its kind");
+    if (size > bytes_.size()) throw RecordError("a record shorter than its kind");
   }
   std::string_view bytes_;
 };
 
-}  // namespace
-
-simulation::RunTotals SimulationReport::totals() const {
-  simulation::RunTotals one(1, static_cast<std::int32_t>(sums.size()));
-  std::vector<std::uint64_t> all_sums{level_sum};
-  all_sums.insert(all_sums.end(), sums.begin(), sums.end());
-  std::vector<uint128> all_squares{level_sum_of_squares};
-  all_squares.insert(all_squares.end(), sum_of_squares.begin(), sum_of_squares.end());
-  one.add_sums(runs, all_sums, all_squares);
-  return one;
-}
-
-void append(std::string& out, const ModelReport& r) {
-  record(out, Kind::model_report, [&] {
-    put(out, r.t);
-    put_all(out, r.tail);
-  });
-}
-
-void append(std::string& out, const SimulationReport& r) {
-  record(out, Kind::simulation_report, [&] {
-    put(out, r.t);
-    put(out, r.runs);
-    put(out, r.level_sum);
-    put(out, r.level_sum_of_squares);
-    put(out, static_cast<std::uint64_t>(r.sums.size()));
-    put_all(out, r.sums);
-    put_all(out, r.sum_of_squares);
-  });
-}
-
-void append(std::string& out, const Progress& r) {
-  record(out, Kind::progress, [&] {
-    put(out, r.t);
-    put(out, r.runs_done);
-    put(out, r.runs_total);
-  });
-}
-
-void append(std::string& out, const Failure& r) {
-  record(out, Kind::failure, [&] {
-    put(out, r.number);
-    put(out, r.place);
-  });
-}
-
-void append(std::string& out, const Hitting& r) {
-  record(out, Kind::hitting, [&] {
-    put(out, r.t);
-    put_all(out, r.tail);
-  });
-}
-
-void append(std::string& out, const Threshold& r) {
-  record(out, Kind::threshold, [&] {
-    put(out, r.value);
-    put(out, static_cast<std::uint64_t>(r.text.size()));
-    out += r.text;
-    put_all(out, r.tail);
-  });
-}
-
-void append(std::string& out, const ThresholdGrid& r) {
-  record(out, Kind::threshold_grid, [&] {
-    put(out, static_cast<std::uint64_t>(r.values.size()));
-    put_all(out, r.values);
-    put_all(out, r.quantity);
-  });
-}
-
-void append(std::string& out, const SimulationHitting& r) {
-  record(out, Kind::simulation_hitting, [&] {
-    put(out, r.times.never);
-    for (const auto& [t, runs] : r.times.first) {
-      put(out, t);
-      put(out, runs);
+void put_body(std::string& out, const PointChange& r) {
+  for (const ParameterDescription& d : parameter_table()) {
+    if (d.kind == ParameterKind::real) {
+      put(out, parameter_value(r.point.p, d));
+      put_text(out, r.point.real_texts[d.text_slot]);
+    } else {
+      put(out, static_cast<std::int32_t>(parameter_value(r.point.p, d)));
     }
-  });
+  }
+}
+void put_body(std::string& out, const ModelReport& r) {
+  put(out, r.t);
+  put_all(out, r.tail);
+}
+void put_body(std::string& out, const SimulationReport& r) {
+  put(out, r.t);
+  put(out, r.level);
+  put_all(out, r.fractions);
+}
+void put_body(std::string& out, const ShardSums& r) {
+  const simulation::RunTotals& totals = r.totals;
+  put(out, r.t);
+  put(out, totals.runs());
+  std::vector<std::uint64_t> sums{totals.sum_level(0)};
+  std::vector<uint128> squares{totals.sum_level_squared(0)};
+  for (std::int32_t j = 1; j <= totals.blocks(); ++j) {
+    sums.push_back(totals.sum_at_least(0, j));
+    squares.push_back(totals.sum_at_least_squared(0, j));
+  }
+  put_all(out, sums);
+  put_all(out, squares);
+}
+void put_body(std::string& out, const ModelHitting& r) {
+  put(out, static_cast<std::int64_t>(r.t.value_or(-1)));
+  put_all(out, r.tail);
+}
+void put_body(std::string& out, const HittingCounts& r) {
+  put(out, r.times.never);
+  for (const auto& [t, runs] : r.times.first) {
+    put(out, t);
+    put(out, runs);
+  }
+}
+void put_body(std::string& out, const HittingSummary& r) {
+  put(out, r.summary);
+}
+void put_body(std::string& out, const Threshold& r) {
+  put(out, static_cast<std::uint8_t>(r.found));
+  put(out, r.lower);
+  put(out, r.upper);
+  put(out, static_cast<std::uint8_t>(r.direction));
+  put(out, r.t);
+  put_all(out, r.tail);
+}
+void put_body(std::string& out, const ThresholdGrid& r) {
+  put_all(out, r.values);
+  put_all(out, r.quantity);
+}
+void put_body(std::string& out, const Stopped& r) {
+  put(out, static_cast<std::int32_t>(r.status));
+  put(out, static_cast<std::uint8_t>(r.by_signal));
+  put(out, static_cast<std::uint8_t>(r.place.has_value()));
+  put(out, r.place.value_or(0));
+}
+void put_body(std::string& out, const Progress& r) {
+  put(out, r);
 }
 
-SimulationReport simulation_report(const simulation::RunTotals& totals, std::int64_t report,
-                                   std::int64_t t) {
-  SimulationReport r;
-  r.t = t;
-  r.runs = totals.runs();
-  r.level_sum = totals.sum_level(report);
-  r.level_sum_of_squares = totals.sum_level_squared(report);
-  for (std::int32_t j = 1; j <= totals.blocks(); ++j) {
-    r.sums.push_back(totals.sum_at_least(report, j));
-    r.sum_of_squares.push_back(totals.sum_at_least_squared(report, j));
+PointChange take_point(Payload& payload) {
+  PointChange r;
+  for (const ParameterDescription& d : parameter_table()) {
+    if (d.kind == ParameterKind::real) {
+      const auto value = payload.take<long double>();
+      set_parameter(r.point, d, value, payload.take_text());
+    } else {
+      const auto value = payload.take<std::int32_t>();
+      if (d.kind == ParameterKind::choice &&
+          (value < 0 || static_cast<std::size_t>(value) >= d.choices.size())) {
+        throw RecordError("a choice no parameter has");
+      }
+      set_parameter(r.point, d, value, "");
+    }
   }
   return r;
+}
+
+ShardSums take_sums(Payload& payload) {
+  ShardSums r;
+  r.t = payload.take<std::int64_t>();
+  const auto runs = payload.take<std::uint64_t>();
+  const std::vector<std::uint64_t> sums = payload.take_all<std::uint64_t>();
+  const std::vector<uint128> squares = payload.take_all<uint128>();
+  if (sums.empty() || sums.size() != squares.size()) throw RecordError("sums of no levels");
+  r.totals = simulation::RunTotals(1, static_cast<std::int32_t>(sums.size() - 1));
+  r.totals.add_sums(runs, sums, squares);
+  return r;
+}
+
+Threshold take_threshold(Payload& payload) {
+  Threshold r;
+  r.found = payload.take<std::uint8_t>() != 0;
+  r.lower = payload.take<long double>();
+  r.upper = payload.take<long double>();
+  const auto direction = payload.take<std::uint8_t>();
+  if (direction > 1) throw RecordError("a crossing of no direction");
+  r.direction = static_cast<Direction>(direction);
+  r.t = payload.take<std::int64_t>();
+  r.tail = payload.take_all<double>();
+  return r;
+}
+
+// The record of the kind with index `index` in Record.
+Record take_body(std::size_t index, Payload& payload) {
+  switch (index) {
+    case 0:
+      return take_point(payload);
+    case 1: {
+      const auto t = payload.take<std::int64_t>();
+      return ModelReport{t, payload.take_all<double>()};
+    }
+    case 2: {
+      SimulationReport r;
+      r.t = payload.take<std::int64_t>();
+      r.level = payload.take<simulation::Estimate>();
+      r.fractions = payload.take_all<simulation::Estimate>();
+      return r;
+    }
+    case 3:
+      return take_sums(payload);
+    case 4: {
+      const auto t = payload.take<std::int64_t>();
+      ModelHitting r{t < 0 ? std::nullopt : std::optional(t), payload.take_all<double>()};
+      return r;
+    }
+    case 5: {
+      HittingCounts r;
+      r.times.never = payload.take<std::uint64_t>();
+      while (!payload.empty()) {
+        const auto t = payload.take<std::int64_t>();
+        r.times.first[t] = payload.take<std::uint64_t>();
+      }
+      return r;
+    }
+    case 6:
+      return HittingSummary{payload.take<simulation::HittingSummary>()};
+    case 7:
+      return take_threshold(payload);
+    case 8: {
+      ThresholdGrid r;
+      r.values = payload.take_all<long double>();
+      r.quantity = payload.take_all<double>();
+      return r;
+    }
+    case 9: {
+      Stopped r;
+      r.status = payload.take<std::int32_t>();
+      r.by_signal = payload.take<std::uint8_t>() != 0;
+      const bool placed = payload.take<std::uint8_t>() != 0;
+      const auto place = payload.take<std::uint32_t>();
+      if (placed) r.place = place;
+      return r;
+    }
+    case 10:
+      return payload.take<Progress>();
+    default:
+      throw RecordError("a record of no known kind");
+  }
+}
+
+}  // namespace
+
+void append(std::string& out, const Record& record) {
+  const std::size_t at = out.size();
+  put(out, Header{static_cast<Kind>(record.index() + 1), 0});
+  std::visit([&out](const auto& r) { put_body(out, r); }, record);
+  const auto size = static_cast<std::uint32_t>(out.size() - at - sizeof(Header));
+  std::memcpy(out.data() + at + offsetof(Header, size), &size, sizeof size);
 }
 
 std::optional<Record> Reader::next() {
@@ -185,80 +274,9 @@ std::optional<Record> Reader::next() {
   if (rest.size() - sizeof header < header.size) return std::nullopt;
   Payload payload(rest.substr(sizeof header, header.size));
   consumed_ += sizeof header + header.size;
-  Record record;
-  switch (header.kind) {
-    case Kind::model_report: {
-      ModelReport r;
-      r.t = payload.take<std::int64_t>();
-      r.tail = payload.take_all<double>(payload.left() / sizeof(double));
-      record = std::move(r);
-      break;
-    }
-    case Kind::simulation_report: {
-      SimulationReport r;
-      r.t = payload.take<std::int64_t>();
-      r.runs = payload.take<std::uint64_t>();
-      r.level_sum = payload.take<std::uint64_t>();
-      r.level_sum_of_squares = payload.take<uint128>();
-      const auto blocks = static_cast<std::size_t>(payload.take<std::uint64_t>());
-      r.sums = payload.take_all<std::uint64_t>(blocks);
-      r.sum_of_squares = payload.take_all<uint128>(blocks);
-      record = std::move(r);
-      break;
-    }
-    case Kind::progress: {
-      Progress r;
-      r.t = payload.take<std::int64_t>();
-      r.runs_done = payload.take<std::uint64_t>();
-      r.runs_total = payload.take<std::uint64_t>();
-      record = r;
-      break;
-    }
-    case Kind::failure: {
-      Failure r;
-      r.number = payload.take<std::int32_t>();
-      r.place = payload.take<std::uint32_t>();
-      record = r;
-      break;
-    }
-    case Kind::hitting: {
-      Hitting r;
-      r.t = payload.take<std::int64_t>();
-      r.tail = payload.take_all<double>(payload.left() / sizeof(double));
-      record = std::move(r);
-      break;
-    }
-    case Kind::threshold: {
-      Threshold r;
-      r.value = payload.take<long double>();
-      const auto length = static_cast<std::size_t>(payload.take<std::uint64_t>());
-      const std::vector<char> text = payload.take_all<char>(length);
-      r.text.assign(text.begin(), text.end());
-      r.tail = payload.take_all<double>(payload.left() / sizeof(double));
-      record = std::move(r);
-      break;
-    }
-    case Kind::threshold_grid: {
-      ThresholdGrid r;
-      const auto n = static_cast<std::size_t>(payload.take<std::uint64_t>());
-      r.values = payload.take_all<long double>(n);
-      r.quantity = payload.take_all<double>(n);
-      record = std::move(r);
-      break;
-    }
-    case Kind::simulation_hitting: {
-      SimulationHitting r;
-      r.times.never = payload.take<std::uint64_t>();
-      while (payload.left() > 0) {
-        const auto t = payload.take<std::int64_t>();
-        r.times.first[t] = payload.take<std::uint64_t>();
-      }
-      record = std::move(r);
-      break;
-    }
-    default:
-      throw std::runtime_error("a record of no known kind");
-  }
+  const auto kind = static_cast<std::size_t>(header.kind);
+  if (kind == 0 || kind > std::variant_size_v<Record>) throw RecordError("a record of no known kind");
+  Record record = take_body(kind - 1, payload);
   payload.finish();
   return record;
 }

@@ -1,167 +1,212 @@
 #include "runs/table_resume.hpp"
 
-#include <cstring>
 #include <optional>
 
+#include "errors/failure.hpp"
 #include "output/table_reader.hpp"
 #include "parameters/parameter_table.hpp"
-#include "errors/failure.hpp"
 #include "study/study_identity.hpp"
 
 namespace blocklevels {
-std::vector<RowShape> rows_of(const Study& study, const Point& point) {
-  std::vector<RowShape> rows;
-  if (study.find) return rows;
-  const std::int64_t reports = report_count(point.p);
-  const bool model = !(study.shards_runs() && study.shard_index != 0);
-  if (model) {
-    for (std::int64_t r = 0; r < reports; ++r) {
-      rows.push_back({Source::model, report_time(point.p, r)});
-    }
-    if (study.hitting) rows.push_back({Source::hitting, std::nullopt, true});
-  }
-  if (study.simulate_runs > 0) {
-    for (std::int64_t r = 0; r < reports; ++r) {
-      const std::int64_t t = report_time(point.p, r);
-      if (study.sharded) {
-        for (const Source s :
-             {Source::simulation_runs, Source::simulation_sum, Source::simulation_sum_of_squares}) {
-          rows.push_back({s, t});
-        }
-      } else {
-        rows.push_back({Source::simulation, t});
-        rows.push_back({Source::simulation_ci95, t});
-      }
-    }
-    if (study.hitting) {
-      if (study.sharded) {
-        rows.push_back({Source::simulation_hitting_counts, std::nullopt, false, true});
-      } else {
-        rows.push_back({Source::simulation_hitting, std::nullopt});
-      }
-    }
-  }
-  return rows;
-}
-
 namespace {
 
-// A row's point with the searched parameter as in `point`: the rows of one
-// search differ from their study point in that parameter only.
-Point with_searched_of(const Point& point, Point row, const Study& study) {
+// One result a point of the study gives: its kind and, where it has one,
+// its generation (any_t: whatever generation).
+struct EntryShape {
+  std::size_t kind;  // the index in ResultValue
+  std::optional<std::int64_t> t;
+  bool any_t = false;
+};
+
+template <class T>
+std::size_t kind_of() {
+  return ResultValue(T{}).index();
+}
+
+std::optional<std::int64_t> time_of(const ResultValue& value) {
+  if (const auto* m = std::get_if<ModelReport>(&value)) return m->t;
+  if (const auto* s = std::get_if<SimulationReport>(&value)) return s->t;
+  if (const auto* s = std::get_if<ShardSums>(&value)) return s->t;
+  return std::nullopt;
+}
+
+// The results a point of the study gives, in order, when it ends well: a
+// model report per report time (none in a simulation shard other than 0)
+// and its hitting time, then the simulation's per report time and its
+// hitting times. A search's are not known before it runs: it has none.
+std::vector<EntryShape> entries_of(const Study& study, const Point& point) {
+  std::vector<EntryShape> shapes;
+  if (study.find) return shapes;
+  const std::int64_t reports = report_count(point.p);
+  if (!(study.shards_runs() && study.shard_index != 0)) {
+    for (std::int64_t r = 0; r < reports; ++r) {
+      shapes.push_back({kind_of<ModelReport>(), report_time(point.p, r)});
+    }
+    if (study.hitting) shapes.push_back({kind_of<ModelHitting>(), std::nullopt, true});
+  }
+  if (study.simulate_runs > 0) {
+    const std::size_t kind = study.shards_runs() ? kind_of<ShardSums>() : kind_of<SimulationReport>();
+    for (std::int64_t r = 0; r < reports; ++r) shapes.push_back({kind, report_time(point.p, r)});
+    if (study.hitting) {
+      shapes.push_back({study.shards_runs() ? kind_of<HittingCounts>() : kind_of<HittingSummary>(),
+                        std::nullopt, true});
+    }
+  }
+  return shapes;
+}
+
+// An entry's point with the searched parameter as in `point`: the results
+// of one search differ from their study point in that parameter only.
+Point with_searched_of(const Point& point, Point entry, const Study& study) {
   if (study.find) {
     const ParameterDescription& d = *study.find->parameter;
-    set_parameter(row, d, parameter_value(point.p, d), parameter_text(point, d));
+    set_parameter(entry, d, parameter_value(point.p, d), parameter_text(point, d));
   }
-  return row;
+  return entry;
+}
+
+class KeptReader {
+ public:
+  KeptReader(const Study& study, std::span<const std::size_t> mine, const std::string& path)
+      : study_(study), mine_(mine), path_(path), reader_(path), settings_(settings_of(study)) {}
+
+  std::vector<KeptPoint> read();
+
+ private:
+  [[noreturn]] void refuse(const std::string& why) const {
+    throw Failure(kBadUsage, "--resume: '" + path_ + "' line " +
+                                 std::to_string(reader_.line()) +
+                                 " is not of this study: " + why + "; it is left as it was");
+  }
+  void check_shard_row();
+  void take(const TableEntry& entry);
+  void start(const TableEntry& entry);
+  void keep(std::uint64_t to) {
+    kept_.push_back({open_place_, from_, to});
+    open_ = false;
+  }
+
+  const Study& study_;
+  std::span<const std::size_t> mine_;
+  const std::string& path_;
+  TableReader reader_;
+  StudySettings settings_;
+  std::vector<KeptPoint> kept_;
+  std::size_t next_ = 0;  // the first place in `mine` still free
+  // The point whose results are being read: its place, its results, how
+  // many were read, where its rows began and where the last one ended.
+  bool open_ = false;
+  std::size_t open_place_ = 0;
+  std::vector<EntryShape> expected_;
+  std::size_t matched_ = 0;
+  std::uint64_t from_ = 0, last_end_ = 0;
+  bool ended_ = false;
+};
+
+void KeptReader::check_shard_row() {
+  const ShardIdentity identity{study_.shard_index, study_.shard_count, study_fingerprint(study_)};
+  TableEntry entry;
+  // A table cut back to its header holds nothing yet.
+  if (!reader_.next(entry)) return;
+  if (entry.source != Source::shard || entry.shard != identity ||
+      entry.settings != row_settings(Source::shard, settings_)) {
+    refuse("not its shard row");
+  }
+}
+
+std::vector<KeptPoint> KeptReader::read() {
+  if (reader_.table().max_blocks() != study_.max_blocks) {
+    throw Failure(kBadUsage, "--resume: '" + path_ +
+                                 "' has the columns of another study; it is left as it was");
+  }
+  if (study_.sharded) check_shard_row();
+  TableEntry entry;
+  while (reader_.next(entry)) {
+    if (ended_) refuse("a row after the shard_end row");
+    if (entry.source == Source::shard_end) {
+      if (!study_.sharded) refuse("a shard's row");
+      ended_ = true;
+      // A search's last point is whole when the shard says it has ended.
+      if (open_ && study_.find) keep(last_end_);
+      open_ = false;
+      continue;
+    }
+    if (entry.source == Source::shard) refuse("a second shard row");
+    if (entry.settings != row_settings(entry.source, settings_)) {
+      refuse("other runs or seed, or another question asked");
+    }
+    take(entry);
+  }
+  return kept_;
+}
+
+void KeptReader::take(const TableEntry& entry) {
+  const ResultValue& value = entry.result.value;
+  if (open_ && study_.find) {
+    // A crossing after the first, or a crossing's simulated runs.
+    const Point& point = study_.points[mine_[open_place_]];
+    const auto* threshold = std::get_if<Threshold>(&value);
+    if ((threshold == nullptr || threshold->found) &&
+        same_point(with_searched_of(point, entry.result.point, study_), point)) {
+      last_end_ = entry.end_offset;
+      return;
+    }
+    keep(last_end_);
+  }
+  if (open_) {
+    const Point& point = study_.points[mine_[open_place_]];
+    const EntryShape& shape = expected_[matched_];
+    if (value.index() == shape.kind && (shape.any_t || time_of(value) == shape.t) &&
+        same_point(entry.result.point, point)) {
+      if (++matched_ == expected_.size()) keep(entry.end_offset);
+      return;
+    }
+    open_ = false;  // cut short: that point runs again
+  }
+  start(entry);
+}
+
+// The first result of a point: which point it is, and what must follow.
+void KeptReader::start(const TableEntry& entry) {
+  const ResultValue& value = entry.result.value;
+  std::size_t place = next_;
+  while (place < mine_.size() &&
+         !same_point(study_.points[mine_[place]],
+                     with_searched_of(study_.points[mine_[place]], entry.result.point, study_))) {
+    ++place;
+  }
+  if (place == mine_.size()) refuse("a point this study does not run here, or not there");
+  next_ = place + 1;
+  open_place_ = place;
+  from_ = entry.start;
+  if (std::holds_alternative<Stopped>(value)) {
+    kept_.push_back({place, from_, entry.end_offset});
+    return;
+  }
+  if (study_.find) {
+    const auto* threshold = std::get_if<Threshold>(&value);
+    if (threshold == nullptr) refuse("a point's results out of their order");
+    last_end_ = entry.end_offset;
+    // A point without a crossing has its one answer.
+    open_ = threshold->found;
+    if (!open_) kept_.push_back({place, from_, last_end_});
+    return;
+  }
+  expected_ = entries_of(study_, study_.points[mine_[place]]);
+  if (expected_.empty() || value.index() != expected_[0].kind ||
+      (!expected_[0].any_t && time_of(value) != expected_[0].t)) {
+    refuse("a point's results out of their order");
+  }
+  matched_ = 1;
+  open_ = expected_.size() > 1;
+  if (!open_) kept_.push_back({place, from_, entry.end_offset});
 }
 
 }  // namespace
 
 std::vector<KeptPoint> kept_points(const Study& study, std::span<const std::size_t> mine,
                                    const std::string& path) {
-  TableReader reader(path);
-  const auto refuse = [&](const std::string& why) {
-    throw Failure(kBadUsage,
-                           "--resume: '" + path + "' line " + std::to_string(reader.line()) +
-                               " is not of this study: " + why + "; it is left as it was");
-  };
-  if (reader.table().max_blocks() != study.table_width()) {
-    throw Failure(kBadUsage, "--resume: '" + path +
-                                                   "' has the columns of another study; it is "
-                                                   "left as it was");
-  }
-  const std::optional<SimulationColumns> simulation = simulation_columns(study);
-  TableRow row;
-  if (study.sharded) {
-    const ShardIdentity identity{study.shard_index, study.shard_count, study_fingerprint(study)};
-    // A table cut back to its header holds nothing yet.
-    if (!reader.next(row)) return {};
-    if (row.source != Source::shard || row.shard != identity || row.simulation != simulation) {
-      refuse("not its shard row");
-    }
-  }
-  std::vector<KeptPoint> kept;
-  std::size_t next = 0;  // the first place in `mine` still free
-  // The point whose rows are being read: its place, its rows, how many read.
-  bool open = false;
-  std::size_t open_place = 0;
-  std::vector<RowShape> expected;
-  std::size_t matched = 0;
-  std::uint64_t from = 0, last_end = 0;
-  bool ended = false;
-  const auto model_source = [](Source s) {
-    return s == Source::model || s == Source::hitting || s == Source::threshold;
-  };
-  while (reader.next(row)) {
-    if (ended) refuse("a row after the shard_end row");
-    if (row.source == Source::shard_end) {
-      if (!study.sharded) refuse("a shard's row");
-      ended = true;
-      // A search's last point is whole when the shard says it has ended.
-      if (open && study.find) kept.push_back({open_place, from, last_end});
-      open = false;
-      continue;
-    }
-    if (row.simulation != (model_source(row.source) ? std::nullopt : simulation)) {
-      refuse("other runs or seed");
-    }
-    if (open && study.find) {
-      // A crossing after the first, or a crossing's simulated rows.
-      const Point& point = study.points[mine[open_place]];
-      if (row.source != Source::model && row.t &&
-          same_point(with_searched_of(point, row.point, study), point)) {
-        last_end = reader.row_end();
-        continue;
-      }
-      kept.push_back({open_place, from, last_end});
-      open = false;
-    }
-    if (open) {
-      const Point& point = study.points[mine[open_place]];
-      const RowShape& shape = expected[matched];
-      if (row.source == shape.source && (shape.any_t || shape.repeats || row.t == shape.t) &&
-          same_point(row.point, point)) {
-        if (shape.repeats && row.t) continue;
-        if (++matched == expected.size()) {
-          kept.push_back({open_place, from, reader.row_end()});
-          open = false;
-        }
-        continue;
-      }
-      open = false;  // cut short: that point runs again
-    }
-    std::size_t place = next;
-    while (place < mine.size() &&
-           !same_point(study.points[mine[place]],
-                       with_searched_of(study.points[mine[place]], row.point, study))) {
-      ++place;
-    }
-    if (place == mine.size()) refuse("a point this study does not run here, or not there");
-    next = place + 1;
-    from = reader.row_start();
-    if (row.source == Source::model && !row.t) {
-      kept.push_back({place, from, reader.row_end()});
-      continue;
-    }
-    open_place = place;
-    if (study.find) {
-      if (row.source != Source::threshold) refuse("a point's rows out of their order");
-      last_end = reader.row_end();
-      // A point without a crossing has its one row.
-      open = row.t.has_value();
-      if (!open) kept.push_back({place, from, last_end});
-      continue;
-    }
-    expected = rows_of(study, study.points[mine[place]]);
-    if (expected.empty() || row.source != expected[0].source || row.t != expected[0].t) {
-      refuse("a point's rows out of their order");
-    }
-    matched = 1;
-    open = expected.size() > 1;
-    if (!open) kept.push_back({place, from, reader.row_end()});
-  }
-  return kept;
+  return KeptReader(study, mine, path).read();
 }
 
 }  // namespace blocklevels

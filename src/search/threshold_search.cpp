@@ -21,14 +21,12 @@ namespace {
 constexpr long double kRelativeWidth = 1e-9L;
 
 // The model's tail at the final report of points that differ in the one
-// parameter searched. The matrix depends on Pmut and the block shape only:
-// a search of lambda, mu, the final generation or the step builds it once.
+// parameter searched. A search of a parameter the matrix does not depend on
+// (lambda, mu, the final generation, the step) builds it once.
 class Evaluator {
  public:
-  Evaluator(const Point& base, const ThresholdSearch& search) : base_(base), search_(search) {
-    const std::string_view name = search.parameter->name;
-    shared_matrix_ = name == "lambda" || name == "mu" || name == "final" || name == "step";
-  }
+  Evaluator(const Point& base, const ThresholdSearch& search)
+      : base_(base), search_(search), shared_matrix_(!search.parameter->shapes_matrix) {}
 
   // The point with the parameter at v: an integer rounded, a real with the
   // shortest text of its double.
@@ -51,8 +49,7 @@ class Evaluator {
     try {
       const ExtendedArithmetic arithmetic;
       if (!shared_matrix_ || !matrix_) {
-        matrix_.emplace(
-            build_transition_matrix(p.Pmut, p.block_length, p.two_option_positions, p.blocks));
+        matrix_.emplace(build_transition_matrix(p));
       }
       TailTrajectory trajectory(*matrix_, p.mu, p.lambda);
       const std::span<const double> tail = trajectory.at(last_report_time(p));
@@ -74,7 +71,7 @@ class Evaluator {
  private:
   const Point& base_;
   const ThresholdSearch& search_;
-  bool shared_matrix_ = false;
+  bool shared_matrix_;
   std::optional<LevelMatrix> matrix_;
   std::int64_t runs_ = 0;
 };
@@ -105,6 +102,7 @@ bool opposite(long double a, long double b) {
 // A crossing's value and the bracket it was refined to.
 struct Refined {
   long double value, lower, upper;
+  Direction direction = Direction::falling;
 };
 
 // An integer crossing between a and b (excess of opposite signs): the
@@ -172,23 +170,30 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
   for (std::size_t i = 0; i < excess.size(); ++i) {
     if (excess[i] == 0) {
       const long double v = result.grid_values[i];
-      found.push_back({v, v, v});
+      // Falling when the quantity is below the value after it, or above
+      // before it.
+      const bool falling = (i + 1 < excess.size() && excess[i + 1] < 0) ||
+                           (i + 1 == excess.size() && i > 0 && excess[i - 1] > 0);
+      found.push_back({v, v, v, falling ? Direction::falling : Direction::rising});
       continue;
     }
     if (i + 1 == excess.size() || !opposite(excess[i], excess[i + 1])) continue;
     const long double a = result.grid_values[i], b = result.grid_values[i + 1];
     found.push_back(integer ? refine_integer(evaluator, a, excess[i], b)
                             : refine_real(evaluator, a, excess[i], b, excess[i + 1]));
+    found.back().direction = excess[i] > 0 ? Direction::falling : Direction::rising;
   }
   for (const Refined& r : found) {
     Crossing crossing;
     crossing.point = evaluator.at(r.value);
     crossing.lower = r.lower;
     crossing.upper = r.upper;
+    crossing.direction = r.direction;
     if (!integer) {
-      // The value its text reads back to, as --pmut reads it: the row and
-      // a run of the same point agree.
-      crossing.point.p.Pmut = parse_real_token(crossing.point.pmut_text).value;
+      // The value its text reads back to, as the option reads it: the row
+      // and a run of the same point agree.
+      const ParameterDescription& d = *search.parameter;
+      crossing.point.p.*d.real = parse_real_token(crossing.point.real_texts[d.text_slot]).value;
     }
     crossing.tail = evaluator.final_tail(crossing.point.p);
     result.crossings.push_back(std::move(crossing));

@@ -29,10 +29,14 @@ struct ThresholdSearch {
 // at `lower` and on the other at `upper` (or equals it where they meet).
 // The model need not be continuous: where it jumps, the bracket holds the
 // jump and the value is inside it.
+// How the quantity crosses the value as the searched parameter grows.
+enum class Direction { falling, rising };
+
 struct Crossing {
   Point point;  // the searched point with the parameter at the crossing
   std::vector<double> tail;
   long double lower = 0, upper = 0;
+  Direction direction = Direction::falling;
 };
 
 struct ThresholdResult {

@@ -48,13 +48,12 @@ struct Study {
   bool no_progress = false;
 
   bool is_sweep() const { return points.size() > 1; }
+  // The search as --find takes it, "pmut:0.0001:0.1"; "" for none.
+  std::string search_text() const;
   // Whether its shards divide each point's simulated runs (a simulated
   // study) rather than its points (a model sweep, or a search: each
   // shard's searches find the crossings its runs start from).
   bool shards_runs() const { return sharded && simulate_runs > 0 && !find; }
-  // The X columns of the table: the largest blocks, and room for a
-  // simulated hitting summary.
-  std::int32_t table_width() const;
 };
 
 }  // namespace blocklevels

@@ -19,31 +19,44 @@ void hash(std::uint64_t& h, std::string_view text) {
 
 }  // namespace
 
-std::uint64_t study_fingerprint(const Study& study) {
+StudySettings settings_of(const Study& study) {
+  StudySettings settings;
+  if (study.simulate_runs > 0) {
+    settings.runs = study.simulate_runs;
+    settings.seed = study.seed;
+  }
+  if (study.find) {
+    settings.condition =
+        study.find->condition.quantity.name() + "=" + study.find->condition.value_text;
+    settings.search = study.search_text();
+    settings.grid = study.find->grid;
+  } else if (study.hitting) {
+    settings.condition = study.hitting->quantity.name() + "=" + study.hitting->value_text;
+  }
+  return settings;
+}
+
+std::uint64_t study_fingerprint(std::span<const Point> points, const StudySettings& settings) {
   std::uint64_t h = kFnvOffset;
-  for (const Point& point : study.points) {
+  for (const Point& point : points) {
     hash(h, describe_point(point));
     hash(h, "\n");
   }
-  if (const auto simulation = simulation_columns(study)) {
-    hash(h, "runs=" + std::to_string(simulation->runs) +
-                " seed=" + std::to_string(simulation->seed) + "\n");
-  }
-  if (study.find) {
-    hash(h, "find=" + std::string(study.find->parameter->name) + ":" + study.find_range +
-                " where=" + study.find->condition.quantity.name() + "=" +
-                study.find->condition.value_text + " grid=" + std::to_string(study.find->grid) +
+  if (settings.runs) {
+    hash(h, "runs=" + std::to_string(*settings.runs) + " seed=" + std::to_string(settings.seed) +
                 "\n");
   }
-  if (study.hitting) {
-    hash(h, "hitting=" + study.hitting->quantity.name() + "=" + study.hitting->value_text + "\n");
+  if (!settings.search.empty()) {
+    hash(h, "find=" + settings.search + " where=" + settings.condition +
+                " grid=" + std::to_string(settings.grid) + "\n");
+  } else if (!settings.condition.empty()) {
+    hash(h, "hitting=" + settings.condition + "\n");
   }
   return h;
 }
 
-std::optional<SimulationColumns> simulation_columns(const Study& study) {
-  if (study.simulate_runs == 0) return std::nullopt;
-  return SimulationColumns{study.simulate_runs, study.seed};
+std::uint64_t study_fingerprint(const Study& study) {
+  return study_fingerprint(study.points, settings_of(study));
 }
 
 }  // namespace blocklevels

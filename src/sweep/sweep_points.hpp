@@ -29,10 +29,12 @@ struct ParameterValues {
 // The values of `text` as the parameter's option reads it (one value, a
 // list or a range; sweep/option_values.hpp), each checked against the
 // parameter's own rules.
-ParameterValues parameter_values(const ParameterDescription& parameter, std::string_view text);
+ParameterValues parameter_values(const ParameterDescription& parameter, std::string_view text,
+                                 Spelling spelling = Spelling::option);
 
 // Refuses the first value outside the parameter's own rules.
-void check_values(const ParameterDescription& parameter, const ParameterValues& values);
+void check_values(const ParameterDescription& parameter, const ParameterValues& values,
+                  Spelling spelling = Spelling::option);
 
 struct SweepPoints {
   // The Cartesian product, the table's first parameter varying slowest.
@@ -46,6 +48,7 @@ struct SweepPoints {
 // order, each value already checked on its own. Refuses a product of more
 // than kMaxPoints points and a point whose value breaks the bound another
 // parameter sets (mu above lambda).
-SweepPoints expand_sweep(std::span<const ParameterValues> values);
+SweepPoints expand_sweep(std::span<const ParameterValues> values,
+                         Spelling spelling = Spelling::option);
 
 }  // namespace blocklevels

@@ -12,7 +12,7 @@
 #include "command_line/arguments.hpp"
 #include "command_line/figure_options.hpp"
 #include "output/output_files.hpp"
-#include "figures/point_rows.hpp"
+#include "figures/figure_points.hpp"
 #include "figures/study_figure.hpp"
 
 namespace blocklevels {
@@ -39,31 +39,30 @@ int run_plot(int argc, char** argv) {
   add_figure_options(app, study, size);
   // argv[0] is the command's name.
   if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
-  const std::string why = figure_name_refusal(study.plot);
-  if (!why.empty()) refuse(why);
+  if (auto why = figure_name_refusal(study.plot)) refuse(why->message());
 
-  // The table's points in their order, each with what its rows say.
+  // The table's points in their order, each with what its results say.
   TableReader reader(table_name);
-  std::vector<PointRows> rows;
-  TableRow row;
-  while (reader.next(row)) {
-    const std::string where = "'" + table_name + "' line " + std::to_string(reader.line());
-    if (row.source == Source::shard || row.source == Source::shard_end ||
-        is_sum_source(row.source)) {
+  FigureCollector collected;
+  TableEntry entry;
+  while (reader.next(entry)) {
+    const std::string where = "'" + table_name + "' line " + std::to_string(entry.first_line);
+    const ResultValue& value = entry.result.value;
+    if (entry.source == Source::shard || entry.source == Source::shard_end ||
+        std::holds_alternative<ShardSums>(value) || std::holds_alternative<HittingCounts>(value)) {
       refuse(where + " is a shard's: merge the shards (blocklevels merge), then plot the table");
     }
-    if (row.source == Source::threshold) {
+    if (std::holds_alternative<Threshold>(value)) {
       refuse(where +
              " is a search's threshold: its figure is drawn by the search itself "
              "(--find ... --plot), which holds its grid");
     }
-    if (study.points.empty() || !same_point(study.points.back(), row.point)) {
-      study.points.push_back(row.point);
-      rows.emplace_back();
+    if (study.points.empty() || !same_point(study.points.back(), entry.result.point)) {
+      study.points.push_back(entry.result.point);
+      collected.begin_point(entry.result.point, study.points.size());
     }
-    rows.back().take(row, nullptr, true);
+    collected.take(entry.result);
   }
-  if (study.points.empty()) refuse("'" + table_name + "' holds no rows");
   // The parameters that take more than one value, in the table's order.
   for (const ParameterDescription& d : parameter_table()) {
     std::set<std::string> values;
@@ -79,11 +78,7 @@ int run_plot(int argc, char** argv) {
                            "plot needs gnuplot, which is not installed (Debian: apt-get install "
                            "gnuplot-nox)");
   }
-  std::vector<PointFigure> points;
-  for (std::size_t n = 0; n < study.points.size(); ++n) {
-    points.push_back({&study.points[n], &rows[n]});
-  }
-  const std::optional<PlotRequest> request = figure_request(study, points);
+  const std::optional<PlotRequest> request = figure_request(study, collected.points());
   if (!request) refuse("'" + table_name + "' has nothing to draw: every point stopped");
   OutputFiles files(study, table_name);
   draw_plot(gnuplot, *request, files.create_figure_draft());

@@ -8,13 +8,13 @@ the expected fraction of the offspring at each level or above, generation by
 generation, ``simulate()`` the real algorithm's means over seeded runs, and
 ``study()`` sweeps: a table with the command line's CSV columns.
 
-Every value is the command line's, bit for bit: the same transition matrix
-in x87 extended precision, the same iteration, the same seeded runs. Values
-are read and refused as the command line reads and refuses its options: a
-bad value raises ValueError with the command line's message. A run that
-stops in its arithmetic raises ``Stop``. Ctrl-C ends a long call with
-KeyboardInterrupt. The computation runs without the interpreter's lock, so
-threads calling the package compute side by side.
+Every value is the command line's, bit for bit: the same core, the same
+iteration, the same seeded runs. Values are read and refused as the command
+line reads and refuses its options, in this package's names: a bad value
+raises ValueError (``mu=20 is above lambda_=10``). A run that stops in its
+arithmetic raises ``Stop``. Ctrl-C ends a long call with KeyboardInterrupt.
+The computation runs without the interpreter's lock, so threads calling the
+package compute side by side.
 
 Pmut as text or as a float
 --------------------------
@@ -30,10 +30,9 @@ column is the same double either way.
 
 from __future__ import annotations
 
-import dataclasses
-from typing import Any, Mapping, Optional, Sequence, Union
-
-import numpy as np
+import dataclasses as _dataclasses
+import inspect as _inspect
+import typing as _typing
 
 from . import _core
 
@@ -46,18 +45,23 @@ __all__ = [
     "simulate",
     "study",
     "parameter_names",
-    "csv_columns",
+    "table_columns",
+    "table_format",
 ]
 
 _PARAMETERS = _core.parameters()
+_SETTINGS = {s["name"]: s for s in _core.settings()}
 #: The parameters' names in the table's order: the CSV's parameter columns.
 parameter_names: tuple = tuple(p["name"] for p in _PARAMETERS)
+#: The format of the tables this package and the command line write.
+table_format: str = _core.table_format()
 
 
-def csv_columns(max_blocks: int) -> list:
-    """The CSV's columns for a table whose largest point has ``max_blocks``
-    blocks: source, the parameters, runs, seed, t, status, mean_level, X1..XL."""
-    return list(_core.csv_columns(int(max_blocks)))
+def table_columns(max_blocks: int) -> list:
+    """The table's columns for a study whose largest point has ``max_blocks``
+    blocks: source, the parameters, runs, seed, t, status, mean_level,
+    X1..XL, then the answers' and shards' columns and format."""
+    return list(_core.table_columns(int(max_blocks)))
 
 
 class Stop(ArithmeticError):
@@ -72,8 +76,12 @@ class Stop(ArithmeticError):
         super().__init__(message)
         self.status = status
 
+    def __reduce__(self):
+        # Picklable, so that a Stop crosses a multiprocessing pool.
+        return (Stop, (self.status, str(self)))
 
-@dataclasses.dataclass(frozen=True)
+
+@_dataclasses.dataclass(frozen=True)
 class Range:
     """A range of values, as the command line's ``FROM:TO:COUNT`` (evenly
     spaced, both ends included, integers rounded) or ``FROM:TO:COUNT:log``
@@ -81,8 +89,8 @@ class Range:
     reads their text: ``Range(0.001, 0.1, 5, log=True)`` for pmut is
     ``--pmut 0.001:0.1:5:log``, the ends read from the decimal text."""
 
-    start: Union[int, float, str]
-    stop: Union[int, float, str]
+    start: _typing.Union[int, float, str]
+    stop: _typing.Union[int, float, str]
     count: int
     log: bool = False
 
@@ -94,7 +102,7 @@ class Range:
         )
 
 
-def _text(value: Any) -> str:
+def _text(value) -> str:
     if isinstance(value, Range):
         return value.text
     if isinstance(value, float):
@@ -102,45 +110,69 @@ def _text(value: Any) -> str:
     return str(value)
 
 
-def _items(name: str, value: Any) -> list:
+def _items(parameter: dict, value) -> list:
     """A parameter's value as the core takes it: a list of texts, read as the
-    option reads its text, and of floats (pmut only) taken exactly."""
+    option reads its text, and of floats (reals only) taken exactly."""
+    import numpy as np
+
     if isinstance(value, (list, tuple, np.ndarray)):
         items = []
         for item in value:
-            items.extend(_items(name, item))
+            items.extend(_items(parameter, item))
         return items
-    if name == "pmut" and isinstance(value, (float, np.floating)):
+    if parameter["kind"] == "real" and isinstance(value, (float, np.floating)):
         return [float(value)]
     return [_text(value)]
 
 
-def _items_by_parameter(parameters: Mapping[str, Any]) -> list:
-    items_by_parameter = []
-    for p in _PARAMETERS:
-        name = p["name"]
-        if name in parameters:
-            items_by_parameter.append(_items(name, parameters[name]))
-        elif p["default"]:
-            items_by_parameter.append([p["default"]])
-        else:
-            raise TypeError(f"the parameter {name!r} is required")
-    return items_by_parameter
+def _keywords(given: dict) -> dict:
+    """Keyword arguments by the table's keywords: ``lambda`` is taken for
+    ``lambda_``, but not both."""
+    keywords = {p["keyword"] for p in _PARAMETERS}
+    named = {}
+    for key, value in given.items():
+        name = "lambda_" if key == "lambda" else key
+        if name not in keywords:
+            raise TypeError(f"unknown parameter {key!r}; the parameters are "
+                            + ", ".join(p["keyword"] for p in _PARAMETERS))
+        if name in named:
+            raise TypeError("lambda_ given twice (as lambda_ and as lambda); give it once")
+        named[name] = value
+    return named
+
+
+def _call(parameters: dict, settings: dict, mode: str) -> dict:
+    by_keyword = {p["keyword"]: p for p in _PARAMETERS}
+    items = {name: _items(by_keyword[name], value) for name, value in parameters.items()
+             if value is not None}
+    texts = {name: _text(value) for name, value in settings.items() if value is not None}
+    return _core.run(items, texts, mode)
 
 
 def _stop(status: int) -> Stop:
     return Stop(status, f"stopped: {_core.stop_meaning(status)} (status {status})")
 
 
-def _optional_text(value: Optional[int]) -> str:
-    return "" if value is None else _text(value)
+def _one_point(parameters: dict, settings: dict, mode: str) -> tuple:
+    """The point of a call of one point, and the table of its results."""
+    result = _call(parameters, settings, mode)
+    points = result["points"]
+    if len(points) != 1:
+        raise ValueError(
+            f"{len(points)} points: model() and simulate() take one value per parameter; "
+            "study() sweeps"
+        )
+    point = points[0]
+    if point["status"] != 0:
+        raise _stop(point["status"])
+    return point, lambda: _frame(result["table"], result["max_blocks"])
 
 
 class ModelResult:
     """The model's expected level distribution at every report time.
 
     Attributes:
-        parameters: the point's parameters by name (pmut as its text).
+        parameters: the point's parameters by name (reals and choices as text).
         t: the report times, numpy int64 of shape (reports,): step, 2 step, ...
         X: numpy float64 of shape (reports, blocks); ``X[:, j-1]`` is the
             expected fraction of the offspring at level j or above.
@@ -148,18 +180,17 @@ class ModelResult:
             sum of the row of X, added in extended precision).
     """
 
-    def __init__(self, point: dict):
+    def __init__(self, point: dict, frame):
         self.parameters = dict(point["parameters"])
         self.t = point["t"]
         self.X = point["tail"]
         self.mean_level = point["mean_level"]
-        self._point = point
+        self._frame = frame
 
     def to_pandas(self):
-        """The rows of the command line's CSV for this run (source "model"),
-        with the CSV's columns: source, the parameters, runs, seed, t,
-        status, mean_level, X1..XL. runs and seed are empty (<NA>)."""
-        return _table([self._point], self.X.shape[1], model=True, simulation=None)
+        """The rows of the command line's table for this run (source
+        "model"), with the table's columns."""
+        return self._frame()
 
     def __repr__(self) -> str:
         return f"ModelResult({_describe(self.parameters)}, reports={len(self.t)})"
@@ -169,12 +200,12 @@ class SimulationResult:
     """Means over the simulated runs of the real algorithm at every report time.
 
     Attributes:
-        parameters: the point's parameters by name (pmut as its text).
+        parameters: the point's parameters by name (reals and choices as text).
         runs, seed: the number of runs and the seed.
         t: the report times, numpy int64 of shape (reports,).
         mean: numpy float64 of shape (reports, blocks); ``mean[:, j-1]`` is the
             mean over the runs of the fraction of the offspring at level j or
-            above (the CSV's "simulation" rows).
+            above (the table's "simulation" rows).
         ci95: the half-widths of their 95 % confidence intervals, same shape
             (Student's t; NaN for one run; the "simulation_ci95" rows).
         mean_level, mean_level_ci95: the mean level and its half-width,
@@ -186,7 +217,9 @@ class SimulationResult:
             (reports,).
     """
 
-    def __init__(self, point: dict, seed: int):
+    def __init__(self, point: dict, seed: int, frame):
+        import numpy as np
+
         simulation = point["simulation"]
         self.parameters = dict(point["parameters"])
         self.runs = simulation["runs"]
@@ -196,18 +229,16 @@ class SimulationResult:
         self.ci95 = simulation["ci95"]
         self.mean_level = simulation["mean_level"]
         self.mean_level_ci95 = simulation["mean_level_ci95"]
-        self.sum = _objects(simulation["sum"])
-        self.sum_of_squares = _objects(simulation["sum_of_squares"])
-        self.sum_level = _objects(simulation["sum_level"])
-        self.sum_level_of_squares = _objects(simulation["sum_level_of_squares"])
-        self._point = point
+        self.sum = np.array(simulation["sum"], dtype=object)
+        self.sum_of_squares = np.array(simulation["sum_of_squares"], dtype=object)
+        self.sum_level = np.array(simulation["sum_level"], dtype=object)
+        self.sum_level_of_squares = np.array(simulation["sum_level_of_squares"], dtype=object)
+        self._frame = frame
 
     def to_pandas(self):
-        """The CSV's "simulation" and "simulation_ci95" rows, per report time,
-        with the CSV's columns (runs and seed filled)."""
-        return _table(
-            [self._point], self.mean.shape[1], model=False, simulation=(self.runs, self.seed)
-        )
+        """The table's "simulation" and "simulation_ci95" rows, per report
+        time, with the table's columns (runs and seed filled)."""
+        return self._frame()
 
     def __repr__(self) -> str:
         return (
@@ -216,51 +247,58 @@ class SimulationResult:
         )
 
 
-def _objects(rows: list) -> np.ndarray:
-    """Python ints (beyond 64 bits) as a numpy object array of the same shape."""
-    return np.array(rows, dtype=object)
-
-
-def _describe(parameters: Mapping[str, Any]) -> str:
+def _describe(parameters: dict) -> str:
     return " ".join(f"{name}={value}" for name, value in parameters.items())
 
 
-def _one_point(parameters: Mapping[str, Any], model: bool, runs, seed, jobs) -> dict:
-    result = _core.run(_items_by_parameter(parameters), model, _optional_text(runs), _text(seed),
-                       _optional_text(jobs))
-    points = result["points"]
-    if len(points) != 1:
-        raise ValueError(
-            f"{len(points)} points: model() and simulate() take one value per parameter; "
-            "study() sweeps"
-        )
-    point = points[0]
-    if point["status"] != 0:
-        raise _stop(point["status"])
-    return point
+def _parameter_help(p: dict) -> str:
+    """One parameter's line of a docstring, from the parameter table."""
+    reading = ""
+    if p["kind"] == "real":
+        reading = (": a str is read exactly as the command line reads it; a float is taken "
+                   "at its exact binary value")
+    elif p["kind"] == "choice":
+        reading = f" (one of {', '.join(repr(c) for c in p['choices'])})"
+    default = f"; default {p['default']!r}" if p["default"] else ""
+    return f"        {p['keyword']}: {p['meaning']}{reading}{default} (``{p['option']}``).\n"
 
 
-_POINT_PARAMETERS = """        lambda_: offspring per generation, at least 1 (``--lambda``).
-        mu: selected parents, 1 to lambda (``--mu``).
-        pmut: allele mutation probability, 0 to 1 (``--pmut``): a str is read
-            exactly as the command line reads it; a float is taken at its exact
-            binary value (see the package's help on how the two differ).
-        block_length: positions per block, at least 1 (``--block-length``).
-        blocks: number of blocks l, 1 to 1754 (``--blocks``).
-        final: last generation, at least 1 (``--final``).
-        step: generations between reports, at least 1 (``--step``).
-        two_option: positions per block with two acceptable alleles, 0 to
-            block_length (``--two-option``).
-"""
+def _setting_help(name: str) -> str:
+    s = _SETTINGS[name]
+    return f"        {name}: {s['meaning']} (``{s['option']}``).\n"
 
 
-def model(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int,
-          final: int, step: int = 1, two_option: int = 0) -> ModelResult:
+def _signature(settings: list, first: _typing.Optional[str] = None) -> _inspect.Signature:
+    """The parameters, required ones first, then the keyword-only settings."""
+    required = [p for p in _PARAMETERS if not p["default"]]
+    optional = [p for p in _PARAMETERS if p["default"]]
+    kind = _inspect.Parameter.POSITIONAL_OR_KEYWORD
+    parameters = [_inspect.Parameter(p["keyword"], kind) for p in required]
+    parameters += [_inspect.Parameter(p["keyword"], kind, default=None) for p in optional]
+    parameters += [_inspect.Parameter(s, _inspect.Parameter.KEYWORD_ONLY, default=None)
+                   for s in settings]
+    return _inspect.Signature(parameters)
+
+
+def _bind(call, args: tuple, kwargs: dict) -> tuple:
+    """The parameters and settings of a call, by keyword."""
+    if "lambda" in kwargs:
+        if "lambda_" in kwargs or args:
+            raise TypeError("lambda_ given twice (as lambda_ and as lambda); give it once")
+        kwargs = {"lambda_": kwargs.pop("lambda"), **kwargs}
+    bound = call.__signature__.bind(*args, **kwargs)
+    keywords = {p["keyword"] for p in _PARAMETERS}
+    parameters = {k: v for k, v in bound.arguments.items() if k in keywords}
+    settings = {k: v for k, v in bound.arguments.items() if k not in keywords}
+    return parameters, settings
+
+
+def model(*args, **kwargs) -> ModelResult:
     """The model's expected level distribution, as ``blocklevels --csv`` gives it.
 
     Parameters (each refused as its command-line option refuses it, with
-    ValueError and the option's message):
-{point}
+    ValueError and the refusal in this package's names):
+{parameters}
     Returns a ModelResult: ``t`` (report times step, 2 step, ... up to
     final, at least one), ``X`` (shape (reports, blocks), ``X[:, j-1]`` the
     fraction at level j or above), ``mean_level`` and ``to_pandas()``.
@@ -268,27 +306,21 @@ def model(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blo
     Raises Stop when the arithmetic stops (with ``status`` as the command
     line's), KeyboardInterrupt on Ctrl-C.
     """
-    parameters = dict(lambda_=lambda_, mu=mu, pmut=pmut, block_length=block_length,
-                      blocks=blocks, final=final, step=step, two_option=two_option)
-    return ModelResult(_one_point(_table_names(parameters), True, None, 1, 1))
+    parameters, _ = _bind(model, args, kwargs)
+    return ModelResult(*_one_point(parameters, {"jobs": 1}, "model"))
 
 
-def simulate(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int,
-             final: int, step: int = 1, two_option: int = 0, *, runs: int, seed: int = 1,
-             jobs: Optional[int] = None) -> SimulationResult:
+def simulate(*args, **kwargs) -> SimulationResult:
     """Simulates the real (mu, lambda) algorithm ``runs`` times, as
     ``blocklevels --simulate RUNS --seed SEED`` does.
 
     Parameters (each refused as its command-line option refuses it):
-{point}        runs: the number of runs, at least 1 (``--simulate``).
-        seed: the seed, 0 to 2**64 - 1 (``--seed``). Run r draws only from
-            its own stream of (seed, r), so the result depends on the seed
-            alone.
-        jobs: threads for the runs (default: all cores); the values do not
-            depend on it.
+{parameters}{settings}
+    Run r draws only from its own stream of (seed, r), so the result depends
+    on the seed alone, not on jobs.
 
     Returns a SimulationResult: ``t``, ``mean`` and ``ci95`` (shape
-    (reports, blocks), the CSV's "simulation" and "simulation_ci95" rows),
+    (reports, blocks), the table's "simulation" and "simulation_ci95" rows),
     ``mean_level`` and ``mean_level_ci95``, ``runs``, the exact integer sums
     ``sum`` and ``sum_of_squares`` (object arrays of Python ints), and
     ``to_pandas()``.
@@ -296,117 +328,68 @@ def simulate(lambda_: int, mu: int, pmut: Union[str, float], block_length: int, 
     Raises Stop (203 when the populations do not fit in memory),
     KeyboardInterrupt on Ctrl-C.
     """
-    parameters = dict(lambda_=lambda_, mu=mu, pmut=pmut, block_length=block_length,
-                      blocks=blocks, final=final, step=step, two_option=two_option)
-    point = _one_point(_table_names(parameters), False, runs, seed, jobs)
-    return SimulationResult(point, int(_text(seed)))
+    parameters, settings = _bind(simulate, args, kwargs)
+    if settings.get("runs") is None:
+        raise TypeError("simulate() needs runs")
+    point, frame = _one_point(parameters, settings, "simulate")
+    seed = settings.get("seed")
+    return SimulationResult(point, int(_text(1 if seed is None else seed)), frame)
 
 
-model.__doc__ = model.__doc__.format(point=_POINT_PARAMETERS)
-simulate.__doc__ = simulate.__doc__.format(point=_POINT_PARAMETERS)
+def study(**kwargs):
+    """Runs a sweep as the command line does, and returns its table as a DataFrame.
 
-
-def _table_names(parameters: Mapping[str, Any]) -> dict:
-    """Keyword names to the table's: ``lambda_`` (or ``lambda``) is lambda."""
-    names = {}
-    for key, value in parameters.items():
-        name = "lambda" if key == "lambda_" else key
-        if name not in parameter_names:
-            raise TypeError(f"unknown parameter {key!r}; the parameters are "
-                            + ", ".join(parameter_names))
-        if name in names:
-            raise TypeError("lambda given twice")
-        names[name] = value
-    return names
-
-
-def study(*, runs: Optional[int] = None, seed: int = 1, jobs: Optional[int] = None,
-          **parameters: Any):
-    """Runs a sweep as the command line does, and returns its CSV as a DataFrame.
-
-    Parameters: model()'s (``lambda_`` or ``lambda``, mu, pmut, block_length,
-    blocks, final, step, two_option), each a value, a list of values, a
-    Range (the command line's FROM:TO:COUNT[:log]) or the command line's
-    own text ("0.001,0.01", "0.001:0.1:8:log"). The points are their
-    Cartesian product in the command line's order (lambda slowest, step
-    fastest); a value or point the command line refuses raises ValueError
-    with its message before anything runs.
-        runs, seed: also simulate every point ``runs`` times with the seed
-            (the command line's ``--simulate`` and ``--seed``).
-        jobs: points (and simulated runs) at a time (default: all cores); the
-            values do not depend on it.
-
-    Returns a pandas DataFrame with exactly the CSV's columns and rows: per
+    Parameters: model()'s, each a value, a list of values, a Range (the
+    command line's FROM:TO:COUNT[:log]) or the command line's own text
+    ("0.001,0.01", "0.001:0.1:8:log"); ``lambda`` may be given for
+    ``lambda_``. The points are their Cartesian product in the command
+    line's order (lambda slowest); a value or point the command line refuses
+    raises ValueError with its refusal before anything runs.
+{parameters}{settings}
+    Returns a pandas DataFrame with exactly the table's columns and rows: per
     point its "model" rows, then (with runs) per report time its
-    "simulation" and "simulation_ci95" rows; a point that stops has one row
-    with its stop number in ``status`` and ``t`` and the values empty. The
-    integer columns runs, seed and t are nullable (<NA> where the CSV's field
-    is empty); pmut is the number its text names.
+    "simulation" and "simulation_ci95" rows; a point that stops has one
+    "stopped" row with its stop number in ``status``. Integer columns other
+    than the parameters are nullable (<NA> where the table's field is
+    empty); a real parameter is the number its text names.
     """
-    named = _table_names(parameters)
-    result = _core.run(_items_by_parameter(named), True, _optional_text(runs), _text(seed),
-                       _optional_text(jobs))
-    simulation = None if runs is None else (int(_text(runs)), int(_text(seed)))
-    return _table(result["points"], result["max_blocks"], model=True, simulation=simulation)
+    parameters, settings = _bind(study, (), kwargs)
+    result = _call(parameters, settings, "study")
+    return _frame(result["table"], result["max_blocks"])
 
 
-def _table(points: Sequence[dict], max_blocks: int, model: bool, simulation):
-    """The CSV's rows of ``points`` as a DataFrame, in the CSV's order.
-    ``simulation`` is (runs, seed) when the points were simulated."""
+_STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting"]
+model.__signature__ = _signature([])
+simulate.__signature__ = _signature(["runs", "seed", "jobs"])
+study.__signature__ = _signature(_STUDY_SETTINGS)
+_PARAMETER_HELP = "".join(_parameter_help(p) for p in _PARAMETERS)
+model.__doc__ = model.__doc__.format(parameters=_PARAMETER_HELP)
+simulate.__doc__ = simulate.__doc__.format(
+    parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in ["runs", "seed", "jobs"]))
+study.__doc__ = study.__doc__.format(
+    parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in _STUDY_SETTINGS))
+
+
+def _frame(table: dict, max_blocks: int):
+    """The table's columns as a DataFrame, in the table's order."""
+    import numpy as np
     import pandas as pd
 
-    columns = csv_columns(max_blocks)
-    sources, params, times, statuses, values, simulated = [], [], [], [], [], []
-
-    # Rows of one point: their sources, times (-1: empty), the mean level's
-    # and X1..Xl's values (None: empty).
-    def add(point, source, t, status, matrix, is_simulation):
-        n = len(t)
-        sources.extend(source if isinstance(source, list) else [source] * n)
-        params.extend([point["parameters"]] * n)
-        times.append(t)
-        statuses.append(np.full(n, status, dtype=np.int64))
-        block = np.full((n, max_blocks + 1), np.nan)
-        if matrix is not None:
-            block[:, : matrix.shape[1]] = matrix
-        values.append(block)
-        simulated.append(np.full(n, is_simulation))
-
-    for point in points:
-        if point["status"] != 0:
-            add(point, "model", np.array([-1], dtype=np.int64), point["status"], None, False)
-            continue
-        t = point["t"]
-        if model:
-            add(point, "model", t, 0, np.column_stack([point["mean_level"], point["tail"]]), False)
-        if simulation is not None:
-            s = point["simulation"]
-            both = np.empty((2 * len(t), s["mean"].shape[1] + 1))
-            both[0::2] = np.column_stack([s["mean_level"], s["mean"]])
-            both[1::2] = np.column_stack([s["mean_level_ci95"], s["ci95"]])
-            add(point, ["simulation", "simulation_ci95"] * len(t), np.repeat(t, 2), 0, both, True)
-
-    data = {"source": np.array(sources, dtype=object)}
-    for p in _PARAMETERS:
-        name = p["name"]
-        kind = np.float64 if p["real"] else np.int64
-        data[name] = np.array([kind(q[name]) for q in params], dtype=kind)
-    empty = ~np.concatenate(simulated) if simulated else np.empty(0, dtype=bool)
-    runs, seed = simulation if simulation is not None else (0, 0)
-    data["runs"] = _nullable(np.full(len(sources), runs, dtype=np.int64), empty)
-    data["seed"] = _nullable(np.full(len(sources), seed, dtype=np.uint64), empty)
-    t = np.concatenate(times) if times else np.empty(0, dtype=np.int64)
-    data["t"] = _nullable(t, t < 0)
-    data["status"] = np.concatenate(statuses) if statuses else np.empty(0, dtype=np.int64)
-    matrix = np.vstack(values) if values else np.empty((0, max_blocks + 1))
-    for k, name in enumerate(columns[len(columns) - max_blocks - 1 :]):
-        data[name] = matrix[:, k]
-    return pd.DataFrame(data, columns=columns)
-
-
-def _nullable(values: np.ndarray, empty: np.ndarray):
-    """A nullable integer column (Int64 from int64, UInt64 from uint64):
-    <NA> where the CSV's field is empty."""
-    import pandas as pd
-
-    return pd.arrays.IntegerArray(values, empty.copy())
+    kinds = {p["name"]: p["kind"] for p in _PARAMETERS}
+    data = {}
+    for name in table_columns(max_blocks):
+        kind, values, given = table[name]
+        if kinds.get(name) == "real":
+            data[name] = np.array([float(v) for v in values], dtype=np.float64)
+        elif kinds.get(name) == "integer":
+            data[name] = np.asarray(values, dtype=np.int64)
+        elif kind == "text":
+            data[name] = np.array([v if g else None for v, g in zip(values, given)],
+                                  dtype=object)
+        elif kind == "real":
+            data[name] = values
+        elif kind == "count":
+            data[name] = pd.arrays.IntegerArray(np.asarray(values).astype(np.uint64), ~given)
+        else:
+            data[name] = pd.arrays.IntegerArray(np.asarray(values, dtype=np.int64), ~given)
+    return pd.DataFrame(data, columns=table_columns(max_blocks))

@@ -1,0 +1,44 @@
+// What a study's figure draws of each point, kept from the point's results
+// as they pass (computed, or read back from a table written before: the
+// same results give the same figure): its series over the generations, a
+// search's crossings and grid, the values at the final report.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "figures/plot.hpp"
+#include "parameters/parameter_table.hpp"
+#include "results/point_result.hpp"
+
+namespace blocklevels {
+
+struct PointFigure {
+  Point point;
+  PlotSeries series;  // unlabelled
+  // A search's crossings, each with its direction, and its grid (only from
+  // the computation: a table does not hold it).
+  std::vector<double> crossings;
+  std::vector<Direction> directions;
+  std::vector<long double> grid_values;
+  std::vector<double> grid_quantity;
+  std::optional<std::vector<double>> last_tail;  // the model's at its last report
+};
+
+class FigureCollector final : public ResultSink {
+ public:
+  // `searched`: the parameter a search moves, nullptr without one.
+  explicit FigureCollector(const ParameterDescription* searched = nullptr)
+      : searched_(searched) {}
+
+  void begin_point(const Point& point, std::size_t number) override;
+  void take(const Result& result) override;
+  const std::vector<PointFigure>& points() const { return points_; }
+
+ private:
+  const ParameterDescription* searched_;
+  std::vector<PointFigure> points_;
+};
+
+}  // namespace blocklevels

@@ -1,0 +1,55 @@
+#include "output/point_messages.hpp"
+
+#include "arithmetic/stop_numbers.hpp"
+#include "runtime/standard_error.hpp"
+#include "runtime/stop_report.hpp"
+
+namespace blocklevels {
+namespace {
+
+std::string status_words(int status, bool by_signal) {
+  if (by_signal) return "ended by signal " + std::to_string(status - 128);
+  return "stopped: " + std::string(stop_meaning(status)) + " (status " + std::to_string(status) +
+         ")";
+}
+
+}  // namespace
+
+PointMessages::PointMessages(Progress& progress, bool sweep, const ParameterDescription* searched,
+                             const Condition* where, std::string range)
+    : progress_(progress),
+      sweep_(sweep),
+      searched_(searched),
+      where_(where),
+      range_(std::move(range)) {}
+
+void PointMessages::begin_point(const Point& point, std::size_t) {
+  point_ = point;
+}
+
+void PointMessages::take(const Result& result) {
+  if (const auto* stopped = std::get_if<Stopped>(&result.value)) {
+    if (first_failure_ == 0) first_failure_ = stopped->status;
+    progress_.clear();
+    if (sweep_ || stopped->by_signal) {
+      runtime::say(describe_point(point_) + ": " +
+                   status_words(stopped->status, stopped->by_signal));
+    } else if (stopped->place) {
+      // A single run's stop, said as the dialogue's process would say it.
+      char words[160];
+      runtime::write_standard_error(
+          {words, runtime::format_stop_words(words, sizeof words, stopped->status,
+                                             *stopped->place)});
+    }
+    return;
+  }
+  const auto* threshold = std::get_if<Threshold>(&result.value);
+  if (threshold == nullptr || threshold->found) return;
+  progress_.clear();
+  const std::size_t colon = range_.find(':');
+  runtime::say(describe_point(point_, searched_) + ": " + where_->quantity.name() +
+               " does not cross " + where_->value_text + " for " + std::string(searched_->name) +
+               " in [" + range_.substr(0, colon) + ", " + range_.substr(colon + 1) + "]");
+}
+
+}  // namespace blocklevels

@@ -1,0 +1,40 @@
+// What a study says on standard error of its points as they are written: a
+// point that stopped (a sweep's by its parameters, a single run's as the
+// dialogue's process would say it, with the place of the stop), and a
+// search that found no crossing. Warnings are said whatever --quiet: it is
+// for standard output. The first stop's status is the study's exit status.
+#pragma once
+
+#include <string>
+
+#include "output/progress.hpp"
+#include "parameters/parameter_table.hpp"
+#include "parameters/quantity.hpp"
+#include "results/point_result.hpp"
+
+namespace blocklevels {
+
+class PointMessages final : public ResultSink {
+ public:
+  // `searched`, `where` and `range` ("LOW:HIGH") describe a search, nullptr
+  // and "" without one.
+  PointMessages(Progress& progress, bool sweep, const ParameterDescription* searched,
+                const Condition* where, std::string range);
+
+  void begin_point(const Point& point, std::size_t number) override;
+  void take(const Result& result) override;
+
+  // 0, or the status of the first point that stopped.
+  int first_failure() const { return first_failure_; }
+
+ private:
+  Progress& progress_;
+  bool sweep_;
+  const ParameterDescription* searched_;
+  const Condition* where_;
+  std::string range_;
+  Point point_;
+  int first_failure_ = 0;
+};
+
+}  // namespace blocklevels

@@ -1,0 +1,319 @@
+#include "output/table_layout.hpp"
+
+#include <array>
+
+#include "parameters/parameter_table.hpp"
+#include "parameters/quantity.hpp"
+
+namespace blocklevels {
+namespace {
+
+constexpr std::string_view kSourceNames[] = {
+    "model",          "stopped",        "simulation",
+    "simulation_ci95", "simulation_runs", "simulation_sum",
+    "simulation_sum_of_squares", "threshold", "hitting",
+    "simulation_hitting", "simulation_hitting_counts", "shard",
+    "shard_end"};
+
+// The columns after the values, in order, with what their cells hold.
+constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
+    {"condition", ColumnKind::text},
+    {"search", ColumnKind::text},
+    {"grid", ColumnKind::integer},
+    {"direction", ColumnKind::text},
+    {"lower", ColumnKind::real},
+    {"upper", ColumnKind::real},
+    {"reached", ColumnKind::integer},
+    {"mean_t", ColumnKind::real},
+    {"mean_t_ci95", ColumnKind::real},
+    {"median_t", ColumnKind::real},
+    {"lower_quartile_t", ColumnKind::real},
+    {"upper_quartile_t", ColumnKind::real},
+    {"count", ColumnKind::integer},
+    {"shard", ColumnKind::integer},
+    {"shards", ColumnKind::integer},
+    {"fingerprint", ColumnKind::text},
+    {"rows", ColumnKind::integer},
+    {"points", ColumnKind::integer},
+    {"format", ColumnKind::text},
+};
+
+// The searched parameter of "PARAM:LOW:HIGH".
+std::string_view searched_name(std::string_view search) {
+  return search.substr(0, search.find(':'));
+}
+
+// A fingerprint as 16 hexadecimal digits: it is a label, not a number.
+std::string hex64(std::uint64_t v) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (std::size_t i = 16; i-- > 0; v >>= 4) text[i] = kDigits[v & 15];
+  return text;
+}
+
+}  // namespace
+
+std::string_view source_name(Source source) {
+  return kSourceNames[static_cast<std::size_t>(source)];
+}
+
+std::optional<Source> source_called(std::string_view name) {
+  for (std::size_t n = 0; n < std::size(kSourceNames); ++n) {
+    if (kSourceNames[n] == name) return static_cast<Source>(n);
+  }
+  return std::nullopt;
+}
+
+TableLayout::TableLayout(std::int32_t max_blocks) : max_blocks_(max_blocks) {
+  const auto add = [this](std::string name, ColumnKind kind) {
+    columns_.push_back({std::move(name), kind});
+    return columns_.size() - 1;
+  };
+  source_ = add("source", ColumnKind::text);
+  for (const ParameterDescription& d : parameter_table()) {
+    add(std::string(d.name),
+        d.kind == ParameterKind::integer ? ColumnKind::integer : ColumnKind::text);
+  }
+  runs_ = add("runs", ColumnKind::integer);
+  seed_ = add("seed", ColumnKind::count);
+  t_ = add("t", ColumnKind::integer);
+  status_ = add("status", ColumnKind::integer);
+  mean_level_ = add("mean_level", ColumnKind::real);
+  for (std::int32_t j = 1; j <= max_blocks; ++j) add("X" + std::to_string(j), ColumnKind::real);
+  for (const auto& [name, kind] : kAnswerColumns) add(std::string(name), kind);
+  condition_ = column("condition");
+  search_ = column("search");
+  grid_ = column("grid");
+  direction_ = column("direction");
+  lower_ = column("lower");
+  upper_ = column("upper");
+  reached_ = column("reached");
+  mean_t_ = column("mean_t");
+  count_ = column("count");
+  shard_ = column("shard");
+  format_ = column("format");
+}
+
+std::size_t TableLayout::column(std::string_view name) const {
+  for (std::size_t n = 0; n < columns_.size(); ++n) {
+    if (columns_[n].name == name) return n;
+  }
+  return columns_.size();
+}
+
+// The point's parameters; a search's row without a crossing leaves its
+// searched parameter empty, so that no value there looks like an answer.
+void TableLayout::point_cells(const Point& point, std::string_view leave_out,
+                              RowWriter& out) const {
+  std::size_t column = source_ + 1;
+  for (const ParameterDescription& d : parameter_table()) {
+    if (d.name != leave_out) {
+      if (d.kind == ParameterKind::integer) {
+        out.integer(column, point.p.*d.integer);
+      } else {
+        out.text(column, parameter_text(point, d));
+      }
+    }
+    ++column;
+  }
+}
+
+StudySettings row_settings(Source source, const StudySettings& study) {
+  StudySettings row;
+  const bool runs = source != Source::model && source != Source::stopped &&
+                    source != Source::hitting && source != Source::threshold;
+  if (runs) {
+    row.runs = study.runs;
+    row.seed = study.runs ? study.seed : 0;
+  }
+  if (source == Source::hitting || source == Source::simulation_hitting ||
+      source == Source::simulation_hitting_counts || source == Source::threshold ||
+      source == Source::shard) {
+    row.condition = study.condition;
+  }
+  if (source == Source::threshold || source == Source::shard) {
+    row.search = study.search;
+    row.grid = study.search.empty() ? 0 : study.grid;
+  }
+  return row;
+}
+
+// The runs and seed, where the row has them.
+void TableLayout::settings_cells(Source source, const StudySettings& settings,
+                                 RowWriter& out) const {
+  const StudySettings row = row_settings(source, settings);
+  if (!row.runs) return;
+  out.integer(runs_, *row.runs);
+  out.count(seed_, row.seed);
+}
+
+// The condition, the search and its grid, where the row has them.
+void TableLayout::answer_cells(Source source, const StudySettings& settings,
+                               RowWriter& out) const {
+  const StudySettings row = row_settings(source, settings);
+  if (!row.condition.empty()) out.text(condition_, row.condition);
+  if (row.search.empty()) return;
+  out.text(search_, row.search);
+  out.integer(grid_, row.grid);
+}
+
+// mean_level, then X1..Xl.
+void TableLayout::values(std::span<const double> tail, RowWriter& out) const {
+  out.real(mean_level_, sum_in_level_order(tail));
+  for (std::size_t j = 0; j < tail.size(); ++j) out.real(mean_level_ + 1 + j, tail[j]);
+}
+
+
+void TableLayout::write(const Result& result, const StudySettings& settings,
+                        RowWriter& out) const {
+  const auto row = [&](Source source) {
+    out.begin_row();
+    out.text(source_, source_name(source));
+    point_cells(result.point, "", out);
+    settings_cells(source, settings, out);
+  };
+  const auto end = [&] {
+    out.text(format_, kTableFormat);
+    out.end_row();
+  };
+  if (const auto* m = std::get_if<ModelReport>(&result.value)) {
+    row(Source::model);
+    out.integer(t_, m->t);
+    values(m->tail, out);
+    end();
+  } else if (const auto* s = std::get_if<Stopped>(&result.value)) {
+    row(Source::stopped);
+    out.integer(status_, s->status);
+    end();
+  } else if (std::holds_alternative<SimulationReport>(result.value) ||
+             std::holds_alternative<ShardSums>(result.value)) {
+    write_simulation(result, settings, out);
+  } else if (const auto* h = std::get_if<ModelHitting>(&result.value)) {
+    row(Source::hitting);
+    if (h->t) {
+      out.integer(t_, *h->t);
+      values(h->tail, out);
+    }
+    answer_cells(Source::hitting, settings, out);
+    end();
+  } else if (const auto* c = std::get_if<HittingCounts>(&result.value)) {
+    for (const auto& [t, runs] : c->times.first) {
+      row(Source::simulation_hitting_counts);
+      out.integer(t_, t);
+      answer_cells(Source::simulation_hitting_counts, settings, out);
+      out.integer(count_, static_cast<std::int64_t>(runs));
+      end();
+    }
+    row(Source::simulation_hitting_counts);
+    answer_cells(Source::simulation_hitting_counts, settings, out);
+    out.integer(count_, static_cast<std::int64_t>(c->times.never));
+    end();
+  } else if (const auto* summary = std::get_if<HittingSummary>(&result.value)) {
+    const simulation::HittingSummary& s = summary->summary;
+    row(Source::simulation_hitting);
+    answer_cells(Source::simulation_hitting, settings, out);
+    out.integer(reached_, static_cast<std::int64_t>(s.reached));
+    const double stats[] = {s.mean, s.half_width, s.median, s.lower_quartile, s.upper_quartile};
+    for (std::size_t n = 0; n < std::size(stats); ++n) {
+      if (stats[n] == stats[n]) out.real(mean_t_ + n, stats[n]);
+    }
+    end();
+  } else if (const auto* threshold = std::get_if<Threshold>(&result.value)) {
+    write_threshold(result, *threshold, settings, out);
+  }
+}
+
+void TableLayout::write_threshold(const Result& result, const Threshold& threshold,
+                                  const StudySettings& settings, RowWriter& out) const {
+  out.begin_row();
+  out.text(source_, source_name(Source::threshold));
+  point_cells(result.point, threshold.found ? "" : searched_name(settings.search), out);
+  if (threshold.found) {
+    out.integer(t_, threshold.t);
+    values(threshold.tail, out);
+  }
+  answer_cells(Source::threshold, settings, out);
+  if (threshold.found) {
+    out.text(direction_, direction_name(threshold.direction));
+    out.real(lower_, static_cast<double>(threshold.lower));
+    out.real(upper_, static_cast<double>(threshold.upper));
+  }
+  out.text(format_, kTableFormat);
+  out.end_row();
+}
+
+void TableLayout::write_simulation(const Result& result, const StudySettings& settings,
+                                   RowWriter& out) const {
+  const auto row = [&](Source source, std::int64_t t) {
+    out.begin_row();
+    out.text(source_, source_name(source));
+    point_cells(result.point, "", out);
+    settings_cells(source, settings, out);
+    out.integer(t_, t);
+  };
+  const auto end = [&] {
+    out.text(format_, kTableFormat);
+    out.end_row();
+  };
+  if (const auto* r = std::get_if<SimulationReport>(&result.value)) {
+    row(Source::simulation, r->t);
+    out.real(mean_level_, r->level.mean);
+    for (std::size_t j = 0; j < r->fractions.size(); ++j) {
+      out.real(mean_level_ + 1 + j, r->fractions[j].mean);
+    }
+    end();
+    row(Source::simulation_ci95, r->t);
+    out.real(mean_level_, r->level.half_width);
+    for (std::size_t j = 0; j < r->fractions.size(); ++j) {
+      out.real(mean_level_ + 1 + j, r->fractions[j].half_width);
+    }
+    end();
+    return;
+  }
+  const ShardSums& sums = std::get<ShardSums>(result.value);
+  const simulation::RunTotals& totals = sums.totals;
+  const std::int32_t l = totals.blocks();
+  row(Source::simulation_runs, sums.t);
+  for (std::int32_t j = 0; j <= l; ++j) out.count(mean_level_ + static_cast<std::size_t>(j), totals.runs());
+  end();
+  row(Source::simulation_sum, sums.t);
+  out.count(mean_level_, totals.sum_level(0));
+  for (std::int32_t j = 1; j <= l; ++j) {
+    out.count(mean_level_ + static_cast<std::size_t>(j), totals.sum_at_least(0, j));
+  }
+  end();
+  row(Source::simulation_sum_of_squares, sums.t);
+  out.count(mean_level_, totals.sum_level_squared(0));
+  for (std::int32_t j = 1; j <= l; ++j) {
+    out.count(mean_level_ + static_cast<std::size_t>(j), totals.sum_at_least_squared(0, j));
+  }
+  end();
+}
+
+void TableLayout::write_shard(const ShardIdentity& shard, const StudySettings& settings,
+                              RowWriter& out) const {
+  out.begin_row();
+  out.text(source_, source_name(Source::shard));
+  settings_cells(Source::shard, settings, out);
+  answer_cells(Source::shard, settings, out);
+  out.integer(shard_, shard.k);
+  out.integer(shard_ + 1, shard.n);
+  out.text(shard_ + 2, hex64(shard.fingerprint));
+  out.text(format_, kTableFormat);
+  out.end_row();
+}
+
+void TableLayout::write_shard_end(const ShardIdentity& shard, const StudySettings& settings,
+                                  const ShardEnd& end, RowWriter& out) const {
+  out.begin_row();
+  out.text(source_, source_name(Source::shard_end));
+  settings_cells(Source::shard_end, settings, out);
+  out.integer(shard_, shard.k);
+  out.integer(shard_ + 1, shard.n);
+  out.integer(shard_ + 3, static_cast<std::int64_t>(end.rows));
+  out.integer(shard_ + 4, static_cast<std::int64_t>(end.points));
+  out.text(format_, kTableFormat);
+  out.end_row();
+}
+
+}  // namespace blocklevels

@@ -1,0 +1,147 @@
+// The table: how each kind of result is laid out in rows and named
+// columns, the one place that knows it. The CSV writer and reader and the
+// Python DataFrame serialise the same rows; every column holds one meaning
+// in every row that fills it, and rows leave the other columns empty.
+//
+// Columns, in order:
+//   source            the row's kind (below)
+//   lambda ... arithmetic   the point's parameters (the parameter table's names)
+//   runs, seed        a simulation's runs and seed, in the rows of its runs
+//   t                 the generation of the row's values
+//   status            a stopped point's stop number
+//   mean_level, X1 .. XL   the expected (or mean) level and the fractions at
+//                     level >= j; the counts of a shard's sums
+//   condition         Q=V of a search or a hitting time, in its answers
+//   search, grid      a search's PARAM:LOW:HIGH and its grid, in its answers
+//   direction, lower, upper   a crossing's direction and bracket
+//   reached, mean_t, mean_t_ci95, median_t, lower_quartile_t,
+//   upper_quartile_t  the simulated runs' hitting times
+//   count             runs that first reached the value at t (none: never)
+//   shard, shards, fingerprint, rows, points   a shard's bookkeeping
+//   format            the table's format, "3.0.0", in every row
+//
+// Sources: "model" (a report of the model), "stopped" (a point that
+// stopped: its status), "simulation" and "simulation_ci95" (the simulated
+// runs' means and the half-widths of their 95 % intervals),
+// "simulation_runs", "simulation_sum", "simulation_sum_of_squares" (a
+// shard's exact sums), "threshold" (a crossing, or that there is none: the
+// searched parameter's column empty), "hitting" (the model's hitting time:
+// t empty when never), "simulation_hitting" (the runs' hitting times),
+// "simulation_hitting_counts" (a shard's counts), "shard" and "shard_end"
+// (a shard's first and last rows).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "results/point_result.hpp"
+#include "study/study_identity.hpp"
+
+namespace blocklevels {
+
+inline constexpr std::string_view kTableFormat = "3.0.0";
+
+enum class Source {
+  model,
+  stopped,
+  simulation,
+  simulation_ci95,
+  simulation_runs,
+  simulation_sum,
+  simulation_sum_of_squares,
+  threshold,
+  hitting,
+  simulation_hitting,
+  simulation_hitting_counts,
+  shard,
+  shard_end,
+};
+
+std::string_view source_name(Source source);
+std::optional<Source> source_called(std::string_view name);
+
+// A shard's identity: shard K of N of the study whose fingerprint is
+// `fingerprint` (study/study_identity.hpp).
+struct ShardIdentity {
+  std::int32_t k = 0;
+  std::int32_t n = 1;
+  std::uint64_t fingerprint = 0;
+  bool operator==(const ShardIdentity&) const = default;
+};
+
+// A shard's last row: what lies between it and its first.
+struct ShardEnd {
+  std::uint64_t rows = 0;
+  std::uint64_t points = 0;
+};
+
+// Receives one row's cells, each at most once and in column order; the
+// columns it is not given are empty.
+class RowWriter {
+ public:
+  virtual void begin_row() = 0;
+  virtual void integer(std::size_t column, std::int64_t v) = 0;
+  virtual void count(std::size_t column, simulation::uint128 v) = 0;
+  virtual void real(std::size_t column, double v) = 0;
+  virtual void text(std::size_t column, std::string_view v) = 0;
+  virtual void end_row() = 0;
+
+ protected:
+  ~RowWriter() = default;
+};
+
+enum class ColumnKind { text, integer, count, real };
+
+struct TableColumn {
+  std::string name;
+  // What its cells hold in most rows; X columns hold counts in a shard's
+  // sum rows.
+  ColumnKind kind;
+};
+
+// The settings a row of `source` writes of the study's: runs and seed in
+// the rows of simulated runs, the condition in a search's or a hitting
+// time's answers, the search and its grid in a search's.
+StudySettings row_settings(Source source, const StudySettings& study);
+
+class TableLayout {
+ public:
+  // A table whose widest point has `max_blocks` blocks.
+  explicit TableLayout(std::int32_t max_blocks);
+
+  std::int32_t max_blocks() const { return max_blocks_; }
+  const std::vector<TableColumn>& columns() const { return columns_; }
+  // The index of the column called `name`; the caller names a column that is.
+  std::size_t column(std::string_view name) const;
+  std::size_t first_value() const { return mean_level_; }
+
+  // Writes the rows of `result` under `settings`. The grid of a search
+  // writes no row.
+  void write(const Result& result, const StudySettings& settings, RowWriter& out) const;
+  void write_shard(const ShardIdentity& shard, const StudySettings& settings,
+                   RowWriter& out) const;
+  void write_shard_end(const ShardIdentity& shard, const StudySettings& settings,
+                       const ShardEnd& end, RowWriter& out) const;
+
+ private:
+  void point_cells(const Point& point, std::string_view leave_out, RowWriter& out) const;
+  void settings_cells(Source source, const StudySettings& settings, RowWriter& out) const;
+  void answer_cells(Source source, const StudySettings& settings, RowWriter& out) const;
+  void values(std::span<const double> tail, RowWriter& out) const;
+  void write_threshold(const Result& result, const Threshold& threshold,
+                       const StudySettings& settings, RowWriter& out) const;
+  void write_simulation(const Result& result, const StudySettings& settings,
+                        RowWriter& out) const;
+
+  std::int32_t max_blocks_;
+  std::vector<TableColumn> columns_;
+  std::size_t source_ = 0, runs_ = 0, seed_ = 0, t_ = 0, status_ = 0, mean_level_ = 0;
+  std::size_t condition_ = 0, search_ = 0, grid_ = 0, direction_ = 0, lower_ = 0, upper_ = 0;
+  std::size_t reached_ = 0, mean_t_ = 0, count_ = 0, shard_ = 0, format_ = 0;
+};
+
+}  // namespace blocklevels

@@ -1,0 +1,138 @@
+#include "points/point_run.hpp"
+
+#include <algorithm>
+
+#include "arithmetic/out_of_memory.hpp"
+#include "simulation/simulation_runs.hpp"
+
+namespace blocklevels {
+namespace {
+
+// The model's reports as results, the observer shown each, and the hitting
+// time when one is asked for.
+class ModelResults final : public ModelSink {
+ public:
+  ModelResults(const Point& point, const PointWork& work, ResultSink& sink,
+               PointProgress* progress, ModelSink* observer)
+      : point_(point),
+        work_(work),
+        sink_(sink),
+        progress_(progress),
+        observer_(observer),
+        last_(last_report_time(point.p)) {}
+
+  void start(std::int64_t first_report) override {
+    if (observer_ != nullptr) observer_->start(first_report);
+  }
+  void report(std::int64_t t, std::span<const double> tail) override {
+    if (observer_ != nullptr) observer_->report(t, tail);
+    if (progress_ != nullptr) progress_->model_reached(t);
+    if (!work_.model_reports || (!work_.every_report && t != last_)) return;
+    sink_.take({point_, ModelReport{t, {tail.begin(), tail.end()}}});
+  }
+  bool watches_every_generation() const override { return work_.hitting != nullptr; }
+  bool generation(std::int64_t t, std::span<const double> tail) override {
+    if (!work_.hitting->reached(work_.hitting->quantity.of(tail))) return true;
+    hit_ = ModelHitting{t, {tail.begin(), tail.end()}};
+    return false;
+  }
+  // The hitting time found, or none.
+  const ModelHitting& hit() const { return hit_; }
+
+ private:
+  const Point& point_;
+  const PointWork& work_;
+  ResultSink& sink_;
+  PointProgress* progress_;
+  ModelSink* observer_;
+  std::int64_t last_;
+  ModelHitting hit_;
+};
+
+// The totals of report `report` alone.
+simulation::RunTotals one_report(const simulation::RunTotals& totals, std::int64_t report) {
+  const std::int32_t l = totals.blocks();
+  std::vector<std::uint64_t> sums{totals.sum_level(report)};
+  std::vector<simulation::uint128> squares{totals.sum_level_squared(report)};
+  for (std::int32_t j = 1; j <= l; ++j) {
+    sums.push_back(totals.sum_at_least(report, j));
+    squares.push_back(totals.sum_at_least_squared(report, j));
+  }
+  simulation::RunTotals one(1, l);
+  one.add_sums(totals.runs(), sums, squares);
+  return one;
+}
+
+// The point's simulated runs (this shard's), in batches of one run per
+// thread, each batch followed by its progress; then the results of every
+// report time (or of the last only) and of the hitting times.
+void simulate(const Point& point, const PointWork& work, bool last_only, ResultSink& sink,
+              PointProgress* progress, const std::stop_token& cancel) {
+  const PointParameters& p = point.p;
+  const auto total = static_cast<std::uint64_t>(work.runs);
+  const std::uint64_t first = work.first_run, stride = work.run_stride;
+  const std::uint64_t mine = simulation::RunSet{total, first, stride}.size();
+  const std::uint64_t batch = std::max(1U, work.threads);
+  simulation::RunTotals totals = simulation::empty_totals(p);
+  for (std::uint64_t done = 0; done < mine;) {
+    const std::uint64_t next = std::min(mine, done + batch);
+    // Runs first + i stride for done <= i < next.
+    const simulation::RunSet runs{first + next * stride - (stride - 1), first + done * stride,
+                                  stride};
+    totals.add(simulation::simulate_runs(p, work.seed, runs, work.threads, work.hitting, cancel));
+    done = next;
+    if (progress != nullptr) progress->runs_done(done, mine);
+  }
+  const std::int64_t reports = totals.reports();
+  for (std::int64_t report = last_only ? reports - 1 : 0; report < reports; ++report) {
+    const std::int64_t t = report_time(p, report);
+    if (work.sums) {
+      sink.take({point, ShardSums{t, one_report(totals, report)}});
+      continue;
+    }
+    const simulation::Summary summary = simulation::summarize(totals, p.lambda);
+    SimulationReport r{t, summary.mean_level[static_cast<std::size_t>(report)], {}};
+    for (std::int32_t j = 1; j <= p.blocks; ++j) r.fractions.push_back(summary.fraction_at(report, j));
+    sink.take({point, std::move(r)});
+  }
+  if (work.hitting == nullptr) return;
+  if (work.sums) {
+    sink.take({point, HittingCounts{totals.hitting()}});
+  } else {
+    sink.take({point, HittingSummary{simulation::summarize_hitting(totals.hitting())}});
+  }
+}
+
+// A search: its grid, then each crossing with its simulated runs at the
+// final generation, or the answer that there is none.
+void search(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
+            const std::stop_token& cancel) {
+  const ThresholdResult result = find_thresholds(point, *work.find);
+  sink.take({point, ThresholdGrid{result.grid_values, result.grid_quantity}});
+  if (result.crossings.empty()) sink.take({point, Threshold{}});
+  for (const Crossing& crossing : result.crossings) {
+    sink.take({crossing.point, Threshold{true, crossing.lower, crossing.upper, crossing.direction,
+                                         last_report_time(crossing.point.p), crossing.tail}});
+    if (work.runs > 0) simulate(crossing.point, work, true, sink, progress, cancel);
+  }
+}
+
+}  // namespace
+
+void run_point(const Point& point, const PointWork& work, ResultSink& sink,
+               PointProgress* progress, ModelSink* observer, const std::stop_token& cancel) {
+  stop_when_out_of_memory([&] {
+    if (work.find != nullptr) {
+      search(point, work, sink, progress, cancel);
+      return;
+    }
+    ModelResults model(point, work, sink, progress, observer);
+    if (work.model) {
+      run_model(point.p, model, cancel);
+      if (work.hitting != nullptr && work.model_reports) sink.take({point, model.hit()});
+    }
+    if (work.runs > 0) simulate(point, work, false, sink, progress, cancel);
+  });
+}
+
+}  // namespace blocklevels

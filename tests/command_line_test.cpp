@@ -47,21 +47,30 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
                 "--two-option", "1", "--blocks", "5", "--final", "40", "--step", "3", "--csv",
                 "all.csv", "--quiet"});
   ASSERT_EQ(options_run.exit_status, 0) << options_run.err;
-  const std::vector<std::string> rows = lines_of(testing::read_file(dir.path() + "/all.csv"));
-  ASSERT_EQ(rows.size(), 1 + 4 * 13u);
+  const testing::CsvText table(testing::read_file(dir.path() + "/all.csv"));
+  ASSERT_EQ(table.size(), 4 * 13u);
   for (std::size_t point = 0; point < 4; ++point) {
-    const std::string pmut = fields_of(rows[1 + point * 13])[3];
+    const std::string pmut = table.at(point * 13, "pmut");
     Recorded model;
-    run_model({30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3}, model);
+    run_model({.lambda = 30,
+               .mu = 7,
+               .Pmut = parse_real_token(pmut).value,
+               .block_length = 3,
+               .two_option_positions = 1,
+               .blocks = 5,
+               .final_iteration = 40,
+               .step_generations = 3,
+               .arithmetic = Arithmetic::accurate},
+              model);
     for (std::size_t k = 0; k < 13; ++k) {
-      const std::vector<std::string> f = fields_of(rows[1 + point * 13 + k]);
-      ASSERT_EQ(f.size(), 19u);
-      EXPECT_EQ(f[11], std::to_string(3 * (k + 1)));
+      const std::size_t row = point * 13 + k;
+      EXPECT_EQ(table.at(row, "t"), std::to_string(3 * (k + 1)));
       for (std::size_t j = 0; j < 5; ++j) {
+        const std::string& text = table.at(row, "X" + std::to_string(j + 1));
         double value = 0;
-        std::from_chars(f[14 + j].data(), f[14 + j].data() + f[14 + j].size(), value);
+        std::from_chars(text.data(), text.data() + text.size(), value);
         EXPECT_EQ(std::memcmp(&value, &model.tails[k][j], sizeof value), 0)
-            << "pmut " << pmut << " t " << f[11] << " X" << j + 1;
+            << "pmut " << pmut << " t " << table.at(row, "t") << " X" << j + 1;
       }
     }
   }
@@ -86,7 +95,7 @@ TEST(CommandLine, HelpListsTheCommandsBesideTheOptions) {
   EXPECT_EQ(help.err, "");
   const std::vector<std::string> lines = lines_of(help.out);
   for (const char* line :
-       {"Usage: blocklevels [OPTIONS]", "  --lambda N                  offspring per generation",
+       {"Usage: blocklevels [OPTIONS]", "  --lambda N                  offspring per generation, at least 1",
         "  blocklevels merge SHARD.csv...      the table of a whole study from its shards' tables",
         "  blocklevels plot TABLE.csv FIGURE   draws a table written before (or merged) without "
         "computing"}) {
@@ -111,7 +120,8 @@ TEST(CommandLine, SimulationIsTheSameWhateverTheJobs) {
   ASSERT_EQ(run(dir, with({"two.csv", "--jobs", "2"})).exit_status, 0);
   const std::string one = testing::read_file(dir.path() + "/one.csv");
   EXPECT_EQ(one, testing::read_file(dir.path() + "/two.csv"));
-  EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,2,7,42,8,0,"), std::string::npos);
+  EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,2,level,accurate,7,42,8,,"),
+            std::string::npos);
 }
 
 // The figure is a real image of a sensible size under exactly the name
@@ -193,7 +203,7 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     const std::size_t missing = std::stoul(cut.err.substr(said + 13));
     ASSERT_GT(missing, 0u);
     EXPECT_EQ(rows.size(), 1 + 3000 * (8 - missing)) << cut.err;
-    for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 314u);
+    for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 335u);
     std::vector<std::string> resumed = study;
     resumed.push_back("--resume");
     const ProgramRun again = run(dir, resumed);
@@ -267,10 +277,13 @@ TEST(CommandLine, SummaryLinesGiveHalfWidthsToTwoDigits) {
   ASSERT_EQ(summary.size(), 2u);
   // The last simulation and simulation_ci95 rows of each point.
   std::vector<std::string> means, half_widths;
-  for (const std::string& row : lines_of(testing::read_file(dir.path() + "/t.csv"))) {
-    const std::vector<std::string> f = fields_of(row);
-    if (f[0] == "simulation" && f[11] == "4") means.push_back(f[13]);
-    if (f[0] == "simulation_ci95" && f[11] == "4") half_widths.push_back(f[13]);
+  const testing::CsvText table(testing::read_file(dir.path() + "/t.csv"));
+  for (std::size_t row = 0; row < table.size(); ++row) {
+    if (table.at(row, "t") != "4") continue;
+    if (table.at(row, "source") == "simulation") means.push_back(table.at(row, "mean_level"));
+    if (table.at(row, "source") == "simulation_ci95") {
+      half_widths.push_back(table.at(row, "mean_level"));
+    }
   }
   ASSERT_EQ(means.size(), 2u);
   ASSERT_EQ(half_widths.size(), 2u);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -20,17 +21,12 @@
 namespace blocklevels {
 namespace {
 
-using testing::fields_of;
-using testing::lines_of;
 
 testing::ProgramRun run(std::vector<std::string> args) {
   testing::TemporaryDirectory dir;
   return testing::run_in(dir, std::move(args));
 }
 
-// The columns of the table: 0 source, 1..8 parameters, 9 runs, 10 seed,
-// 11 t, 12 status, 13 mean_level, 14.. X1...
-constexpr std::size_t kStep = 8, kT = 11, kMeanLevel = 13;
 
 TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
   std::mt19937_64 random(5);
@@ -67,38 +63,33 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     std::vector<std::string> every = point, hitting = point;
     every.insert(every.end(), {"--step", "1"});
     hitting.insert(hitting.end(), {"--step", pick(1, 7), "--hitting", condition});
-    const std::vector<std::string> rows = lines_of(run(every).out);
-    const std::vector<std::string> answer = lines_of(run(hitting).out);
-    SCOPED_TRACE(hitting[11] + " " + condition + ": " + answer.back());
+    const testing::CsvText rows(run(every).out);
+    const testing::CsvText answer(run(hitting).out);
+    SCOPED_TRACE(hitting[11] + " " + condition);
     // The first step-1 row whose quantity reaches the value.
     Condition c = *parse_condition(condition);
     c.value = std::strtold(c.value_text.c_str(), nullptr);
-    std::string expected;
-    for (std::size_t r = 1; r < rows.size() && expected.empty(); ++r) {
-      const std::vector<std::string> f = fields_of(rows[r]);
-      std::vector<double> values;
-      for (std::size_t k = kMeanLevel; k < f.size() && !f[k].empty(); ++k) {
-        values.push_back(std::stod(f[k]));
-      }
-      if (c.quantity.of_row(values, std::stoi(point[9])) >= c.value) expected = rows[r];
+    const int blocks = std::stoi(point[9]);
+    std::optional<std::size_t> expected;
+    for (std::size_t r = 0; r < rows.size() && !expected; ++r) {
+      std::vector<double> values{std::stod(rows.at(r, "mean_level"))};
+      for (int j = 1; j <= blocks; ++j) values.push_back(std::stod(rows.at(r, "X" + std::to_string(j))));
+      if (c.quantity.of_row(values, blocks) >= c.value) expected = r;
     }
-    std::string hit;
-    for (const std::string& row : answer) {
-      if (row.rfind("hitting,", 0) == 0) hit = row;
-    }
-    ASSERT_FALSE(hit.empty());
-    std::vector<std::string> got = fields_of(hit);
-    if (expected.empty()) {
-      EXPECT_EQ(got[kT], "");
-      EXPECT_EQ(got[kMeanLevel], "");
+    const std::vector<std::size_t> hit = answer.rows_of("hitting");
+    ASSERT_EQ(hit.size(), 1u);
+    EXPECT_EQ(answer.at(hit[0], "condition"), condition);
+    if (!expected) {
+      EXPECT_EQ(answer.at(hit[0], "t"), "");
+      EXPECT_EQ(answer.at(hit[0], "mean_level"), "");
       continue;
     }
     ++reached;
-    // The same row but for its source and step.
-    std::vector<std::string> want = fields_of(expected);
-    want[0] = "hitting";
-    want[kStep] = got[kStep];
-    EXPECT_EQ(got, want);
+    // The same values as that row, its parameters but for the step.
+    for (const std::string& column : rows.header()) {
+      if (column == "source" || column == "step" || column == "condition") continue;
+      EXPECT_EQ(answer.at(hit[0], column), rows.at(*expected, column)) << column;
+    }
   }
   EXPECT_GE(reached, 4);
 }
@@ -107,7 +98,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
 // count reaches the value is the time its hitting counts give it.
 TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   using simulation::RunTotals;
-  const PointParameters p{30, 5, 0.02L, 2, 0, 5, 40, 1};
+  const PointParameters p{.lambda = 30, .mu = 5, .Pmut = 0.02L, .block_length = 2, .two_option_positions = 0, .blocks = 5, .final_iteration = 40, .step_generations = 1};
   for (const char* text : {"Xtop=0.5", "X3=0.9", "mean_level=3.5", "X1=1"}) {
     Condition c = *parse_condition(text);
     c.value = std::strtold(c.value_text.c_str(), nullptr);

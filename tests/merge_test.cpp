@@ -68,8 +68,10 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
     ASSERT_FALSE(whole.empty()) << study[1] << ": " << one.err;
     if (study == kStudies[2]) {
       // The point out of memory has its status row, the other all its rows.
-      EXPECT_NE(whole.find("\nmodel,30,6,0.1,2147483647,0,2,3,2,,,,203,"), std::string::npos);
-      EXPECT_NE(whole.find("\nsimulation_ci95,30,6,0.1,2,0,2,3,2,5,1,2,0,"), std::string::npos);
+      EXPECT_NE(whole.find("\nstopped,30,6,0.1,2147483647,0,2,3,2,level,accurate,,,,203,"),
+                std::string::npos);
+      EXPECT_NE(whole.find("\nsimulation_ci95,30,6,0.1,2,0,2,3,2,level,accurate,5,1,2,,"),
+                std::string::npos);
     }
     std::vector<std::string> shards;
     for (const char* k : {"0", "1", "2"}) {
@@ -88,10 +90,13 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
   }
 }
 
-// Field `field` of line `line` (0: the header) set to `to`; with `to`
-// absent, the field and its comma removed.
-std::string edit(const std::string& text, std::size_t line, std::size_t field,
+// The field of column `name` of line `line` (0: the header) set to `to`;
+// with `to` absent, the field and its comma removed.
+std::string edit(const std::string& text, std::size_t line, const std::string& name,
                  const char* to = nullptr) {
+  const std::vector<std::string> header = testing::fields_of(text.substr(0, text.find('\n')));
+  const auto field = static_cast<std::size_t>(
+      std::find(header.begin(), header.end(), name) - header.begin());
   std::size_t at = 0;
   for (std::size_t n = 0; n < line; ++n) at = text.find('\n', at) + 1;
   for (std::size_t n = 0; n < field; ++n) at = text.find(',', at) + 1;
@@ -139,34 +144,21 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   write(dir, "no_end", m1.substr(0, m1.rfind("shard_end")));
   const std::size_t third = m1.find('\n', m1.find('\n') + 1) + 1;
   write(dir, "after_end", m1 + m1.substr(third, m1.find('\n', third) + 1 - third));
-  write(dir, "x_edited", edit(m1, 2, 14, "0.5"));
-  write(dir, "mean_edited", edit(m1, 2, 13, "0.5"));
-  write(dir, "field_gone", edit(m1, 2, 15));
-  write(dir, "t_skipped", edit(m1, 3, 11, "5"));
-  write(dir, "sum_edited", edit(q2, 3, 14, "4"));
+  write(dir, "x_edited", edit(m1, 2, "X1", "0.5"));
+  write(dir, "mean_edited", edit(m1, 2, "mean_level", "0.5"));
+  write(dir, "field_gone", edit(m1, 2, "X2"));
+  write(dir, "t_skipped", edit(m1, 3, "t", "5"));
+  write(dir, "sum_edited", edit(q2, 3, "X1", "4"));
   // The level sum alone one less: only its being the sum of the levels' tells.
-  const std::size_t row3 = [&] {
-    std::size_t at = 0;
-    for (int n = 0; n < 3; ++n) at = q2.find('\n', at) + 1;
-    return at;
-  }();
-  const std::size_t field13 = [&] {
-    std::size_t at = row3;
-    for (int n = 0; n < 13; ++n) at = q2.find(',', at) + 1;
-    return at;
-  }();
-  const std::string level_sum = q2.substr(field13, q2.find(',', field13) - field13);
+  const testing::CsvText q2_table(q2);
+  const std::string level_sum = q2_table.at(1, "mean_level");
   write(dir, "level_sum_edited",
-        edit(q2, 3, 13, std::to_string(std::stoull(level_sum) - 1).c_str()));
-  write(dir, "end_miscounted", edit(m1, lines_in(m1) - 1, 13, "99"));
+        edit(q2, 3, "mean_level", std::to_string(std::stoull(level_sum) - 1).c_str()));
+  write(dir, "end_miscounted", edit(m1, lines_in(m1) - 1, "rows", "99"));
   // The same number spelled another way: only writing the row again tells.
-  const std::string x1 = [&] {
-    std::size_t at = m1.find('\n', m1.find('\n') + 1) + 1;
-    for (int n = 0; n < 14; ++n) at = m1.find(',', at) + 1;
-    return m1.substr(at, m1.find_first_of(",\n", at) - at);
-  }();
+  const std::string x1 = testing::CsvText(m1).at(1, "X1");
   write(dir, "respelled",
-        edit(m1, 2, 14, (x1 + (x1.find('.') == std::string::npos ? ".0" : "0")).c_str()));
+        edit(m1, 2, "X1", (x1 + (x1.find('.') == std::string::npos ? ".0" : "0")).c_str()));
   write(dir, "empty", "");
   const struct {
     std::vector<std::string> files;
@@ -183,13 +175,13 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "cut_row", "m2"}, "'cut_row' ends in a cut row"},
       {{"m0", "no_end", "m2"}, "'no_end' is cut short: it has no shard_end row"},
       {{"m0", "after_end", "m2"}, "'after_end': rows after its shard_end row"},
-      {{"m0", "x_edited", "m2"}, "'x_edited' line 3: a mean level that is not the sum"},
-      {{"m0", "mean_edited", "m2"}, "'mean_edited' line 3: a mean level that is not the sum"},
-      {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 16 fields under a header of 17"},
+      {{"m0", "x_edited", "m2"}, "'x_edited' line 3: rows the program does not write"},
+      {{"m0", "mean_edited", "m2"}, "'mean_edited' line 3: rows the program does not write"},
+      {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 37 fields under a header of 38"},
       {{"m0", "t_skipped", "m2"}, "'t_skipped': the model rows of lambda=10"},
       {{"q0", "q1", "sum_edited"}, "'sum_edited': the sums of lambda=50"},
       {{"q0", "q1", "level_sum_edited"}, "'level_sum_edited': the sums of lambda=50"},
-      {{"m0", "respelled", "m2"}, "'respelled' line 3: a row the program does not write"},
+      {{"m0", "respelled", "m2"}, "'respelled' line 3: rows the program does not write"},
       {{"m0", "end_miscounted", "m2"},
        "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
       {{"h0", "h_other"}, "'h_other' is a shard of another study than 'h0'"},

@@ -124,16 +124,17 @@ TEST(StudyOutputs, APointKilledSaysSoAndTheFirstFailureIsTheStudys) {
           options);
   ASSERT_TRUE(killed);
   EXPECT_EQ(r.exit_status, 203) << r.err;
-  EXPECT_NE(r.err.find("block_length=2147483647 two_option=0 blocks=3 final=1000000 step=1: "
-                       "stopped: out of memory (status 203)"),
+  EXPECT_NE(r.err.find("block_length=2147483647 two_option=0 blocks=3 final=1000000 step=1 "
+                       "model=level arithmetic=accurate: stopped: out of memory (status 203)"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("block_length=1 two_option=0 blocks=3 final=1000000 step=1: ended by "
-                       "signal 9"),
+  EXPECT_NE(r.err.find("block_length=1 two_option=0 blocks=3 final=1000000 step=1 model=level "
+                       "arithmetic=accurate: ended by signal 9"),
             std::string::npos)
       << r.err;
   const std::string table = read_file(dir.path() + "/k.csv");
-  EXPECT_NE(table.find(",1,0,3,1000000,1,,,,137,"), std::string::npos) << table.substr(0, 400);
+  EXPECT_NE(table.find(",1,0,3,1000000,1,level,accurate,,,,137,"), std::string::npos)
+      << table.substr(0, 400);
 }
 
 TEST(StudyOutputs, AFileARunningStudyHoldsIsRefused) {
@@ -200,8 +201,9 @@ TEST(StudyOutputs, ClosedStandardStreamsTakeNoOutput) {
           .exit_status,
       203);
   const std::string e = read_file(dir.path() + "/e.csv");
-  EXPECT_EQ(e.find("stopped"), std::string::npos);
-  EXPECT_NE(e.find(",2147483647,0,3,6,1,,,,203,"), std::string::npos);
+  EXPECT_EQ(e.find("out of memory"), std::string::npos);
+  EXPECT_NE(e.find("\nstopped,10,5,0.3,2147483647,0,3,6,1,level,accurate,,,,203,"),
+            std::string::npos);
 #endif
   if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
   RunOptions no_input;

@@ -47,7 +47,10 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
   for (const ParameterDescription& d : parameters) texts.parameters.emplace_back(d.default_text);
   for (std::size_t n = 0; n < parameters.size(); ++n) {
     const ParameterDescription& d = parameters[n];
-    app.add_option(std::string(d.option), texts.parameters[n], std::string(d.meaning))
+    const std::string meaning(d.meaning);
+    app.add_option(std::string(d.option), texts.parameters[n],
+                   d.default_text.empty() ? meaning
+                                          : meaning + " (default " + std::string(d.default_text) + ")")
         ->type_name(std::string(d.value_name));
   }
   app.add_option("--output", study.report_file,

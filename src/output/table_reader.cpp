@@ -61,9 +61,14 @@ std::int32_t x_columns(const std::vector<std::string>& columns) {
   return n;
 }
 
+// Thrown inside the reader when a table that may be cut ends inside an
+// entry; next() then says the table has ended.
+struct EndsInsideAnEntry {};
+
 }  // namespace
 
-TableReader::TableReader(std::string path) : reader_(std::move(path)) {
+TableReader::TableReader(std::string path, bool cut_ok)
+    : reader_(std::move(path)), cut_ok_(cut_ok) {
   table_ = CsvTable(x_columns(reader_.columns()));
   if (reader_.header() + "\n" == table_.header()) return;
   if (reader_.header().starts_with(kFormat2Header)) {
@@ -205,7 +210,11 @@ bool TableReader::next(TableEntry& entry) {
   entry.start = reader_.row_end();
   if (!read_row(entry.source, entry.result.point, entry.settings)) return false;
   entry.first_line = reader_.line();
-  read_entry(entry);
+  try {
+    read_entry(entry);
+  } catch (const EndsInsideAnEntry&) {
+    return false;
+  }
   entry.end_offset = reader_.row_end();
   check_written_again(entry);
   return true;
@@ -215,7 +224,10 @@ void TableReader::continue_with(Source source, const TableEntry& entry) {
   Source next = Source::model;
   Point point;
   StudySettings settings;
-  if (!read_row(next, point, settings)) refuse("the table ends inside a point's rows");
+  if (!read_row(next, point, settings)) {
+    if (cut_ok_) throw EndsInsideAnEntry();
+    refuse("the table ends inside a point's rows");
+  }
   if (next != source || !same_point(point, entry.result.point) || settings != entry.settings) {
     refuse("a " + std::string(source_name(source)) + " row that does not follow its point's rows");
   }
@@ -308,22 +320,28 @@ void TableReader::read_simulation(TableEntry& entry) {
   SimulationReport report;
   report.t = *t;
   const std::size_t first = table_.layout().first_value();
-  const auto read_value = [&](int j, bool level) {
+  // Means lie in [0, 1] (the level's in [0, l]); a half-width is at least
+  // 0, and empty for one run.
+  const auto read_value = [&](int j, double most) {
     double v = std::nan("");
     const std::string_view text = reader_.field(static_cast<int>(first) + j);
-    const double most = level ? l : 1.0;
-    if (!text.empty() && (!read_double(text, v) || !(v >= 0 && v <= most))) {
-      refuse("a simulated value out of its range");
+    if (!read_double(text, v) || !(v >= 0 && v <= most)) {
+      if (!(text.empty() && most == INFINITY)) refuse("a simulated value out of its range");
     }
     return v;
   };
-  report.level.mean = read_value(0, true);
-  report.fractions.resize(static_cast<std::size_t>(l));
-  for (std::int32_t j = 1; j <= l; ++j) report.fractions[static_cast<std::size_t>(j - 1)].mean = read_value(j, false);
+  const auto l_size = static_cast<std::size_t>(l);
+  report.level.mean = read_value(0, l);
+  report.fractions.resize(l_size);
+  for (std::size_t j = 1; j <= l_size; ++j) {
+    report.fractions[j - 1].mean = read_value(static_cast<int>(j), 1.0);
+  }
   continue_with(Source::simulation_ci95, entry);
   if (optional_time() != t) refuse("a simulation_ci95 row of another time");
-  report.level.half_width = read_value(0, true);
-  for (std::int32_t j = 1; j <= l; ++j) report.fractions[static_cast<std::size_t>(j - 1)].half_width = read_value(j, false);
+  report.level.half_width = read_value(0, INFINITY);
+  for (std::size_t j = 1; j <= l_size; ++j) {
+    report.fractions[j - 1].half_width = read_value(static_cast<int>(j), INFINITY);
+  }
   entry.result.value = std::move(report);
 }
 

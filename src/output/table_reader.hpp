@@ -33,7 +33,9 @@ class TableReader {
   // number of X columns it has. Throws Failure (status 2) naming the file
   // when it cannot be read, is empty, has another header, or is a table of
   // an earlier format (naming both formats).
-  explicit TableReader(std::string path);
+  // With `cut_ok`, a table that ends inside an entry (a resumed table cut
+  // at any whole row) ends before that entry instead of being refused.
+  explicit TableReader(std::string path, bool cut_ok = false);
 
   const std::string& path() const { return reader_.path(); }
   const CsvTable& table() const { return table_; }
@@ -71,7 +73,7 @@ class TableReader {
   std::vector<int> columns_;  // the file's column of each of the layout's
   std::string entry_text_;    // the entry's rows as read, each with its LF
   std::string written_;       // the entry written again
-  bool ahead_ = false;        // a row read but not yet taken
+  bool cut_ok_;
 };
 
 }  // namespace blocklevels

@@ -105,8 +105,7 @@ constexpr ParameterDescription kTable[] = {
      .option = "--model",
      .keyword = "model",
      .value_name = "M",
-     .meaning = "the model: level (individuals by their number of complete blocks) or "
-                "block-state (also by the states of their incomplete blocks)",
+     .meaning = "the model, level or block-state",
      .kind = choice,
      .default_text = "level",
      .choices = kModelNames,
@@ -118,8 +117,7 @@ constexpr ParameterDescription kTable[] = {
      .option = "--arithmetic",
      .keyword = "arithmetic",
      .value_name = "A",
-     .meaning = "accurate (sums of positive terms, right far below 1e-16) or literal (the "
-                "dialogue's differences of stored cumulative values, bit for bit)",
+     .meaning = "the model's evaluation, accurate or literal (the dialogue's)",
      .kind = choice,
      .default_text = "accurate",
      .choices = kArithmeticNames,

@@ -168,9 +168,6 @@ void StudyRunner::make_work() {
   work.sums = study_.shards_runs();
   work.find = study_.find ? &*study_.find : nullptr;
   work.hitting = study_.hitting ? &*study_.hitting : nullptr;
-  // Simulated runs whose results would go nowhere are not run.
-  const bool console_lines = !study_.is_sweep() && !study_.quiet && study_.csv != "-";
-  if (!csv() && study_.plot.empty() && !summaries_ && !console_lines) work.runs = 0;
   work_.assign(points_.size(), work);
 }
 

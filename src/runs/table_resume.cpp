@@ -68,7 +68,7 @@ Point with_searched_of(const Point& point, Point entry, const Study& study) {
 class KeptReader {
  public:
   KeptReader(const Study& study, std::span<const std::size_t> mine, const std::string& path)
-      : study_(study), mine_(mine), path_(path), reader_(path), settings_(settings_of(study)) {}
+      : study_(study), mine_(mine), path_(path), reader_(path, true), settings_(settings_of(study)) {}
 
   std::vector<KeptPoint> read();
 

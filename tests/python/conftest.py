@@ -51,7 +51,7 @@ def assert_same_table(frame, header, rows):
         if frame[name].dtype == np.float64:
             assert [bits(v) for v in ours] == [bits(v) for v in theirs], name
         else:
-            assert ["" if v is pd.NA else str(v) for v in ours] == theirs, name
+            assert ["" if v is pd.NA or v is None else str(v) for v in ours] == theirs, name
 
 
 def options(**parameters):

@@ -6,25 +6,32 @@ from conftest import options, run_program
 
 GOOD = dict(lambda_=10, mu=5, pmut="0.1", block_length=2, blocks=3, final=4)
 
+# A change to GOOD, the command line's refusal and the package's, which
+# says the same in Python's names.
 REFUSED = [
-    dict(lambda_=0),
-    dict(mu=11),
-    dict(mu=0),
-    dict(pmut="abc"),
-    dict(pmut="2"),
-    dict(pmut="-0.5"),
-    dict(pmut="1e99999"),
-    dict(pmut=".e5"),
-    dict(pmut="0.1:0.2:0"),
-    dict(block_length=0),
-    dict(blocks=1755),
-    dict(blocks=0),
-    dict(final=0),
-    dict(step=-1),
-    dict(two_option=3),
-    dict(lambda_=2**31),
-    dict(lambda_="10,x"),
-    dict(mu="1:5:3:lin"),
+    (dict(lambda_=0), "--lambda: 0 is below 1", "lambda_=0 is below 1"),
+    (dict(mu=11), "--mu: 11 is above --lambda 10", "mu=11 is above lambda_=10"),
+    (dict(mu=0), "--mu: 0 is below 1", "mu=0 is below 1"),
+    (dict(pmut="abc"), "--pmut: 'abc' is not a number", "pmut: 'abc' is not a number"),
+    (dict(pmut="2"), "--pmut: 2 is outside 0..1", "pmut=2 is outside 0..1"),
+    (dict(pmut="-0.5"), "--pmut: -0.5 is outside 0..1", "pmut=-0.5 is outside 0..1"),
+    (dict(pmut="1e99999"), "--pmut: '1e99999' is beyond the extended range (about 1.19e4932)",
+     "pmut: '1e99999' is beyond the extended range (about 1.19e4932)"),
+    (dict(pmut=".e5"), "--pmut: '.e5' is not a number", "pmut: '.e5' is not a number"),
+    (dict(pmut="0.1:0.2:0"), "--pmut: the count '0' of a range must be 1 to 100000",
+     "pmut: the count '0' of a range must be 1 to 100000"),
+    (dict(block_length=0), "--block-length: 0 is below 1", "block_length=0 is below 1"),
+    (dict(blocks=1755), "--blocks: 1755 is above 1754: from 1755 blocks on the model's "
+     "factorials (1755! > 1.19e4932) are beyond the extended range",
+     "blocks=1755 is above 1754: from 1755 blocks on the model's factorials (1755! > "
+     "1.19e4932) are beyond the extended range"),
+    (dict(final=0), "--final: 0 is below 1", "final=0 is below 1"),
+    (dict(two_option=3), "--two-option: 3 is above --block-length 2",
+     "two_option=3 is above block_length=2"),
+    (dict(model="levels"), "--model: 'levels' is not one of level, block-state",
+     "model='levels' is not one of level, block-state"),
+    (dict(arithmetic="exact"), "--arithmetic: 'exact' is not one of accurate, literal",
+     "arithmetic='exact' is not one of accurate, literal"),
 ]
 
 
@@ -34,34 +41,37 @@ def command_line_message(args):
     return err[len("blocklevels: "):].rstrip("\n")
 
 
-@pytest.mark.parametrize("change", REFUSED, ids=[str(c) for c in REFUSED])
-def test_refused_as_on_command_line(change):
+@pytest.mark.parametrize("change,command_line,python", REFUSED,
+                         ids=[str(c[0]) for c in REFUSED])
+def test_refused_as_on_command_line_in_pythons_names(change, command_line, python):
     parameters = {**GOOD, **change}
-    expected = command_line_message(options(**parameters))
+    assert command_line_message(options(**parameters)) == command_line
     with pytest.raises(ValueError) as model_error:
         blocklevels.model(**parameters)
     with pytest.raises(ValueError) as study_error:
         blocklevels.study(**parameters)
-    assert str(model_error.value) == expected == str(study_error.value)
+    assert str(model_error.value) == python == str(study_error.value)
 
 
 @pytest.mark.parametrize("pmut", [float("nan"), float("inf"), 1.5, -1e-300])
 def test_float_pmut_outside_range(pmut):
-    with pytest.raises(ValueError, match=r"^--pmut: .* is outside 0\.\.1$"):
+    with pytest.raises(ValueError, match=r"^pmut=.* is outside 0\.\.1$"):
         blocklevels.model(**{**GOOD, "pmut": pmut})
 
 
-@pytest.mark.parametrize("own,args", [
-    (dict(runs=0), ["--simulate", "0"]),
-    (dict(runs=3, seed=-1), ["--simulate", "3", "--seed", "-1"]),
-    (dict(runs=3, seed=2**64), ["--simulate", "3", "--seed", str(2**64)]),
-    (dict(runs=3, jobs=0), ["--simulate", "3", "--jobs", "0"]),
+@pytest.mark.parametrize("own,args,python", [
+    (dict(runs=0), ["--simulate", "0"], "runs=0 is below 1"),
+    (dict(runs=3, seed=-1), ["--simulate", "3", "--seed", "-1"],
+     "seed='-1' is not a seed from 0 to 18446744073709551615"),
+    (dict(runs=3, seed=2**64), ["--simulate", "3", "--seed", str(2**64)],
+     "seed='18446744073709551616' is not a seed from 0 to 18446744073709551615"),
+    (dict(runs=3, jobs=0), ["--simulate", "3", "--jobs", "0"], "jobs=0 is below 1"),
 ])
-def test_simulation_options_refused_as_on_command_line(own, args):
-    expected = command_line_message(options(**GOOD) + args)
+def test_simulation_settings_refused_as_on_command_line(own, args, python):
+    command_line_message(options(**GOOD) + args)
     with pytest.raises(ValueError) as error:
         blocklevels.simulate(**GOOD, **own)
-    assert str(error.value) == expected
+    assert str(error.value) == python
 
 
 def test_one_point_only_and_names_checked():

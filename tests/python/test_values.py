@@ -23,9 +23,11 @@ def test_model_equals_command_line(case):
     assert_same_table(result.to_pandas(), header, rows)
     assert result.t.dtype == np.int64 and result.X.dtype == np.float64
     assert result.X.shape == (len(rows), case["blocks"])
-    assert [bits(v) for v in result.X.ravel()] == [bits(v) for row in rows for v in row[14:]]
-    assert [bits(v) for v in result.mean_level] == [bits(row[13]) for row in rows]
-    assert result.t.tolist() == [int(row[11]) for row in rows]
+    x = [header.index(f"X{j}") for j in range(1, case["blocks"] + 1)]
+    assert [bits(v) for v in result.X.ravel()] == [bits(row[k]) for row in rows for k in x]
+    assert [bits(v) for v in result.mean_level] == [
+        bits(row[header.index("mean_level")]) for row in rows]
+    assert result.t.tolist() == [int(row[header.index("t")]) for row in rows]
 
 
 SIMULATION_CASES = [
@@ -46,13 +48,16 @@ def test_simulation_equals_command_line(case, runs, seed, jobs):
     simulated = [row for row in rows if row[0].startswith("simulation")]
     assert_same_table(result.to_pandas(), header, simulated)
     assert result.runs == runs
+    x = [header.index(f"X{j}") for j in range(1, case["blocks"] + 1)]
     assert [bits(v) for v in result.mean.ravel()] == [
-        bits(v) for row in simulated[0::2] for v in row[14:]]
+        bits(row[k]) for row in simulated[0::2] for k in x]
     # The exact sums as a shard's table writes them.
     status, _, sums = cli_table(options(**case) + ["--simulate", str(runs), "--seed", str(seed),
                                                    "--shard", "0/1"])
-    sum_rows = [row[13:] for row in sums if row[0] == "simulation_sum"]
-    square_rows = [row[13:] for row in sums if row[0] == "simulation_sum_of_squares"]
+    values = [header.index("mean_level")] + x
+    sum_rows = [[row[k] for k in values] for row in sums if row[0] == "simulation_sum"]
+    square_rows = [[row[k] for k in values] for row in sums
+                   if row[0] == "simulation_sum_of_squares"]
     assert [[str(v) for v in [level, *row]] for level, row in
             zip(result.sum_level, result.sum)] == sum_rows
     assert [[str(v) for v in [level, *row]] for level, row in
@@ -85,8 +90,8 @@ def test_study_equals_command_line(parameters, args, jobs):
     status, header, rows = cli_table(args)
     frame = blocklevels.study(**parameters, jobs=jobs)
     assert_same_table(frame, header, rows)
-    assert (frame["status"] != 0).any() == (status != 0)
-    assert (frame["status"] == 0).any()
+    assert (frame["source"] == "stopped").any() == (status != 0)
+    assert (frame["source"] == "model").any()
 
 
 def test_float_pmut_is_its_binary_value_and_text_is_read_as_typed():

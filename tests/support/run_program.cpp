@@ -243,4 +243,25 @@ ProgramRun run_in(const TemporaryDirectory& dir, std::vector<std::string> args) 
   return run_program("", dir.path(), options);
 }
 
+CsvText::CsvText(const std::string& text) {
+  const std::vector<std::string> lines = lines_of(text);
+  if (lines.empty()) return;
+  header_ = fields_of(lines[0]);
+  for (std::size_t n = 1; n < lines.size(); ++n) rows_.push_back(fields_of(lines[n]));
+}
+
+const std::string& CsvText::at(std::size_t row, std::string_view name) const {
+  const auto column = std::find(header_.begin(), header_.end(), name);
+  if (column == header_.end()) throw std::out_of_range("no column " + std::string(name));
+  return rows_.at(row).at(static_cast<std::size_t>(column - header_.begin()));
+}
+
+std::vector<std::size_t> CsvText::rows_of(std::string_view source) const {
+  std::vector<std::size_t> found;
+  for (std::size_t n = 0; n < rows_.size(); ++n) {
+    if (at(n, "source") == source) found.push_back(n);
+  }
+  return found;
+}
+
 }  // namespace blocklevels::testing

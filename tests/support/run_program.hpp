@@ -83,6 +83,22 @@ std::vector<std::string> lines_of(const std::string& text);
 // ending in a comma has an empty last field.
 std::vector<std::string> fields_of(const std::string& row);
 
+// A table as CSV text, its fields found by their columns' names.
+class CsvText {
+ public:
+  explicit CsvText(const std::string& text);
+  std::size_t size() const { return rows_.size(); }
+  const std::vector<std::string>& header() const { return header_; }
+  // Row `row`'s field of the column called `name` (the column must exist).
+  const std::string& at(std::size_t row, std::string_view name) const;
+  // The rows whose source is `source`, by index.
+  std::vector<std::size_t> rows_of(std::string_view source) const;
+
+ private:
+  std::vector<std::string> header_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
 // A fresh empty directory, removed with everything in it on destruction.
 class TemporaryDirectory {
  public:

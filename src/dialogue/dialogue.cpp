@@ -7,6 +7,7 @@
 #include <new>
 #include <string_view>
 
+#include "arithmetic/out_of_memory.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "dialogue/answer_reader.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/stop_report.hpp"
+#include "runtime/traps.hpp"
 
 namespace blocklevels {
 namespace {
@@ -152,15 +154,22 @@ PointParameters read_dialogue() {
 
 void run_dialogue() {
   try {
-    const PointParameters p = read_dialogue();
-    ReportLines lines(&runtime::console(), &runtime::report_file(), p.blocks);
-    run_model(p, lines);
-    end_run();
+    stop_when_out_of_memory([] {
+      const PointParameters p = read_dialogue();
+      ReportLines lines(&runtime::console(), &runtime::report_file(), p.blocks);
+      run_model(p, lines);
+      end_run();
+    });
   } catch (const Stop& stop) {
     runtime::stop_run_at(stop.number(), stop.place());
-  } catch (const std::bad_alloc&) {
-    runtime::stop_run_at(kOutOfMemory, 0);
   }
+}
+
+void run_dialogue_program() {
+  runtime::install_traps();
+  runtime::standard_input().open(STDIN_FILENO);
+  runtime::console().open(STDOUT_FILENO, runtime::LineEnd::lf, false);
+  run_dialogue();
 }
 
 }  // namespace blocklevels

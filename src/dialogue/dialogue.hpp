@@ -17,4 +17,8 @@ PointParameters read_dialogue();
 // stop path, with the stop report on standard output.
 void run_dialogue();
 
+// The program without arguments: the traps installed (a trap stops the run
+// with its stop report), the console streams opened, then run_dialogue().
+void run_dialogue_program();
+
 }  // namespace blocklevels

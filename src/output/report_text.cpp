@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "model/wrapping_int.hpp"
+#include "arithmetic/wrapping_int.hpp"
 #include "output/write_statement.hpp"
 
 namespace blocklevels {

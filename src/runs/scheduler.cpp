@@ -110,7 +110,7 @@ void Scheduler::show_progress() {
   progress_.show(p);
 }
 
-int Scheduler::run(int (*pending_interrupt)()) {
+int Scheduler::run(const std::function<int()>& pending_interrupt) {
   write_ready();
   while (next_write_ < points_.size()) {
     start_more();

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ class Scheduler {
   // Runs and writes every point. Returns the interrupt that stopped it (0
   // when every point was written): then every point that had ended is
   // written, in order, the others are ended, and missing() names them.
-  int run(int (*pending_interrupt)());
+  int run(const std::function<int()>& pending_interrupt);
 
   // The numbers (from 1) of the points an interrupt left unwritten.
   const std::vector<std::size_t>& missing() const { return missing_; }

@@ -2,13 +2,11 @@
 
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "command_line/arguments.hpp"
 #include "errors/failure.hpp"
 #include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
@@ -393,15 +391,7 @@ void check_shards(std::vector<Shard>& shards) {
 
 }  // namespace
 
-int run_merge(int argc, char** argv) {
-  CLI::App app{
-      "blocklevels merge: the CSV table of a whole study from the CSV tables of its shards\n"
-      "(--shard K/N), given in any order; written to standard output.",
-      "blocklevels merge"};
-  std::vector<std::string> names;
-  app.add_option("FILE", names, "the shards' CSV files")->required();
-  // argv[0] is the command's name.
-  if (!parse_arguments(app, argc - 1, argv + 1, "merge")) return 0;
+void merge_shards(const std::vector<std::string>& names) {
   std::vector<Shard> shards;
   for (const std::string& name : names) shards.emplace_back(name);
   check_shards(shards);
@@ -414,7 +404,6 @@ int run_merge(int argc, char** argv) {
     merge_points(shards, out, settings.search.empty() ? nullptr : find_parameter(searched));
   }
   out.close();
-  return 0;
 }
 
 }  // namespace blocklevels

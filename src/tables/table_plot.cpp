@@ -1,6 +1,5 @@
 #include "tables/table_plot.hpp"
 
-#include <CLI/CLI.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -9,8 +8,6 @@
 #include "output/table_reader.hpp"
 #include "parameters/parameter_table.hpp"
 #include "errors/failure.hpp"
-#include "command_line/arguments.hpp"
-#include "command_line/figure_options.hpp"
 #include "output/output_files.hpp"
 #include "figures/figure_points.hpp"
 #include "figures/study_figure.hpp"
@@ -24,26 +21,11 @@ namespace {
 
 }  // namespace
 
-int run_plot(int argc, char** argv) {
-  CLI::App app{
-      "blocklevels plot: the figure of a CSV table written before (or merged from shards),\n"
-      "drawn without computing: the same figure as the study that wrote it draws.",
-      "blocklevels plot"};
-  std::string table_name;
-  Study study;
-  std::string size;
-  app.add_option("TABLE", table_name, "the CSV table")->required();
-  app.add_option("FIGURE", study.plot, "the figure: FIGURE.png, FIGURE.svg or FIGURE.pdf")
-      ->required();
-  app.add_flag("--force", study.force, "replace an existing figure");
-  add_figure_options(app, study, size);
-  // argv[0] is the command's name.
-  if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
-  if (auto why = figure_name_refusal(study.plot)) refuse(why->message());
-
+TableFigure read_table_figure(const std::string& table_name) {
+  TableFigure figure;
+  Study& study = figure.study;
   // The table's points in their order, each with what its results say.
   TableReader reader(table_name);
-  FigureCollector collected;
   TableEntry entry;
   while (reader.next(entry)) {
     const std::string where = "'" + table_name + "' line " + std::to_string(entry.first_line);
@@ -59,10 +41,11 @@ int run_plot(int argc, char** argv) {
     }
     if (study.points.empty() || !same_point(study.points.back(), entry.result.point)) {
       study.points.push_back(entry.result.point);
-      collected.begin_point(entry.result.point, study.points.size());
+      figure.collected.begin_point(entry.result.point, study.points.size());
     }
-    collected.take(entry.result);
+    figure.collected.take(entry.result);
   }
+  if (study.points.empty()) refuse("'" + table_name + "' holds no rows");
   // The parameters that take more than one value, in the table's order.
   for (const ParameterDescription& d : parameter_table()) {
     std::set<std::string> values;
@@ -70,20 +53,22 @@ int run_plot(int argc, char** argv) {
     if (values.size() > 1) study.swept.emplace_back(d.name);
   }
   study.max_blocks = reader.table().max_blocks();
-  check_figure_options(study, size);
+  return figure;
+}
 
+void draw_table_figure(const TableFigure& figure, const std::string& table_name) {
+  const Study& study = figure.study;
   const std::string gnuplot = find_gnuplot();
   if (gnuplot.empty()) {
     throw Failure(kOutputRefused,
                            "plot needs gnuplot, which is not installed (Debian: apt-get install "
                            "gnuplot-nox)");
   }
-  const std::optional<PlotRequest> request = figure_request(study, collected.points());
+  const std::optional<PlotRequest> request = figure_request(study, figure.collected.points());
   if (!request) refuse("'" + table_name + "' has nothing to draw: every point stopped");
   OutputFiles files(study, table_name);
   draw_plot(gnuplot, *request, files.create_figure_draft());
   files.place_figure();
-  return 0;
 }
 
 }  // namespace blocklevels

@@ -367,17 +367,25 @@ void check_table(const std::uint8_t* data, std::size_t size) {
   try {
     TableReader reader(path);
     CHECK(bytes.starts_with(reader.table().header()), "header");
-    TableRow row;
+    TableEntry entry;
     std::size_t at = reader.table().header().size();
-    while (reader.next(row)) {
+    while (reader.next(entry)) {
       std::string again;
-      reader.table().append(again, row);
-      CHECK(bytes.compare(at, again.size(), again) == 0, "row " + std::to_string(rows));
+      if (entry.source == Source::shard) {
+        reader.table().append_shard(again, entry.shard, entry.settings);
+      } else if (entry.source == Source::shard_end) {
+        reader.table().append_shard_end(again, entry.shard, entry.settings, entry.end);
+      } else {
+        reader.table().append(again, entry.result, entry.settings);
+      }
+      CHECK(bytes.compare(at, again.size(), again) == 0, "entry " + std::to_string(rows));
+      CHECK(entry.start == at && entry.end_offset == at + again.size(), "entry's bytes");
       at += again.size();
       ++rows;
-      const auto blocks = static_cast<std::size_t>(row.point.p.blocks);
-      if (row.source == Source::model && row.t) CHECK(row.values.size() == blocks + 1, "values");
-      if (is_sum_source(row.source)) CHECK(row.counts.size() == blocks + 1, "counts");
+      const auto blocks = static_cast<std::size_t>(entry.result.point.p.blocks);
+      if (const auto* m = std::get_if<ModelReport>(&entry.result.value)) {
+        CHECK(m->tail.size() == blocks, "values");
+      }
     }
     CHECK(at == bytes.size(), "the rows read are the whole file");
   } catch (const Failure& refused) {

@@ -28,7 +28,6 @@ show a float pmut by its shortest text (``0.1``), whose value as a table
 column is the same double either way.
 """
 
-from __future__ import annotations
 
 import dataclasses as _dataclasses
 import inspect as _inspect
@@ -268,10 +267,18 @@ def _setting_help(name: str) -> str:
     return f"        {name}: {s['meaning']} (``{s['option']}``).\n"
 
 
-def _signature(settings: list, first: _typing.Optional[str] = None) -> _inspect.Signature:
+# Where the optional parameters stand after the required ones: step and
+# two_option first, as they always have, so that positional calls keep
+# their meaning; then the others in the table's order.
+_OPTIONAL_FIRST = ("step", "two_option")
+
+
+def _signature(settings: list) -> _inspect.Signature:
     """The parameters, required ones first, then the keyword-only settings."""
     required = [p for p in _PARAMETERS if not p["default"]]
-    optional = [p for p in _PARAMETERS if p["default"]]
+    optional = sorted((p for p in _PARAMETERS if p["default"]),
+                      key=lambda p: (_OPTIONAL_FIRST.index(p["keyword"])
+                                     if p["keyword"] in _OPTIONAL_FIRST else len(_OPTIONAL_FIRST)))
     kind = _inspect.Parameter.POSITIONAL_OR_KEYWORD
     parameters = [_inspect.Parameter(p["keyword"], kind) for p in required]
     parameters += [_inspect.Parameter(p["keyword"], kind, default=None) for p in optional]

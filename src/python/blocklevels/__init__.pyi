@@ -1,12 +1,15 @@
 # Types of the package blocklevels (see help(blocklevels) for the meaning).
-from typing import Any, Optional, Union
+# tests/python/test_signatures.py checks these against the parameter and
+# settings tables the package is made from.
+from typing import Optional, Union
 
 import numpy as np
 import pandas as pd
 
 parameter_names: tuple[str, ...]
+table_format: str
 
-def csv_columns(max_blocks: int) -> list[str]: ...
+def table_columns(max_blocks: int) -> list[str]: ...
 
 class Stop(ArithmeticError):
     status: int
@@ -50,13 +53,18 @@ Value = Union[int, float, str, Range, list[Union[int, float, str]]]
 
 def model(
     lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int, final: int,
-    step: int = ..., two_option: int = ...
+    step: Optional[int] = ..., two_option: Optional[int] = ..., model: Optional[str] = ...,
+    arithmetic: Optional[str] = ...
 ) -> ModelResult: ...
 def simulate(
     lambda_: int, mu: int, pmut: Union[str, float], block_length: int, blocks: int, final: int,
-    step: int = ..., two_option: int = ..., *, runs: int, seed: int = ...,
+    step: Optional[int] = ..., two_option: Optional[int] = ..., model: Optional[str] = ...,
+    arithmetic: Optional[str] = ..., *, runs: Optional[int] = ..., seed: Optional[int] = ...,
     jobs: Optional[int] = ...
 ) -> SimulationResult: ...
 def study(
-    *, runs: Optional[int] = ..., seed: int = ..., jobs: Optional[int] = ..., **parameters: Value
+    lambda_: Value, mu: Value, pmut: Value, block_length: Value, blocks: Value, final: Value,
+    step: Optional[Value] = ..., two_option: Optional[Value] = ..., model: Optional[Value] = ...,
+    arithmetic: Optional[Value] = ..., *, runs: Optional[int] = ..., seed: Optional[int] = ...,
+    jobs: Optional[int] = ..., hitting: Optional[str] = ...
 ) -> pd.DataFrame: ...

@@ -1,19 +1,12 @@
 # The extension module's interface; the package blocklevels is the one to use.
-from typing import Any, Sequence, Union
-
-import numpy as np
+from typing import Any, Union
 
 def run(
-    items_by_parameter: Sequence[Sequence[Union[str, float]]],
-    model: bool,
-    runs: str,
-    seed: str,
-    jobs: str,
+    items: dict[str, list[Union[str, float]]], settings: dict[str, str], mode: str
 ) -> dict[str, Any]:
-    """Runs the points of `items_by_parameter` (one list of texts and floats
-    per parameter, in the table's order): {"swept", "max_blocks", "points"};
-    each point a dict with "parameters", "status" and, when 0, "t", "tail",
-    "mean_level", "simulation"."""
+    """Runs the points of `items` (each parameter's texts and floats, by
+    keyword) with `settings` (by name), `mode` "model", "simulate" or
+    "study": {"swept", "max_blocks", "points", "table"}."""
 
 def run_unchecked(
     lambda_: int, mu: int, pmut: str, block_length: int, two_option: int, blocks: int,
@@ -25,10 +18,16 @@ def floating_point_environment() -> tuple[int, int, int]:
     """For tests: the x87 control word, x87 status word and MXCSR of the caller."""
 
 def parameters() -> list[dict[str, Any]]:
-    """The parameter table: name, option, real, default, meaning."""
+    """The parameter table: name, keyword, option, kind, default, meaning, choices."""
 
-def csv_columns(max_blocks: int) -> list[str]:
-    """The CSV header's columns."""
+def settings() -> list[dict[str, Any]]:
+    """The settings table: name, option, default, meaning."""
+
+def table_columns(max_blocks: int) -> list[str]:
+    """The table's columns."""
+
+def table_format() -> str:
+    """The table's format."""
 
 def stop_meaning(number: int) -> str:
     """A stop number's meaning in words."""

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "parameters/quantity.hpp"
+#include "simulation/hitting_summary.hpp"
 #include "simulation/run_totals.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "support/run_program.hpp"
@@ -68,7 +69,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     SCOPED_TRACE(hitting[11] + " " + condition);
     // The first step-1 row whose quantity reaches the value.
     Condition c = *parse_condition(condition);
-    c.value = std::strtold(c.value_text.c_str(), nullptr);
+    c.value = std::strtod(c.value_text.c_str(), nullptr);
     const int blocks = std::stoi(point[9]);
     std::optional<std::size_t> expected;
     for (std::size_t r = 0; r < rows.size() && !expected; ++r) {
@@ -101,7 +102,7 @@ TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   const PointParameters p{.lambda = 30, .mu = 5, .Pmut = 0.02L, .block_length = 2, .two_option_positions = 0, .blocks = 5, .final_iteration = 40, .step_generations = 1};
   for (const char* text : {"Xtop=0.5", "X3=0.9", "mean_level=3.5", "X1=1"}) {
     Condition c = *parse_condition(text);
-    c.value = std::strtold(c.value_text.c_str(), nullptr);
+    c.value = std::strtod(c.value_text.c_str(), nullptr);
     simulation::HittingTimes all;
     for (std::uint64_t r = 0; r < 12; ++r) {
       const RunTotals one = simulation::simulate_runs(p, 3, {r + 1, r, 1}, 1, &c);
@@ -111,7 +112,8 @@ TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
             c.quantity.kind == Quantity::Kind::mean_level
                 ? static_cast<long double>(one.sum_level(t - 1))
                 : static_cast<long double>(one.sum_at_least(t - 1, c.quantity.level_for(5)));
-        if (count / 30 >= c.value) first = t;
+        // As a table prints the run's fraction: the double nearest it.
+        if (static_cast<double>(count / 30) >= c.value) first = t;
       }
       simulation::HittingTimes expected;
       if (first == 0) {
@@ -127,26 +129,40 @@ TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   }
 }
 
-// Order statistics by linear interpolation between ranks, the mean's
-// half-width by Student's t: against values worked out by hand.
-TEST(Hitting, TheSummaryOfTheRunsTimes) {
+// Runs that never reach the value count as censored at the final
+// generation: the quartiles are the generations by which a quarter, half,
+// three quarters of all runs had reached it; against values worked out by
+// hand, Wilson's interval by its formula.
+TEST(Hitting, TheSummaryCountsTheRunsThatNeverGotThere) {
   simulation::HittingTimes times;
-  times.first = {{3, 1}, {5, 2}, {9, 1}};  // 3, 5, 5, 9
+  times.first = {{3, 1}, {5, 2}, {9, 1}};  // 3, 5, 5, 9, and two never by 10
   times.never = 2;
-  const simulation::HittingSummary s = simulation::summarize_hitting(times);
+  const simulation::HittingSummary s = simulation::summarize_hitting(times, 10, 30);
+  EXPECT_EQ(s.runs, 6u);
   EXPECT_EQ(s.reached, 4u);
-  EXPECT_EQ(s.never, 2u);
-  EXPECT_EQ(s.mean, 5.5);
-  EXPECT_EQ(s.median, 5.0);
-  EXPECT_EQ(s.lower_quartile, 4.5);  // rank 1.75: 3 + 0.75 * 2
-  EXPECT_EQ(s.upper_quartile, 6.0);  // rank 3.25: 5 + 0.25 * 4
-  // Squared deviations 6.25 + 0.25 + 0.25 + 12.25 = 19: the sample
-  // standard deviation sqrt(19 / 3) over sqrt(4), times t(3) = 3.182446.
-  EXPECT_NEAR(s.half_width, 3.1824463052837 * std::sqrt(19.0 / 3) / 2, 1e-12);
+  EXPECT_EQ(s.lower_quartile, 5);  // 3 of 6 by t = 5; 1 of 6 by t = 3 is not a quarter
+  EXPECT_EQ(s.median, 5);          // exactly half by t = 5
+  EXPECT_EQ(s.upper_quartile, std::nullopt);  // 4 of 6 never make three quarters
+  EXPECT_DOUBLE_EQ(s.success_rate, 4.0 / 6);
+  EXPECT_NEAR(s.success_low, 0.299993315138392, 1e-14);
+  EXPECT_NEAR(s.success_high, 0.9032285888942195, 1e-14);
+  EXPECT_DOUBLE_EQ(s.restricted_mean, (3 + 5 + 5 + 9 + 10 + 10) / 6.0);
+  EXPECT_DOUBLE_EQ(*s.evaluations, 30.0 * 42 / 4);
+  // 24 of 30 never: no median, whatever the few that got there say.
+  simulation::HittingTimes few;
+  few.first = {{277, 3}, {278, 3}};
+  few.never = 24;
+  const simulation::HittingSummary f = simulation::summarize_hitting(few, 300, 100);
+  EXPECT_EQ(f.median, std::nullopt);
+  EXPECT_EQ(f.lower_quartile, std::nullopt);
+  EXPECT_DOUBLE_EQ(f.success_rate, 0.2);
   simulation::HittingTimes none;
   none.never = 3;
-  const simulation::HittingSummary empty = simulation::summarize_hitting(none);
-  EXPECT_TRUE(std::isnan(empty.mean) && std::isnan(empty.half_width) && std::isnan(empty.median));
+  const simulation::HittingSummary empty = simulation::summarize_hitting(none, 8, 10);
+  EXPECT_EQ(empty.median, std::nullopt);
+  EXPECT_EQ(empty.evaluations, std::nullopt);
+  EXPECT_EQ(empty.success_low, 0.0);
+  EXPECT_DOUBLE_EQ(empty.restricted_mean, 8.0);
 }
 
 }  // namespace

@@ -177,7 +177,7 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "after_end", "m2"}, "'after_end': rows after its shard_end row"},
       {{"m0", "x_edited", "m2"}, "'x_edited' line 3: rows the program does not write"},
       {{"m0", "mean_edited", "m2"}, "'mean_edited' line 3: rows the program does not write"},
-      {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 37 fields under a header of 38"},
+      {{"m0", "field_gone", "m2"}, "'field_gone' line 3: a row of 40 fields under a header of 41"},
       {{"m0", "t_skipped", "m2"}, "'t_skipped': the model rows of lambda=10"},
       {{"q0", "q1", "sum_edited"}, "'sum_edited': the sums of lambda=50"},
       {{"q0", "q1", "level_sum_edited"}, "'level_sum_edited': the sums of lambda=50"},

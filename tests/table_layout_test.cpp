@@ -54,9 +54,9 @@ StudySettings searched() {
 // The table's columns as the README documents them, for four blocks.
 constexpr std::string_view kHeader =
     "source,lambda,mu,pmut,block_length,two_option,blocks,final,step,model,arithmetic,runs,seed,t,"
-    "status,mean_level,X1,X2,X3,X4,condition,search,grid,direction,lower,upper,reached,mean_t,"
-    "mean_t_ci95,median_t,lower_quartile_t,upper_quartile_t,count,shard,shards,fingerprint,rows,"
-    "points,format";
+    "status,mean_level,X1,X2,X3,X4,condition,search,grid,direction,lower,upper,reached,"
+    "success_rate,success_low,success_high,lower_quartile_t,median_t,upper_quartile_t,"
+    "restricted_mean_t,evaluations,count,shard,shards,fingerprint,rows,points,format";
 
 // A row from its fields by column name, the rest empty, format 3.0.0.
 std::string row(std::vector<std::pair<std::string_view, std::string>> fields) {
@@ -138,6 +138,18 @@ std::vector<Case> cases() {
                                  {"condition", "X2=0.5"}, {"count", "2"}})) +
            row(with(with(p2, runs), {{"source", "simulation_hitting_counts"},
                                      {"condition", "X2=0.5"}, {"count", "5"}}))},
+      {"hitting summary",
+       {point(2), HittingSummary{{7, 3, 3.0 / 7, 0.125, 0.75, 4, 5, std::nullopt, 5.5, 280}}},
+       [] {
+         StudySettings s = simulated();
+         s.condition = "X2=0.5";
+         return s;
+       }(),
+       row(with(with(p2, runs), {{"source", "simulation_hitting"}, {"condition", "X2=0.5"},
+                                 {"reached", "3"}, {"success_rate", "0.42857142857142855"},
+                                 {"success_low", "0.125"}, {"success_high", "0.75"},
+                                 {"lower_quartile_t", "4"}, {"median_t", "5"},
+                                 {"restricted_mean_t", "5.5"}, {"evaluations", "280"}}))},
       {"crossing", {at, crossing}, searched(),
        row(with(p2, {{"source", "threshold"}, {"t", "6"}, {"mean_level", "0.75"}, {"X1", "0.5"},
                      {"X2", "0.25"}, {"condition", "Xtop=0.5"}, {"search", "pmut:0.01:0.2"},
@@ -183,8 +195,8 @@ TEST_P(Layout, WritesItsRowsAndReadsThemBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, Layout, ::testing::ValuesIn(cases()),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
+                         [](const auto& param) {
+                           std::string name = param.param.name;
                            for (char& c : name) c = std::isalnum(c) != 0 ? c : '_';
                            return name;
                          });

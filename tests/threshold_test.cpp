@@ -59,11 +59,12 @@ long double excess(const Point& base, const ThresholdSearch& search, long double
   Point p = base;
   set_parameter(p, *search.parameter, v, text);
   return static_cast<long double>(search.condition.quantity.of(final_tail(p))) -
-         search.condition.value;
+         static_cast<long double>(search.condition.value);
 }
 
+// One end reaches the value (an excess of 0 included), the other not.
 bool on_both_sides(long double a, long double b) {
-  return a == 0 || b == 0 || (a < 0) != (b < 0);
+  return (a >= 0) != (b >= 0);
 }
 
 struct Case {
@@ -129,15 +130,12 @@ std::vector<Case> random_cases(bool integer) {
 void check(const Case& c, bool integer, int& crossings) {
   SCOPED_TRACE(c.describe());
   const ThresholdResult result = find_thresholds(c.point, c.search);
-  // Every sign change between neighbouring grid values, and every exact
-  // hit, is one crossing.
+  // Every pair of neighbouring grid values on either side of the value
+  // (reached: q >= V) is one crossing; an exact hit is on the reached side.
   std::size_t expected = 0;
   const auto& q = result.grid_quantity;
-  for (std::size_t i = 0; i < q.size(); ++i) {
-    const long double e = static_cast<long double>(q[i]) - c.search.condition.value;
-    const long double next =
-        i + 1 < q.size() ? static_cast<long double>(q[i + 1]) - c.search.condition.value : 0;
-    if (e == 0 || (i + 1 < q.size() && next != 0 && (e < 0) != (next < 0))) ++expected;
+  for (std::size_t i = 0; i + 1 < q.size(); ++i) {
+    if ((q[i] >= c.search.condition.value) != (q[i + 1] >= c.search.condition.value)) ++expected;
   }
   ASSERT_EQ(result.crossings.size(), expected);
   long double before = -1;
@@ -209,7 +207,7 @@ TEST(Thresholds, TheGridAndItsExactHits) {
     search.search.high = c.high;
     search.search.grid = c.grid;
     search.search.condition = *parse_condition("Xtop=0.5");
-    search.search.condition.value = 0.5L;
+    search.search.condition.value = 0.5;
     const ThresholdResult result = find_thresholds(search.point, search.search);
     ASSERT_EQ(result.grid_values.size(), c.values.size()) << search.describe();
     for (std::size_t k = 0; k < c.values.size(); ++k) {
@@ -218,7 +216,8 @@ TEST(Thresholds, TheGridAndItsExactHits) {
     }
   }
   // Without mutation no offspring reaches the top: Xtop is exactly 0 at
-  // pmut 0 and above it beyond.
+  // pmut 0 and above it beyond. Xtop=0 is reached everywhere: no crossing,
+  // the grid value where Xtop equals 0 is not one by itself.
   Case zero{point_of(20, 5, "0", 2, 0, 3, 5), {}};
   zero.search.parameter = find_parameter("pmut");
   zero.search.low = 0;
@@ -226,11 +225,16 @@ TEST(Thresholds, TheGridAndItsExactHits) {
   zero.search.grid = 5;
   zero.search.condition = *parse_condition("Xtop=0");
   zero.search.condition.value = 0;
+  EXPECT_TRUE(find_thresholds(zero.point, zero.search).crossings.empty());
+  // Xtop=1e-300 is not reached at pmut 0 and is beyond: one rising crossing
+  // where Xtop leaves 0.
+  zero.search.condition = *parse_condition("Xtop=1e-300");
+  zero.search.condition.value = 1e-300;
   const ThresholdResult result = find_thresholds(zero.point, zero.search);
   ASSERT_EQ(result.crossings.size(), 1u);
-  EXPECT_EQ(result.crossings[0].point.p.Pmut, 0.0L);
-  EXPECT_EQ(result.crossings[0].lower, 0.0L);
-  EXPECT_EQ(result.crossings[0].upper, 0.0L);
+  EXPECT_EQ(result.crossings[0].direction, Direction::rising);
+  EXPECT_TRUE(on_both_sides(excess(zero.point, zero.search, result.crossings[0].lower, ""),
+                            excess(zero.point, zero.search, result.crossings[0].upper, "")));
 }
 
 // Xtop at t=300 rises and falls again over pmut for mu=70 of 100: two
@@ -241,7 +245,7 @@ TEST(Thresholds, ANonMonotoneQuantityHasEveryCrossing) {
   c.search.low = 1e-4L;
   c.search.high = 0.1L;
   c.search.condition.quantity.kind = Quantity::Kind::top;
-  c.search.condition.value = 0.1L;
+  c.search.condition.value = 0.1;
   c.search.condition.value_text = "0.1";
   int crossings = 0;
   check(c, false, crossings);

@@ -36,6 +36,35 @@ simulation::Estimate estimate_of(const Quantity& q, const SimulationReport& r, s
   return level == 0 ? r.level : r.fractions[static_cast<std::size_t>(level - 1)];
 }
 
+// A hitting time of the runs, or what stands in its place: "not_reached"
+// when fewer than that share of the runs reached the value.
+std::string generation(const std::optional<std::int64_t>& t) {
+  return t ? std::to_string(*t) : "not_reached";
+}
+
+// The runs' hitting times, censored at the final generation:
+// " simulated_median_t=41 simulated_quartiles_t=35..52 reached=24/30
+// success=0.8[0.63,0.9] mean_t_to_final=47.2 evaluations=1.2e+05".
+void append_hitting(std::string& line, const simulation::HittingSummary& s) {
+  line += " simulated_median_t=" + generation(s.median);
+  line += " simulated_quartiles_t=" + generation(s.lower_quartile) + ".." +
+          generation(s.upper_quartile);
+  line += " reached=" + std::to_string(s.reached) + "/" + std::to_string(s.runs);
+  char text[96];
+  std::snprintf(text, sizeof text, " success=%.2g[%.2g,%.2g]", s.success_rate, s.success_low,
+                s.success_high);
+  line += text;
+  line += " mean_t_to_final=";
+  append_shortest(line, s.restricted_mean);
+  line += " evaluations=";
+  if (s.evaluations) {
+    std::snprintf(text, sizeof text, "%.3g", *s.evaluations);
+    line += text;
+  } else {
+    line += "none";
+  }
+}
+
 }  // namespace
 
 SummaryLines::SummaryLines(runtime::OutputStream& out, Progress& progress,
@@ -104,13 +133,7 @@ void SummaryLines::end_point() {
       append_estimate(line, *simulated_level_);
     }
     if (hitting_) line += " hitting_t=" + (*hitting_ ? std::to_string(**hitting_) : "never");
-    if (simulated_hitting_) {
-      // The mean over the runs that reached the value, and how many never did.
-      line += " simulated_hitting_t=";
-      append_estimate(line, {simulated_hitting_->mean, simulated_hitting_->half_width});
-      line += " never=";
-      append_number(line, static_cast<double>(simulated_hitting_->never));
-    }
+    if (simulated_hitting_) append_hitting(line, *simulated_hitting_);
   }
   line += '\n';
   progress_.clear();

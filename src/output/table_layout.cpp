@@ -24,11 +24,14 @@ constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
     {"lower", ColumnKind::real},
     {"upper", ColumnKind::real},
     {"reached", ColumnKind::integer},
-    {"mean_t", ColumnKind::real},
-    {"mean_t_ci95", ColumnKind::real},
-    {"median_t", ColumnKind::real},
-    {"lower_quartile_t", ColumnKind::real},
-    {"upper_quartile_t", ColumnKind::real},
+    {"success_rate", ColumnKind::real},
+    {"success_low", ColumnKind::real},
+    {"success_high", ColumnKind::real},
+    {"lower_quartile_t", ColumnKind::integer},
+    {"median_t", ColumnKind::integer},
+    {"upper_quartile_t", ColumnKind::integer},
+    {"restricted_mean_t", ColumnKind::real},
+    {"evaluations", ColumnKind::real},
     {"count", ColumnKind::integer},
     {"shard", ColumnKind::integer},
     {"shards", ColumnKind::integer},
@@ -88,7 +91,7 @@ TableLayout::TableLayout(std::int32_t max_blocks) : max_blocks_(max_blocks) {
   lower_ = column("lower");
   upper_ = column("upper");
   reached_ = column("reached");
-  mean_t_ = column("mean_t");
+  success_ = column("success_rate");
   count_ = column("count");
   shard_ = column("shard");
   format_ = column("format");
@@ -209,14 +212,19 @@ void TableLayout::write(const Result& result, const StudySettings& settings,
     out.integer(count_, static_cast<std::int64_t>(c->times.never));
     end();
   } else if (const auto* summary = std::get_if<HittingSummary>(&result.value)) {
-    const simulation::HittingSummary& s = summary->summary;
+    const simulation::HittingSummary& hs = summary->summary;
     row(Source::simulation_hitting);
     answer_cells(Source::simulation_hitting, settings, out);
-    out.integer(reached_, static_cast<std::int64_t>(s.reached));
-    const double stats[] = {s.mean, s.half_width, s.median, s.lower_quartile, s.upper_quartile};
-    for (std::size_t n = 0; n < std::size(stats); ++n) {
-      if (stats[n] == stats[n]) out.real(mean_t_ + n, stats[n]);
+    out.integer(reached_, static_cast<std::int64_t>(hs.reached));
+    out.real(success_, hs.success_rate);
+    out.real(success_ + 1, hs.success_low);
+    out.real(success_ + 2, hs.success_high);
+    const std::optional<std::int64_t> quartiles[] = {hs.lower_quartile, hs.median, hs.upper_quartile};
+    for (std::size_t n = 0; n < 3; ++n) {
+      if (quartiles[n]) out.integer(success_ + 3 + n, *quartiles[n]);
     }
+    out.real(success_ + 6, hs.restricted_mean);
+    if (hs.evaluations) out.real(success_ + 7, *hs.evaluations);
     end();
   } else if (const auto* threshold = std::get_if<Threshold>(&result.value)) {
     write_threshold(result, *threshold, settings, out);

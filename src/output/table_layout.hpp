@@ -14,8 +14,15 @@
 //   condition         Q=V of a search or a hitting time, in its answers
 //   search, grid      a search's PARAM:LOW:HIGH and its grid, in its answers
 //   direction, lower, upper   a crossing's direction and bracket
-//   reached, mean_t, mean_t_ci95, median_t, lower_quartile_t,
-//   upper_quartile_t  the simulated runs' hitting times
+//   reached           the simulated runs that reached the value by the final
+//                     generation, of `runs`
+//   success_rate, success_low, success_high   their share, and its 95 % interval
+//   lower_quartile_t, median_t, upper_quartile_t   the hitting time's quartiles
+//                     (Kaplan-Meier, the runs that did not reach it censored
+//                     at the final generation); empty: not reached by that share
+//   restricted_mean_t the mean of min(hitting time, final)
+//   evaluations       the expected running time in evaluations; empty when no
+//                     run reached the value
 //   count             runs that first reached the value at t (none: never)
 //   shard, shards, fingerprint, rows, points   a shard's bookkeeping
 //   format            the table's format, "3.0.0", in every row
@@ -141,7 +148,7 @@ class TableLayout {
   std::vector<TableColumn> columns_;
   std::size_t source_ = 0, runs_ = 0, seed_ = 0, t_ = 0, status_ = 0, mean_level_ = 0;
   std::size_t condition_ = 0, search_ = 0, grid_ = 0, direction_ = 0, lower_ = 0, upper_ = 0;
-  std::size_t reached_ = 0, mean_t_ = 0, count_ = 0, shard_ = 0, format_ = 0;
+  std::size_t reached_ = 0, success_ = 0, count_ = 0, shard_ = 0, format_ = 0;
 };
 
 }  // namespace blocklevels

@@ -263,24 +263,8 @@ void TableReader::read_entry(TableEntry& entry) {
       entry.result.value = std::move(hitting);
       return;
     }
-    case Source::simulation_hitting: {
-      HittingSummary h;
-      h.summary.reached = static_cast<std::uint64_t>(
-          integer_field(layout.column("reached"), 0, *entry.settings.runs, "a count of runs"));
-      double* stats[] = {&h.summary.mean, &h.summary.half_width, &h.summary.median,
-                         &h.summary.lower_quartile, &h.summary.upper_quartile};
-      for (std::size_t n = 0; n < std::size(stats); ++n) {
-        const std::string_view text =
-            reader_.field(static_cast<int>(layout.column("mean_t") + n));
-        *stats[n] = std::nan("");
-        if (!text.empty() && (!read_double(text, *stats[n]) || !(*stats[n] >= 0))) {
-          refuse("a hitting time that is not one");
-        }
-      }
-      h.summary.never = static_cast<std::uint64_t>(*entry.settings.runs) - h.summary.reached;
-      entry.result.value = h;
-      return;
-    }
+    case Source::simulation_hitting:
+      return read_hitting_summary(entry);
     case Source::simulation_hitting_counts:
       return read_counts(entry);
     case Source::threshold: {
@@ -343,6 +327,41 @@ void TableReader::read_simulation(TableEntry& entry) {
     report.fractions[j - 1].half_width = read_value(static_cast<int>(j), INFINITY);
   }
   entry.result.value = std::move(report);
+}
+
+// The runs' hitting times as the table holds them: the counts and shares
+// in their ranges, the quartiles in the point's generations and in order.
+void TableReader::read_hitting_summary(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  const std::int64_t final = entry.result.point.p.final_iteration;
+  simulation::HittingSummary s;
+  s.runs = static_cast<std::uint64_t>(*entry.settings.runs);
+  s.reached = static_cast<std::uint64_t>(
+      integer_field(layout.column("reached"), 0, *entry.settings.runs, "a count of runs"));
+  const auto real = [&](std::string_view name, double lowest, double highest) {
+    double v = 0;
+    if (!read_double(reader_.field(static_cast<int>(layout.column(name))), v) ||
+        !(v >= lowest && v <= highest)) {
+      refuse("a " + std::string(name) + " out of its range");
+    }
+    return v;
+  };
+  s.success_rate = real("success_rate", 0, 1);
+  s.success_low = real("success_low", 0, 1);
+  s.success_high = real("success_high", 0, 1);
+  std::int64_t before = 1;
+  for (const auto& [name, q] : {std::pair{"lower_quartile_t", &s.lower_quartile},
+                                std::pair{"median_t", &s.median},
+                                std::pair{"upper_quartile_t", &s.upper_quartile}}) {
+    if (reader_.field(static_cast<int>(layout.column(name))).empty()) continue;
+    *q = integer_field(layout.column(name), before, final, "a quartile");
+    before = **q;
+  }
+  s.restricted_mean = real("restricted_mean_t", 1, static_cast<double>(final));
+  if (!reader_.field(static_cast<int>(layout.column("evaluations"))).empty()) {
+    s.evaluations = real("evaluations", 0, INFINITY);
+  }
+  entry.result.value = HittingSummary{s};
 }
 
 void TableReader::read_sums(TableEntry& entry) {

@@ -63,6 +63,7 @@ class TableReader {
   void read_simulation(TableEntry& entry);
   void read_sums(TableEntry& entry);
   void read_counts(TableEntry& entry);
+  void read_hitting_summary(TableEntry& entry);
   void read_shard(TableEntry& entry);
   // Takes the next row, which must be of `source` and of the entry's point.
   void continue_with(Source source, const TableEntry& entry);

@@ -32,10 +32,12 @@ struct Quantity {
   double of_row(std::span<const double> values, std::int32_t blocks) const;
 };
 
-// Q=V: `value` as typed, read like --pmut (extended precision from its text).
+// Q=V: V as typed, and the double its text names. Quantities are compared
+// as the table prints them, doubles, so that a value copied from a table
+// counts as reached where the table shows it.
 struct Condition {
   Quantity quantity;
-  long double value = 0.0L;
+  double value = 0.0;
   std::string value_text;
   // True when q has reached the value: q >= V.
   bool reached(double q) const { return q >= value; }

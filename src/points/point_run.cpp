@@ -65,10 +65,13 @@ simulation::RunTotals one_report(const simulation::RunTotals& totals, std::int64
 
 // The point's simulated runs (this shard's), in batches of one run per
 // thread, each batch followed by its progress; then the results of every
-// report time (or of the last only) and of the hitting times.
-void simulate(const Point& point, const PointWork& work, bool last_only, ResultSink& sink,
+// report time and of the hitting times. A search's crossing is simulated
+// with its reports at the final generation alone (`at_final`): a run's
+// draws do not depend on when it is observed, so these are the same runs.
+void simulate(const Point& point, const PointWork& work, bool at_final, ResultSink& sink,
               PointProgress* progress, const std::stop_token& cancel) {
-  const PointParameters& p = point.p;
+  PointParameters p = point.p;
+  if (at_final) p.step_generations = p.final_iteration;
   const auto total = static_cast<std::uint64_t>(work.runs);
   const std::uint64_t first = work.first_run, stride = work.run_stride;
   const std::uint64_t mine = simulation::RunSet{total, first, stride}.size();
@@ -84,13 +87,14 @@ void simulate(const Point& point, const PointWork& work, bool last_only, ResultS
     if (progress != nullptr) progress->runs_done(done, mine);
   }
   const std::int64_t reports = totals.reports();
-  for (std::int64_t report = last_only ? reports - 1 : 0; report < reports; ++report) {
+  const simulation::Summary summary =
+      work.sums ? simulation::Summary{} : simulation::summarize(totals, p.lambda);
+  for (std::int64_t report = 0; report < reports; ++report) {
     const std::int64_t t = report_time(p, report);
     if (work.sums) {
       sink.take({point, ShardSums{t, one_report(totals, report)}});
       continue;
     }
-    const simulation::Summary summary = simulation::summarize(totals, p.lambda);
     SimulationReport r{t, summary.mean_level[static_cast<std::size_t>(report)], {}};
     for (std::int32_t j = 1; j <= p.blocks; ++j) r.fractions.push_back(summary.fraction_at(report, j));
     sink.take({point, std::move(r)});
@@ -99,7 +103,8 @@ void simulate(const Point& point, const PointWork& work, bool last_only, ResultS
   if (work.sums) {
     sink.take({point, HittingCounts{totals.hitting()}});
   } else {
-    sink.take({point, HittingSummary{simulation::summarize_hitting(totals.hitting())}});
+    sink.take({point, HittingSummary{simulation::summarize_hitting(totals.hitting(),
+                                                                   p.final_iteration, p.lambda)}});
   }
 }
 
@@ -112,7 +117,7 @@ void search(const Point& point, const PointWork& work, ResultSink& sink, PointPr
   if (result.crossings.empty()) sink.take({point, Threshold{}});
   for (const Crossing& crossing : result.crossings) {
     sink.take({crossing.point, Threshold{true, crossing.lower, crossing.upper, crossing.direction,
-                                         last_report_time(crossing.point.p), crossing.tail}});
+                                         crossing.point.p.final_iteration, crossing.tail}});
     if (work.runs > 0) simulate(crossing.point, work, true, sink, progress, cancel);
   }
 }

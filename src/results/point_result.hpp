@@ -14,6 +14,7 @@
 
 #include "parameters/point_parameters.hpp"
 #include "search/threshold_search.hpp"
+#include "simulation/hitting_summary.hpp"
 #include "simulation/run_totals.hpp"
 
 namespace blocklevels {

@@ -125,7 +125,17 @@ void put_body(std::string& out, const HittingCounts& r) {
   }
 }
 void put_body(std::string& out, const HittingSummary& r) {
-  put(out, r.summary);
+  const simulation::HittingSummary& s = r.summary;
+  put(out, s.runs);
+  put(out, s.reached);
+  put(out, s.success_rate);
+  put(out, s.success_low);
+  put(out, s.success_high);
+  for (const std::optional<std::int64_t>& q : {s.lower_quartile, s.median, s.upper_quartile}) {
+    put(out, q.value_or(-1));
+  }
+  put(out, s.restricted_mean);
+  put(out, s.evaluations.value_or(-1.0));
 }
 void put_body(std::string& out, const Threshold& r) {
   put(out, static_cast<std::uint8_t>(r.found));
@@ -165,6 +175,23 @@ PointChange take_point(Payload& payload) {
     }
   }
   return r;
+}
+
+HittingSummary take_hitting_summary(Payload& payload) {
+  simulation::HittingSummary s;
+  s.runs = payload.take<std::uint64_t>();
+  s.reached = payload.take<std::uint64_t>();
+  s.success_rate = payload.take<double>();
+  s.success_low = payload.take<double>();
+  s.success_high = payload.take<double>();
+  for (std::optional<std::int64_t>* q : {&s.lower_quartile, &s.median, &s.upper_quartile}) {
+    const auto t = payload.take<std::int64_t>();
+    if (t >= 0) *q = t;
+  }
+  s.restricted_mean = payload.take<double>();
+  const auto evaluations = payload.take<double>();
+  if (evaluations >= 0) s.evaluations = evaluations;
+  return HittingSummary{s};
 }
 
 ShardSums take_sums(Payload& payload) {
@@ -225,7 +252,7 @@ Record take_body(std::size_t index, Payload& payload) {
       return r;
     }
     case 6:
-      return HittingSummary{payload.take<simulation::HittingSummary>()};
+      return take_hitting_summary(payload);
     case 7:
       return take_threshold(payload);
     case 8: {

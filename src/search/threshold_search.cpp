@@ -52,7 +52,7 @@ class Evaluator {
         matrix_.emplace(build_transition_matrix(p));
       }
       TailTrajectory trajectory(*matrix_, p.mu, p.lambda);
-      const std::span<const double> tail = trajectory.at(last_report_time(p));
+      const std::span<const double> tail = trajectory.at(p.final_iteration);
       return {tail.begin(), tail.end()};
     } catch (const std::bad_alloc&) {
       throw_stop(kOutOfMemory);
@@ -63,7 +63,7 @@ class Evaluator {
   long double excess(long double v) {
     const Point p = at(v);
     return static_cast<long double>(search_.condition.quantity.of(final_tail(p.p))) -
-           search_.condition.value;
+           static_cast<long double>(search_.condition.value);
   }
 
   std::int64_t runs() const { return runs_; }
@@ -76,7 +76,9 @@ class Evaluator {
   std::int64_t runs_ = 0;
 };
 
-std::vector<long double> grid_of(const ThresholdSearch& search) {
+}  // namespace
+
+std::vector<long double> search_grid(const ThresholdSearch& search) {
   const ExtendedArithmetic arithmetic;
   const long double low = search.low, high = search.high;
   const bool geometric = low > 0 && high / low >= 100;
@@ -95,8 +97,13 @@ std::vector<long double> grid_of(const ThresholdSearch& search) {
   return values;
 }
 
-bool opposite(long double a, long double b) {
-  return (a < 0 && b > 0) || (a > 0 && b < 0);
+// The side of the value a quantity is on: reached (q >= V, an excess of 0
+// included) or not. A crossing is where the side changes, so that a
+// quantity equal to V over a stretch crosses only where it leaves V.
+namespace {
+
+bool reached(long double excess) {
+  return excess >= 0;
 }
 
 // A crossing's value and the bracket it was refined to.
@@ -111,8 +118,7 @@ Refined refine_integer(Evaluator& evaluator, long double a, long double fa, long
   while (b - a > 1) {
     const long double middle = std::floor((a + b) / 2);
     const long double fm = evaluator.excess(middle);
-    if (fm == 0) return {middle, middle, middle};
-    if (opposite(fa, fm)) {
+    if (reached(fa) != reached(fm)) {
       b = middle;
     } else {
       a = middle;
@@ -122,10 +128,12 @@ Refined refine_integer(Evaluator& evaluator, long double a, long double fa, long
   return {b, a, b};
 }
 
-// A real crossing between a and b: regula falsi with the Illinois halving
-// of the end that stays, and a bisection step whenever the bracket has not
-// halved in two steps, so that it narrows at least as fast as bisection's
-// third part. Computes in extended precision.
+// A real crossing between a and b (on either side of the value): regula
+// falsi with the Illinois halving of the end that stays, and a bisection
+// step whenever the bracket has not halved in two steps, so that it narrows
+// at least as fast as bisection's third part. An excess of 0 is on the
+// reached side; the bracket narrows on to where the quantity leaves V.
+// Computes in extended precision.
 Refined refine_real(Evaluator& evaluator, long double a, long double fa, long double b,
                     long double fb) {
   const ExtendedArithmetic arithmetic;
@@ -138,8 +146,7 @@ Refined refine_real(Evaluator& evaluator, long double a, long double fa, long do
     width_two_ago = width_one_ago;
     width_one_ago = b - a;
     const long double fc = evaluator.excess(c);
-    if (fc == 0) return {c, c, c};
-    if (opposite(fa, fc)) {
+    if (reached(fa) != reached(fc)) {
       b = c;
       fb = fc;
       if (kept_side == -1) fa /= 2;
@@ -159,7 +166,7 @@ Refined refine_real(Evaluator& evaluator, long double a, long double fa, long do
 ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search) {
   Evaluator evaluator(base, search);
   ThresholdResult result;
-  result.grid_values = grid_of(search);
+  result.grid_values = search_grid(search);
   std::vector<long double> excess;
   for (const long double v : result.grid_values) {
     excess.push_back(evaluator.excess(v));
@@ -167,21 +174,12 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
   }
   const bool integer = search.parameter->kind == ParameterKind::integer;
   std::vector<Refined> found;
-  for (std::size_t i = 0; i < excess.size(); ++i) {
-    if (excess[i] == 0) {
-      const long double v = result.grid_values[i];
-      // Falling when the quantity is below the value after it, or above
-      // before it.
-      const bool falling = (i + 1 < excess.size() && excess[i + 1] < 0) ||
-                           (i + 1 == excess.size() && i > 0 && excess[i - 1] > 0);
-      found.push_back({v, v, v, falling ? Direction::falling : Direction::rising});
-      continue;
-    }
-    if (i + 1 == excess.size() || !opposite(excess[i], excess[i + 1])) continue;
+  for (std::size_t i = 0; i + 1 < excess.size(); ++i) {
+    if (reached(excess[i]) == reached(excess[i + 1])) continue;
     const long double a = result.grid_values[i], b = result.grid_values[i + 1];
     found.push_back(integer ? refine_integer(evaluator, a, excess[i], b)
                             : refine_real(evaluator, a, excess[i], b, excess[i + 1]));
-    found.back().direction = excess[i] > 0 ? Direction::falling : Direction::rising;
+    found.back().direction = reached(excess[i]) ? Direction::falling : Direction::rising;
   }
   for (const Refined& r : found) {
     Crossing crossing;

@@ -47,10 +47,17 @@ struct ThresholdResult {
   std::int64_t model_runs = 0;  // every evaluation of the model, grid included
 };
 
-// The grid is log-spaced when low > 0 and high / low >= 100, else even;
-// an integer parameter's grid values are rounded, repeats kept once. A
-// point where the quantity equals the value exactly is a crossing. Throws
-// Stop when the model stops at any value evaluated.
+// The values the search scans first: log-spaced when low > 0 and high / low
+// >= 100, else even; an integer parameter's values rounded, repeats kept
+// once.
+std::vector<long double> search_grid(const ThresholdSearch& search);
+
+// The quantity is taken at the final generation (not the last report).
+// Each pair of neighbouring grid values on either side of the value (the
+// quantity reaching it, q >= V, or not) is one crossing, refined on its
+// bracket: a quantity equal to V over a stretch crosses where it leaves V,
+// never at each grid value where it equals V. Throws Stop when the model
+// stops at any value evaluated.
 ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search);
 
 }  // namespace blocklevels

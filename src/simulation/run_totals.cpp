@@ -131,58 +131,5 @@ Summary summarize(const RunTotals& totals, std::int32_t lambda) {
   return summary;
 }
 
-HittingSummary summarize_hitting(const HittingTimes& times) {
-  const ExtendedArithmetic arithmetic;
-  const long double nan = std::numeric_limits<long double>::quiet_NaN();
-  HittingSummary s;
-  s.never = times.never;
-  // Why nothing overflows: a generation is below 2^31 and so is every count
-  // of runs, so the sums stay below 2^62 * 2^31 and the squares below 2^124.
-  uint128 sum = 0, squares = 0;
-  for (const auto& [t, runs] : times.first) {
-    s.reached += runs;
-    const auto g = static_cast<uint128>(t);
-    sum += g * runs;
-    squares += g * g * runs;
-  }
-  const std::uint64_t n = s.reached;
-  const auto count = static_cast<long double>(n);
-  s.mean = static_cast<double>(n == 0 ? nan : static_cast<long double>(sum) / count);
-  long double half_width = nan;
-  if (n >= 2) {
-    const uint128 spread = uint128{n} * squares - sum * sum;
-    const long double variance = static_cast<long double>(spread) / (count * (count - 1.0L));
-    half_width = student_t_975(n - 1) * std::sqrt(variance / count);
-  }
-  s.half_width = static_cast<double>(half_width);
-  // The value at (1-based) rank r of the sorted times, r in [1, n].
-  auto at_rank = [&](long double r) -> long double {
-    const auto below = static_cast<std::uint64_t>(std::floor(r));
-    const long double share = r - static_cast<long double>(below);
-    long double lower = 0, upper = 0;
-    std::uint64_t seen = 0;
-    bool have_lower = false;
-    for (const auto& [t, runs] : times.first) {
-      seen += runs;
-      if (!have_lower && seen >= below) {
-        lower = static_cast<long double>(t);
-        have_lower = true;
-      }
-      if (seen >= below + 1) {
-        upper = static_cast<long double>(t);
-        break;
-      }
-      upper = static_cast<long double>(t);
-    }
-    return lower + share * (upper - lower);
-  };
-  auto quantile = [&](long double p) {
-    return static_cast<double>(n == 0 ? nan : at_rank(1.0L + (count - 1.0L) * p));
-  };
-  s.lower_quartile = quantile(0.25L);
-  s.median = quantile(0.5L);
-  s.upper_quartile = quantile(0.75L);
-  return s;
-}
 
 }  // namespace blocklevels::simulation

@@ -105,16 +105,5 @@ struct Summary {
 // once, so equal totals give bit-for-bit equal summaries.
 Summary summarize(const RunTotals& totals, std::int32_t lambda);
 
-// The hitting times of the runs that reached the value: their mean with the
-// half-width of its 95 % confidence interval, the median and the quartiles
-// (linear interpolation between the ranks: the value at rank 1 + (n - 1) p,
-// p = 0.25, 0.5, 0.75); and how many never reached it. NaN where too few
-// runs reached it (none; fewer than 2 for the half-width).
-struct HittingSummary {
-  std::uint64_t reached = 0;
-  double mean = 0, half_width = 0, median = 0, lower_quartile = 0, upper_quartile = 0;
-  std::uint64_t never = 0;
-};
-HittingSummary summarize_hitting(const HittingTimes& times);
 
 }  // namespace blocklevels::simulation

@@ -35,9 +35,10 @@ RunTotals empty_totals(const PointParameters& params) {
 
 namespace {
 
-// The run's quantity from its offspring's level histogram.
-long double quantity_of(const Condition& hitting, std::span<const std::int32_t> histogram,
-                        std::int32_t lambda) {
+// The run's quantity from its offspring's level histogram, as a table
+// prints it: the double nearest the exact fraction (or mean level).
+double quantity_of(const Condition& hitting, std::span<const std::int32_t> histogram,
+                   std::int32_t lambda) {
   const auto blocks = static_cast<std::int32_t>(histogram.size()) - 1;
   std::int64_t count = 0;
   if (hitting.quantity.kind == Quantity::Kind::mean_level) {
@@ -49,7 +50,7 @@ long double quantity_of(const Condition& hitting, std::span<const std::int32_t> 
       count += histogram[static_cast<std::size_t>(i)];
     }
   }
-  return static_cast<long double>(count) / static_cast<long double>(lambda);
+  return static_cast<double>(static_cast<long double>(count) / static_cast<long double>(lambda));
 }
 
 }  // namespace
@@ -59,17 +60,22 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
                   const std::stop_token& cancel) {
   pcg32 rng(seed, run);
   population.start(rng);
-  const std::int64_t last = last_report_time(params);
+  // A hitting time is looked for in every generation up to the final one,
+  // past the last report when the final generation is not one: the draws
+  // of the generations reported do not change.
+  const std::int64_t last_report = last_report_time(params);
+  const std::int64_t final = params.final_iteration;
+  const std::int64_t last = hitting != nullptr ? std::max(last_report, final) : last_report;
   std::int64_t report = 0;
   std::int64_t reached = 0;  // the hitting time, 0 while not reached
   for (std::int64_t t = 1; t <= last; ++t) {
     stop_if_cancelled(cancel);
     population.breed(rng);
-    if (hitting != nullptr && reached == 0 &&
-        quantity_of(*hitting, population.level_histogram(), params.lambda) >= hitting->value) {
+    if (hitting != nullptr && reached == 0 && t <= final &&
+        hitting->reached(quantity_of(*hitting, population.level_histogram(), params.lambda))) {
       reached = t;
     }
-    if (t == report_time(params, report)) {
+    if (t <= last_report && t == report_time(params, report)) {
       totals.add_report(report++, population.level_histogram());
     }
     if (t < last) population.select(rng);

@@ -267,7 +267,7 @@ void merge_hitting_counts(std::vector<Shard>& shards, Output& out, std::int32_t 
              " end before their count of runs that never reached the value");
     }
     for (const auto& [t, n] : counts->times.first) {
-      if (t > last_report_time(point.p)) {
+      if (t > point.p.final_iteration) {
         refuse(where(shard) + ": the hitting times of " + describe_point(point) +
                " are not those of any runs");
       }
@@ -281,7 +281,8 @@ void merge_hitting_counts(std::vector<Shard>& shards, Output& out, std::int32_t 
     refuse("the shards hold the hitting times of " + std::to_string(counted) + " runs of " +
            describe_point(point) + ", not " + std::to_string(runs));
   }
-  out.result({point, HittingSummary{simulation::summarize_hitting(times)}});
+  out.result({point, HittingSummary{simulation::summarize_hitting(
+                         times, point.p.final_iteration, point.p.lambda)}});
 }
 
 // The sums of one report time from every shard, added up and summarised as

@@ -130,6 +130,7 @@ TEST(AccurateModel, MatchesTheExactValuesComputedNow) {
       {1000, 1, "0.003", 3, 0, 25, 100, 10},     // mu = 1
       {50, 10, "0.02", 2, 0, 12, 3000, 500},     // the steady state
       {100, 70, "0.000232631", 4, 0, 20, 200, 20},
+      {100, 30, "1e-40", 3, 1, 30, 40, 5},  // entries 1e-600 apart within 16 levels
   };
   testing::TemporaryDirectory dir;
   const std::string input = dir.path() + "/settings";

@@ -7,9 +7,11 @@
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
+#include "model/extended_bits.hpp"
 #include "model/point_trajectory.hpp"
 #include "model/tail_trajectory.hpp"
 #include "model/transition_model.hpp"
+#include "model/transition_terms.hpp"
 
 namespace blocklevels {
 namespace {
@@ -39,10 +41,9 @@ MutationParameters mutation_parameters(const PointParameters& p) {
 }
 
 bool same_mutation(const MutationParameters& a, const MutationParameters& b) {
-  constexpr std::size_t kValueBytes = 10;
-  return std::memcmp(&a.Pmut, &b.Pmut, kValueBytes) == 0 && a.block_length == b.block_length &&
-         a.two_option_positions == b.two_option_positions && a.blocks == b.blocks &&
-         a.arithmetic == b.arithmetic;
+  return std::memcmp(&a.Pmut, &b.Pmut, kExtendedValueBytes) == 0 &&
+         a.block_length == b.block_length && a.two_option_positions == b.two_option_positions &&
+         a.blocks == b.blocks && a.arithmetic == b.arithmetic;
 }
 
 PreparedLevelModel::PreparedLevelModel(const PointParameters& p, const std::stop_token& cancel)

@@ -29,11 +29,13 @@
 //   at least as likely to stay complete as an incomplete one to complete;
 //   with blocks of 4, any Pmut up to 0.38): so A'[j] keeps its relative
 //   precision too.
-// - T[i][i] where the two survival formulas differ (point_transitions.hpp):
+// - T[i][i] where the two survival formulas differ (transition_terms.hpp):
 //   its error is at most about 2(l + 4) units of 2^-64 of the tail above i.
+// - The terms a generation leaves out, each group's from parents far below
+//   or far above it, total at most 2^-72 of the tail above the group.
 // A point probability p[i] much smaller than the tail above it may thus
-// carry an error of a few units of 2^-64 of that tail (from T[i][i] or
-// from the share at the cut in the previous generation). It enters the
+// carry an error of a few units of 2^-64 of that tail (from T[i][i], the
+// terms left out, or the share at the cut in the previous generation). It enters the
 // next generation as lambda/mu times that error in s[i], the same error as
 // a rounding of the tail above i, and adds to each new tail at most that
 // error times M[i][j], which the parents above i also reach: again a few
@@ -44,6 +46,7 @@
 #include <span>
 #include <vector>
 
+#include "model/extended_bits.hpp"
 #include "model/point_transitions.hpp"
 
 namespace blocklevels {
@@ -57,14 +60,10 @@ struct PointState {
   std::vector<long double> tails;
 };
 
-// Whether two extended arrays hold the same values bit for bit (the 80
-// bits of each value; the padding beside them is not part of it).
-bool same_extended_bits(std::span<const long double> a, std::span<const long double> b);
-
 class PointGeneration {
  public:
-  // `t` must outlive the generation. Allocates everything it needs here.
-  PointGeneration(const PointTransitions& t, std::int32_t mu, std::int32_t lambda);
+  // `transitions` must outlive the generation. Allocates everything it needs here.
+  PointGeneration(const PointTransitions& transitions, std::int32_t mu, std::int32_t lambda);
 
   // Advances `state` by one generation. Returns true when its points came
   // out bit for bit unchanged. Must run inside an ExtendedArithmetic scope;
@@ -73,19 +72,17 @@ class PointGeneration {
   // leaving `state` as it was.
   bool advance(PointState& state);
 
-  // The selected parents' shares s[0..l] of the last generation advanced,
-  // for tests.
-  std::span<const long double> shares() const { return shares_; }
-
  private:
   void select(const PointState& state);
   void sum_offspring();
+  template <std::size_t width>
+  [[gnu::always_inline]] inline void sum_group(const PointTransitions::Group& g, std::size_t first,
+                                               std::size_t last);
 
   const PointTransitions& t_;
   std::size_t l_;
   std::int32_t mu_;
   std::int32_t lambda_;
-  std::vector<long double> shares_;  // s[0..l]
   // The levels whose share is not 0, and their shares: a term with a share
   // of 0 adds nothing while every T[i][k] is finite; with an infinite or
   // NaN entry (a Pmut beyond [0, 1]) every level takes part, so that the
@@ -93,6 +90,7 @@ class PointGeneration {
   std::vector<std::size_t> active_levels_;
   std::vector<long double> active_shares_;
   std::size_t active_ = 0;
+  long double share_total_ = 0.0L;  // the sum of |s[i]|: 1 for 0 <= Pmut <= 1
   PointState next_;
 };
 

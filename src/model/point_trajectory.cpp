@@ -1,15 +1,18 @@
 #include "model/point_trajectory.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "arithmetic/cancelled.hpp"
-#include "model/level_matrix.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
 
 namespace blocklevels {
 
-PointTrajectory::PointTrajectory(const PointTransitions& t, std::int32_t mu, std::int32_t lambda)
-    : l_(static_cast<std::size_t>(t.l())),
-      generation_step_(t, mu, lambda),
+PointTrajectory::PointTrajectory(const PointTransitions& transitions, std::int32_t mu,
+                                 std::int32_t lambda)
+    : l_(static_cast<std::size_t>(transitions.l())),
+      generation_step_(transitions, mu, lambda),
       state_(l_),
       reported_(l_),
       checkpoint_(l_) {}
@@ -19,7 +22,14 @@ void PointTrajectory::step(const std::stop_token& cancel) {
   stop_if_cancelled(cancel);
   unchanged_ = generation_step_.advance(state_);
   ++generation_;
-  for (std::size_t n = 0; n < l_; ++n) reported_[n] = round_to_double_or_stop(state_.tails[n]);
+  // A finite tail that rounds to an infinite double is beyond the double
+  // range: an overflow where it is stored, as round_to_double_or_stop says.
+  bool beyond = false;
+  for (std::size_t n = 0; n < l_; ++n) {
+    reported_[n] = static_cast<double>(state_.tails[n]);
+    beyond = beyond || (std::isinf(reported_[n]) && std::isfinite(state_.tails[n]));
+  }
+  if (beyond) throw_stop(kFloatOverflow);
 }
 
 void PointTrajectory::advance_one(const std::stop_token& cancel) {

@@ -19,8 +19,8 @@ namespace blocklevels {
 class PointTrajectory {
  public:
   // Starts with the whole population at level 0 (every point probability
-  // above it 0). `t` must outlive the trajectory.
-  PointTrajectory(const PointTransitions& t, std::int32_t mu, std::int32_t lambda);
+  // above it 0). `groups` must outlive the trajectory.
+  PointTrajectory(const PointTransitions& transitions, std::int32_t mu, std::int32_t lambda);
 
   // The tails after `generation` generations (tail[j - 1] for level j), each
   // rounded once from its extended value. `generation` never decreases

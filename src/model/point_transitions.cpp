@@ -3,208 +3,116 @@
 #include <algorithm>
 #include <cmath>
 
-#include "arithmetic/cancelled.hpp"
-#include "arithmetic/extended_arithmetic.hpp"
-#include "arithmetic/stop.hpp"
-#include "arithmetic/stop_numbers.hpp"
-#include "model/int_power.hpp"
-#include "model/wrapping_int.hpp"
+#include "model/extended_bits.hpp"
 
 namespace blocklevels {
 namespace {
 
-// Throws the stop of the first floating-point failure of a stage, in the
-// order the literal build tests them.
-void stop_on_raised_flags() {
-  const RaisedFlags raised = raised_flags();
-  if (raised.overflow) throw_stop(kFloatOverflow);
-  if (raised.invalid) throw_stop(kInvalidOperation);
-  if (raised.division_by_zero) throw_stop(kDivisionByZero);
+// An exponent e with |v| < 2^e, or kNoTerm for 0.
+std::int16_t exponent_above(long double v) {
+  if (v == 0) return PointTransitions::kNoTerm;
+  return static_cast<std::int16_t>(binary_exponent(v) + 1);
 }
 
-// 1 - base^n, where 1 - base = step in exact arithmetic, as step * (1 +
-// base + ... + base^(n-1)): for 0 <= base <= 1 a sum of positive terms, so
-// it keeps its relative precision where base^n is close to 1 (a small
-// Pmut), which 1 - base^n would lose.
-long double one_minus_power(long double base, long double step, std::uint16_t n) {
-  long double sum = 0.0L, power = 1.0L;
-  for (unsigned k = 0; k < n; ++k) {
-    sum += power;
-    power *= base;
-  }
-  return step * sum;
-}
-
-std::vector<long double> powers_up_to(long double base, std::int32_t top) {
-  std::vector<long double> powers(static_cast<std::size_t>(top) + 1);
-  long double running = 1.0L;
-  for (long double& power : powers) {
-    power = running;
-    running *= base;
-  }
-  return powers;
-}
-
-std::size_t at(std::int32_t index) {
-  return static_cast<std::size_t>(index);
-}
-
-// The binomial terms of one parent level and the point transitions from it.
-class ParentLevelTerms {
- public:
-  // The factorials first: from 1755! on they overflow, and the run stops
-  // there, before the powers, as the literal evaluation does.
-  ParentLevelTerms(const AccurateSurvival& s, std::int32_t l)
-      : l_(l), s_(s), factorials_(static_cast<std::size_t>(l) + 1) {
-    long double running = 1.0L;
-    for (std::size_t n = 0; n < factorials_.size(); ++n) {
-      if (n > 0) running *= static_cast<long double>(n);
-      factorials_[n] = running;
-    }
-    a_ = powers_up_to(s.a, l);
-    na_ = powers_up_to(s.na, l);
-    pbreak_down_ = powers_up_to(s.pbreak_down, l);
-    pkeep_down_ = powers_up_to(s.pkeep_down, l);
-    pbreak_up_ = powers_up_to(s.pbreak_up, l);
-    pkeep_up_ = powers_up_to(s.pkeep_up, l);
-    t_.resize(at(l) + 2);
-    w_.resize(at(l) + 2);
-    d_.resize(at(l) + 1);
-    u_.resize(at(l) + 1);
-  }
-
-  // T[i][k] for k = 1..l into column(k)[i].
-  void fill(std::int32_t i, PointTransitions& transitions) {
-    form_terms(i);
-    const std::int32_t free_blocks = l_ - i;
-    for (std::int32_t k = 1; k < i; ++k) {
-      // r = i - k + n breaks and n completions, n <= k (r <= i).
-      long double sum = 0.0L;
-      const std::int32_t top = std::min(k, free_blocks);
-      for (std::int32_t n = 0; n <= top; ++n) sum += t_[at(n)] * d_[at(i - k + n)];
-      transitions.column(k)[at(i)] = sum;
-    }
-    if (i >= 1) transitions.column(i)[at(i)] = staying(i);
-    for (std::int32_t k = i + 1; k <= l_; ++k) {
-      // r breaks and k - i + r completions, k - i + r <= l - i.
-      long double sum = 0.0L;
-      const std::int32_t top = std::min(i, l_ - k);
-      const long double* up = s_.one_survival ? d_.data() : u_.data();
-      for (std::int32_t r = 0; r <= top; ++r) sum += up[at(r)] * t_[at(k - i + r)];
-      transitions.column(k)[at(i)] = sum;
-    }
-  }
-
- private:
-  // t(i, n), W(i, n) and d(i, r), and u(i, r) when the formulas differ.
-  void form_terms(std::int32_t i) {
-    const std::int32_t free_blocks = l_ - i;
-    for (std::int32_t n = 0; n <= free_blocks; ++n) {
-      t_[at(n)] = (a_[at(n)] * binomial(free_blocks, n)) * na_[at(free_blocks - n)];
-    }
-    // Suffix sums, smallest terms first for small Pmut.
-    long double suffix = 0.0L;
-    w_[at(free_blocks + 1)] = suffix;
-    for (std::int32_t n = free_blocks; n >= 0; --n) {
-      suffix += t_[at(n)];
-      w_[at(n)] = suffix;
-    }
-    for (std::int32_t r = 0; r <= i; ++r) {
-      const long double c = binomial(i, r);
-      d_[at(r)] = (pbreak_down_[at(r)] * c) * pkeep_down_[at(i - r)];
-      if (!s_.one_survival) u_[at(r)] = (pbreak_up_[at(r)] * c) * pkeep_up_[at(i - r)];
-    }
-  }
-
-  // T[i][i] = down(i, i) - up(i, i + 1): the offspring with as many
-  // completions as breaks (down's survival), less, when the formulas
-  // differ, what rises above i under up's survival and not under down's:
-  // the sum over r of W(i, r + 1) (u(i, r) - d(i, r)). The correction is
-  // summed on its own and subtracted once; see the header for its error.
-  long double staying(std::int32_t i) const {
-    const std::int32_t top = std::min(i, l_ - i);
-    long double stay = 0.0L;
-    for (std::int32_t n = 0; n <= top; ++n) stay += t_[at(n)] * d_[at(n)];
-    if (s_.one_survival) return stay;
-    long double correction = 0.0L;
-    for (std::int32_t r = 0; r < l_ - i && r <= i; ++r) {
-      correction += w_[at(r + 1)] * (u_[at(r)] - d_[at(r)]);
-    }
-    return stay - correction;
-  }
-
-  long double binomial(std::int32_t n, std::int32_t k) const {
-    return factorials_[at(n)] / (factorials_[at(n - k)] * factorials_[at(k)]);
-  }
-
-  std::int32_t l_;
-  AccurateSurvival s_;
-  std::vector<long double> factorials_;
-  std::vector<long double> a_, na_, pbreak_down_, pkeep_down_, pbreak_up_, pkeep_up_;
-  std::vector<long double> t_, w_, d_, u_;
-};
-
-bool all_finite(const PointTransitions& transitions) {
-  const std::int32_t l = transitions.l();
-  for (std::int32_t k = 1; k <= l; ++k) {
-    const long double* column = transitions.column(k);
-    for (std::int32_t i = 0; i <= l; ++i) {
-      if (!std::isfinite(column[at(i)])) return false;
-    }
-  }
-  return true;
-}
+// The smallest scaled exponent whose pair is exact: lo's last bit, 63 below
+// the value's leading bit, must not fall below the double's 2^-1074.
+constexpr int kLowestExactExponent = -1011;
 
 }  // namespace
 
-AccurateSurvival accurate_survival(long double x, std::int32_t b, std::int32_t acc) {
-  AccurateSurvival s;
-  const long double q = 1 - x;
-  const std::uint16_t block = low_16_bits(b);
-  if (acc <= 0) {
-    // 1 - q = x.
-    s.a = x / 3;
-    s.pkeep_down = int_power(block, q);
-    s.pbreak_down = one_minus_power(q, x, block);
-    s.pkeep_up = s.pkeep_down;
-    s.pbreak_up = s.pbreak_down;
-  } else {
-    // 1 - (x/3 + q) = 2x/3; 1 - v^acc q^m = (1 - v^acc) + v^acc (1 - q^m).
-    const long double two_option_survival = x / 3 + q;
-    const long double two_thirds = (x * 2) / 3;
-    const std::uint16_t two_option = low_16_bits(acc);
-    const std::uint16_t one_option = low_16_bits(wrapping_sub(b, acc));
-    s.a = two_thirds;
-    const long double kept_two_option = int_power(two_option, two_option_survival);
-    s.pkeep_down = kept_two_option * int_power(one_option, q);
-    s.pbreak_down = one_minus_power(two_option_survival, two_thirds, two_option) +
-                    kept_two_option * one_minus_power(q, x, one_option);
-    s.pkeep_up = int_power(block, two_option_survival);
-    s.pbreak_up = one_minus_power(two_option_survival, two_thirds, block);
-    s.one_survival = acc == b;
+PointTransitions::PointTransitions(std::int32_t l)
+    : rows_(static_cast<std::size_t>(l) + 1), group_of_level_(rows_) {
+  const std::size_t blocks = (rows_ + kBlock - 1) / kBlock;
+  std::size_t pairs = 0;
+  for (std::size_t high = rows_ - 1; high > 0;) {
+    const std::size_t low = high >= kWidth ? high + 1 - kWidth : high;
+    const std::size_t g = groups_.size();
+    groups_.push_back({low, high, g * rows_, g * blocks, pairs});
+    for (std::size_t k = low; k <= high; ++k) group_of_level_[k] = g;
+    pairs += 2 * (high - low + 1) * rows_;
+    high = low - 1;
   }
-  s.na = 1 - s.a;
-  return s;
+  below_.assign(groups_.size() * rows_, kNoTerm);
+  above_.assign(groups_.size() * rows_, kNoTerm);
+  factors_.assign(groups_.size() * blocks, 1.0L);
+  extended_at_.assign(groups_.size() * blocks, kExact);
+  pairs_.reset(new double[pairs]);
 }
 
-PointTransitions::PointTransitions(std::int32_t l)
-    : l_(l), entries_(static_cast<std::size_t>(l) * (static_cast<std::size_t>(l) + 1)) {}
+long double PointTransitions::at(std::int32_t i, std::int32_t k) const {
+  const Group& g = groups_[group_of_level_[static_cast<std::size_t>(k)]];
+  const auto parent = static_cast<std::size_t>(i);
+  const std::size_t c = static_cast<std::size_t>(k) - g.low;
+  const std::size_t block = parent / kBlock;
+  if (!exact(g, block)) return extended(g, parent)[c];
+  const double* pair = pairs(g, parent) + 2 * c;
+  return (static_cast<long double>(pair[0]) + pair[1]) * factor(g, block);
+}
 
-PointTransitions build_point_transitions(long double x, std::int32_t b, std::int32_t acc,
-                                         std::int32_t l, const std::stop_token& cancel) {
-  const ExtendedArithmetic arithmetic;
-  PointTransitions transitions(l);
-  const AccurateSurvival survival = accurate_survival(x, b, acc);
-  stop_on_raised_flags();
-  ParentLevelTerms terms(survival, l);
-  stop_on_raised_flags();
-  for (std::int32_t i = 0; i <= l; ++i) {
-    stop_if_cancelled(cancel);
-    terms.fill(i, transitions);
-    stop_on_raised_flags();
+const long double* PointTransitions::extended(const Group& g, std::size_t i) const {
+  return &extended_[extended_at_[g.first_block + i / kBlock] + (i % kBlock) * width(g)];
+}
+
+void PointTransitions::store_block(std::size_t first, const long double* rows) {
+  const std::size_t end = std::min(first + kBlock, rows_);
+  for (const Group& g : groups_) store_group_block(g, first, end, rows);
+}
+
+// Each block's sigma brings its largest entry to [1, 2). The bounds: below
+// takes the running maximum up the levels; above holds each level's own
+// until finish() takes the maximum down them.
+void PointTransitions::store_group_block(const Group& g, std::size_t first, std::size_t end,
+                                         const long double* rows) {
+  const std::size_t w = width(g);
+  const auto entry = [&](std::size_t i, std::size_t c) {
+    return rows[(i - first) * rows_ + g.low + c];
+  };
+  int top = std::numeric_limits<int>::min();
+  bool finite = true;
+  std::int16_t running = first == 0 ? kNoTerm : below_[g.first_bound + first - 1];
+  for (std::size_t i = first; i < end; ++i) {
+    std::int16_t own = kNoTerm;
+    for (std::size_t c = 0; c < w; ++c) {
+      const long double v = entry(i, c);
+      finite = finite && std::isfinite(v);
+      if (v != 0) top = std::max(top, binary_exponent(v));
+      own = std::max(own, exponent_above(v));
+    }
+    running = std::max(running, own);
+    below_[g.first_bound + i] = running;
+    above_[g.first_bound + i] = own;
   }
-  transitions.set_finite(all_finite(transitions));
-  return transitions;
+  finite_ = finite_ && finite;
+  const int sigma = top == std::numeric_limits<int>::min() || !finite ? 0 : -top;
+  const long double scale = std::ldexp(1.0L, sigma);
+  bool exact = finite;
+  for (std::size_t i = first; i < end; ++i) {
+    double* pair = &pairs_[g.first_pair + i * 2 * w];
+    for (std::size_t c = 0; c < w; ++c) {
+      const long double scaled = entry(i, c) * scale;
+      exact = exact && (scaled == 0 || binary_exponent(scaled) >= kLowestExactExponent);
+      const double hi = static_cast<double>(scaled);
+      pair[2 * c] = hi;
+      pair[2 * c + 1] = static_cast<double>(scaled - hi);
+    }
+  }
+  const std::size_t block = first / kBlock;
+  factors_[g.first_block + block] = std::ldexp(1.0L, -sigma);
+  if (exact) return;
+  extended_at_[g.first_block + block] = extended_.size();
+  for (std::size_t i = first; i < end; ++i) {
+    for (std::size_t c = 0; c < w; ++c) extended_.push_back(entry(i, c));
+  }
+}
+
+void PointTransitions::finish() {
+  for (const Group& g : groups_) {
+    std::int16_t running = kNoTerm;
+    for (std::size_t i = rows_; i-- > 0;) {
+      running = std::max(running, above_[g.first_bound + i]);
+      above_[g.first_bound + i] = running;
+    }
+  }
 }
 
 }  // namespace blocklevels

@@ -1,106 +1,95 @@
-// The level model's point transition probabilities, for the accurate
-// evaluation: T[i][k] = P(offspring level = k | parent level i) =
-// M[i][k] - M[i][k + 1] (M[i][l + 1] = 0), for parent levels i = 0..l and
-// offspring levels k = 1..l, M being the cumulative matrix of
-// transition_model.hpp with both of its survival formulas (down's for
-// k <= i, up's for k > i). No entry is a difference of cumulative values:
-// each is summed from the unrounded binomial terms, in extended precision,
-//
-//   T[i][k] = sum over n of t(i, n) * d(i, i - k + n)        k < i
-//   T[i][k] = sum over r of u(i, r) * t(i, k - i + r)        k > i
-//   T[i][i] = sum over n of t(i, n) * d(i, n)
-//             - sum over r of W(i, r + 1) * (u(i, r) - d(i, r))
-//   W(i, r) = t(i, r) + ... + t(i, l - i)    (at least r completions)
-//
-// with t, d and u the terms of transition_model.hpp (n completions, r
-// breaks; d with down's survival, u with up's). The correction of T[i][i]
-// is up(i, i + 1) - down(i, i + 1), what rises above i under up's survival
-// minus under down's: 0 when the two formulas agree (acc <= 0 or acc = b).
-//
-// Accuracy, for 0 <= Pmut <= 1: every term is a product of non-negative
-// factors, each within a few times l units of 2^-64 (powers are repeated
-// products, a binomial coefficient a quotient of factorials, and the
-// breaking probabilities 1 - pkeep are sums of positive terms, not
-// differences), so every entry off the diagonal, and the diagonal when the
-// formulas agree, keeps about 2l + 8 units of 2^-64 of relative error, down
-// to the smallest normal extended value (about 3.4e-4932). Where the
-// formulas differ, the correction's terms have both signs, and no
-// rearrangement avoids that: the model defines T[i][i] as that difference.
-// Its error is at most about (l + 4) units of 2^-64 times
-// up(i, i + 1) + down(i, i + 1) <= 2 up(i, i + 1) (down's survival is the
-// smaller one). In a generation, parent level i contributes s_i up(i, i + 1)
-// to the tail at i + 1, so the error it adds to any tail at or below i is
-// at most about 2(l + 4) units of 2^-64 of the tail at i + 1, and so of its
-// own wherever the tails do not rise with the level: the tails keep their
-// relative precision. Only a point probability at i much smaller than the
-// tail above it may lose digits (see point_generation.hpp for why that is
-// harmless). The model's tails may rise with the level only where T[i][i]
-// < 0, M[i][i] < M[i][i + 1]: with a large Pmut, where up's survival is
-// many times down's (b = 8, acc = 2, Pmut 0.27, l = 40: M[30][30] = 2.4e-20,
-// M[30][31] = 4.7e-15); there a tail keeps that precision relative to the
-// larger tail above it.
+// The point transitions T[i][k] (transition_terms.hpp), stored as a
+// generation of the accurate evaluation reads them: the offspring levels k
+// in groups of kWidth from the top level down (single levels at the
+// bottom, when l is not a multiple of kWidth), each group with
+// - bounds for leaving out negligible terms: every T[i'][k] of the group
+//   with i' <= i is below 2^below[i], every one with i' >= i below
+//   2^above[i] (kNoTerm where they are all 0); below never falls as i
+//   rises, above never rises;
+// - its entries as pairs of doubles, parent by parent: T[i][k] 2^sigma =
+//   hi + lo exactly, with one power of two sigma per block of kBlock parent
+//   levels, so that a generation loads doubles (an extended value costs
+//   several times more to load). The pairs are exact for a block when each
+//   scaled entry is 0 or at least 2^-1011 (then lo's last bit is within the
+//   double range), and finite; a block whose entries span more than that
+//   (a Pmut below about 1e-19) keeps its extended entries instead.
+// Built once per mutation and shared by every run that uses it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <stop_token>
+#include <limits>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "arithmetic/extended_real.hpp"
 
 namespace blocklevels {
 
-// The mutation's constants for the accurate evaluation. The same values as
-// MutationConstants in exact arithmetic; the breaking probabilities are
-// computed without cancellation.
-struct AccurateSurvival {
-  long double a = 0;            // an incomplete block completes: 2x/3 if acc > 0, else x/3
-  long double na = 0;           // 1 - a
-  long double pkeep_down = 0;   // (x/3 + q)^acc * q^(b - acc), or q^b when acc <= 0
-  long double pbreak_down = 0;  // 1 - pkeep_down, as a sum of positive terms
-  long double pkeep_up = 0;     // (x/3 + q)^b, or q^b when acc <= 0
-  long double pbreak_up = 0;    // 1 - pkeep_up, likewise
-  bool one_survival = true;     // the two formulas agree: acc <= 0 or acc = b
-};
-
-// Exponents are taken as their low 16 bits, as in mutation_constants.
-AccurateSurvival accurate_survival(long double x, std::int32_t b, std::int32_t acc);
-
 class PointTransitions {
  public:
-  // All entries 0. Precondition: l >= 1.
+  static constexpr std::size_t kBlock = 16;  // parent levels per scaled block
+  // Offspring levels summed together: six sums, the share and one term
+  // fill the eight x87 registers.
+  static constexpr std::size_t kWidth = 6;
+  static constexpr std::int16_t kNoTerm = std::numeric_limits<std::int16_t>::min();
+
+  struct Group {
+    std::size_t low = 0, high = 0;  // offspring levels low..high: one or kWidth
+    std::size_t first_bound = 0;    // its bounds in below_ and above_, l + 1 of each
+    std::size_t first_block = 0;    // its blocks in factors_ and extended_at_
+    std::size_t first_pair = 0;     // its pairs: 2 (high - low + 1) doubles per parent
+  };
+
+  // Every entry 0 until stored. Precondition: l >= 1.
   explicit PointTransitions(std::int32_t l);
 
-  std::int32_t l() const { return l_; }
-  // T[i][0..l] for offspring level k: column(k)[i], 1 <= k <= l.
-  const long double* column(std::int32_t k) const { return &entries_[offset(k)]; }
-  long double* column(std::int32_t k) { return &entries_[offset(k)]; }
-  long double at(std::int32_t i, std::int32_t k) const {
-    return column(k)[static_cast<std::size_t>(i)];
-  }
+  std::int32_t l() const { return static_cast<std::int32_t>(rows_ - 1); }
   // Whether every entry is finite (always, for 0 <= Pmut <= 1).
   bool finite() const { return finite_; }
-  void set_finite(bool finite) { finite_ = finite; }
+  // T[i][k], 0 <= i <= l, 1 <= k <= l.
+  long double at(std::int32_t i, std::int32_t k) const;
+
+  std::span<const Group> groups() const { return groups_; }
+  const std::int16_t* below(const Group& g) const { return &below_[g.first_bound]; }
+  const std::int16_t* above(const Group& g) const { return &above_[g.first_bound]; }
+  // hi and lo of T[i][low], T[i][low + 1], ... times 2^sigma of i's block.
+  const double* pairs(const Group& g, std::size_t i) const {
+    return &pairs_[g.first_pair + i * 2 * (g.high - g.low + 1)];
+  }
+  // 2^-sigma of a block of parent levels (i / kBlock); whether its pairs
+  // hold the entries exactly; where they do not, T[i][low..high].
+  long double factor(const Group& g, std::size_t block) const {
+    return factors_[g.first_block + block];
+  }
+  bool exact(const Group& g, std::size_t block) const {
+    return extended_at_[g.first_block + block] == kExact;
+  }
+  const long double* extended(const Group& g, std::size_t i) const;
+
+  // For the build: stores the entries of the parent levels of one block,
+  // block by block from level 0 up; rows[(i - first) * (l + 1) + k] is
+  // T[i][k] (column 0 unused). Then finish() completes the bounds.
+  void store_block(std::size_t first, const long double* rows);
+  void finish();
 
  private:
-  std::size_t offset(std::int32_t k) const {
-    return static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(l_ + 1);
-  }
+  static constexpr std::size_t kExact = std::numeric_limits<std::size_t>::max();
 
-  std::int32_t l_;
-  std::vector<long double> entries_;  // offspring level by offspring level
+  std::size_t width(const Group& g) const { return g.high - g.low + 1; }
+  void store_group_block(const Group& g, std::size_t first, std::size_t end,
+                         const long double* rows);
+
+  std::size_t rows_;  // parent levels 0..l
+  std::vector<Group> groups_;
+  std::vector<std::size_t> group_of_level_;  // the group of offspring level k
+  std::vector<std::int16_t> below_, above_;
+  std::vector<long double> factors_;
+  std::vector<std::size_t> extended_at_;  // a block's entries in extended_, or kExact
+  std::unique_ptr<double[]> pairs_;       // each written once by store_block
+  std::vector<long double> extended_;
   bool finite_ = true;
 };
-
-// T for mutation probability x, block length b, acc two-option positions
-// and l blocks. Costs about l^3 / 6 products and l^2 extended values of
-// memory. Computes in its own ExtendedArithmetic scope. A floating-point
-// failure throws Stop: from l = 1755 on the factorials overflow (205), as
-// in the literal evaluation; otherwise the first raised flag of a stage,
-// overflow (205) before invalid operation (207) before division by zero
-// (200). A stop requested through `cancel` throws Cancelled before the next
-// parent level. Precondition: 1 <= l.
-PointTransitions build_point_transitions(long double x, std::int32_t b, std::int32_t acc,
-                                         std::int32_t l, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

@@ -130,7 +130,8 @@ TEST(AccurateModel, MatchesTheExactValuesComputedNow) {
       {1000, 1, "0.003", 3, 0, 25, 100, 10},     // mu = 1
       {50, 10, "0.02", 2, 0, 12, 3000, 500},     // the steady state
       {100, 70, "0.000232631", 4, 0, 20, 200, 20},
-      {100, 30, "1e-40", 3, 1, 30, 40, 5},  // entries 1e-600 apart within 16 levels
+      {100, 30, "1e-40", 3, 1, 30, 40, 5},  // T spans beyond 2^-1011 in every block
+      {100, 30, "1e-19", 3, 1, 30, 40, 5},  // in some blocks
   };
   testing::TemporaryDirectory dir;
   const std::string input = dir.path() + "/settings";

@@ -34,6 +34,17 @@ The formulas are the dialogue's:
 
 With --digits N the working precision is N digits instead of 50: running
 again with more digits shows how many of the printed ones are exact.
+
+With --transitions it writes instead, for each setting, the point
+transitions T[i][k] = M[i][k] - M[i][k+1] (M[i][l+1] = 0), the differences
+of the matrix above, 30 significant digits of each:
+
+    transitions lambda mu pmut b acc l final step
+    i T[i][1] ... T[i][l]    (one line per parent level i = 0..l)
+    end
+
+A difference of two entries near 1 keeps about N digits absolute, so a
+small Pmut needs --digits well above 50 for the lower triangle.
 """
 
 import sys
@@ -142,17 +153,34 @@ def run(setting, out):
     out.flush()
 
 
+def transitions(setting, out):
+    _, _, pmut, b, acc, l, _, _ = setting.split()
+    b, acc, l = int(b), int(acc), int(l)
+    m = matrix(extended_value(pmut), b, acc, l)
+    out.write("transitions %s\n" % setting.strip())
+    for i in range(l + 1):
+        row = m[i] + [mpf(0)]
+        out.write("%d %s\n" % (i, " ".join(mpmath.nstr(row[k] - row[k + 1], 30, min_fixed=1,
+                                                       max_fixed=0) for k in range(1, l + 1))))
+    out.write("end\n")
+    out.flush()
+
+
 def main():
     mp.dps = 50
     args = sys.argv[1:]
+    each = run
+    if args and args[0] == "--transitions":
+        each, args = transitions, args[1:]
     if len(args) == 2 and args[0] == "--digits":
         mp.dps = int(args[1])
     elif args:
-        print("usage: level_model_reference.py [--digits N] < settings", file=sys.stderr)
+        print("usage: level_model_reference.py [--transitions] [--digits N] < settings",
+              file=sys.stderr)
         return 2
     for line in sys.stdin:
         if line.strip() and not line.startswith("#"):
-            run(line, sys.stdout)
+            each(line, sys.stdout)
     return 0
 
 

@@ -25,6 +25,10 @@ namespace {
 const std::string kScript = BLOCKLEVELS_SOURCE_DIR "/tests/reference/level_model_reference.py";
 const std::string kStored = BLOCKLEVELS_SOURCE_DIR "/tests/reference/level_model_reference.txt";
 
+// The largest relative error of the settings here is 1.2e-15 (2^-64
+// amplified by the model's own sensitivity over hundreds of generations).
+constexpr double kPrecision = 1e-14;
+
 // A setting as the script reads it: lambda mu pmut b acc l final step.
 struct Setting {
   std::int32_t lambda, mu;
@@ -90,9 +94,11 @@ struct Reports final : ModelSink {
 };
 
 // "" when the accurate run reports what the reference holds, within the
-// tolerance, else the first difference. Prints the largest relative error
-// of a value above 1e-300.
-std::string difference(const Reference& reference) {
+// tolerance, else the first difference; and when the largest relative
+// error of a value above 1e-300 (printed) is at most `precision`: the
+// evaluation's own, far inside the tolerance, which a lost precision shows
+// before the tolerance does.
+std::string difference(const Reference& reference, double precision = kPrecision) {
   Reports run;
   run_model(parameters_of(reference.setting), run);
   if (run.times != reference.times) return reference.setting + ": other report times";
@@ -113,6 +119,7 @@ std::string difference(const Reference& reference) {
     }
   }
   std::printf("%s: largest relative error %.3g\n", reference.setting.c_str(), worst);
+  if (worst > precision) return reference.setting + ": less precise than before";
   return "";
 }
 
@@ -173,10 +180,14 @@ TEST(AccurateModel, MatchesTheExactValuesComputedNow) {
   std::istringstream in(*text);
   const std::vector<Reference> references = read_references(in);
   ASSERT_EQ(references.size(), std::size(settings));
-  for (std::size_t n = 0; n < references.size(); ++n) {
+  for (std::size_t n = 0; n + 1 < references.size(); ++n) {
     EXPECT_EQ(references[n].setting, lines[n]);
     EXPECT_EQ(difference(references[n]), "");
   }
+  // The cut's share is as precise as A[4], about 1e-19 of 1, so 5e-11 of
+  // its 2.2e-9: the model's own sensitivity there.
+  EXPECT_EQ(references.back().setting, lines.back());
+  EXPECT_EQ(difference(references.back(), 1e-10), "");
 }
 
 TEST(AccurateModel, MatchesTheStoredExactValues) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "arithmetic/extended_arithmetic.hpp"
@@ -34,15 +33,10 @@ bool PointGeneration::advance(PointState& state) {
 }
 
 // The shares s[0..l] (see the header), and the levels whose share is not 0.
-// lambda = 0 fails in mu / lambda, a division by zero or 0/0 when mu is 0
-// too, before anything else: the literal generation's stops.
 void PointGeneration::select(const PointState& state) {
   clear_raised_flags();
   const long double mu = mu_, lambda = lambda_;
   const long double cut = mu / lambda;
-  const RaisedFlags raised = raised_flags();
-  if (raised.division_by_zero) throw_stop(kDivisionByZero);
-  if (raised.invalid) throw_stop(kInvalidOperation);
   const std::vector<long double>& p = state.points;
   const std::vector<long double>& tails = state.tails;
   // (lambda y) / mu, as y times lambda / mu: as accurate, without a
@@ -75,11 +69,13 @@ void PointGeneration::select(const PointState& state) {
   }
   active_ = active;
   share_total_ = total;
-  // With mu = 0 a level below no offspring (A < 0) divides by zero, as in
-  // the literal shortfall.
-  const RaisedFlags shares_raised = raised_flags();
-  if (shares_raised.division_by_zero) throw_stop(kDivisionByZero);
-  if (shares_raised.invalid) throw_stop(kInvalidOperation);
+  // The literal generation's stops: lambda = 0 divides by zero in mu /
+  // lambda, or makes 0/0 when mu is 0 too (then only invalid operations
+  // follow, no division by zero); with mu = 0 a level below no offspring
+  // (A < 0) divides by zero.
+  const RaisedFlags raised = raised_flags();
+  if (raised.division_by_zero) throw_stop(kDivisionByZero);
+  if (raised.invalid) throw_stop(kInvalidOperation);
 }
 
 namespace {

@@ -31,13 +31,17 @@ class ModelSink {
   ~ModelSink() = default;
 };
 
-// Builds the transition matrix, then iterates the tail vector from the whole
-// population at level 0 and reports it at every report time, all in one
-// ExtendedArithmetic scope (the sink's calls included). A failure throws
-// Stop: 205 overflow, 200 division by zero, 207 invalid operation, 203 out
-// of memory. What the sink throws passes through unchanged. A stop requested
-// through `cancel` throws Cancelled at the next matrix row or generation.
-// Preconditions: blocks >= 1, step_generations >= 1.
+// Builds the model, then iterates it from the whole population at level 0
+// and reports the tails at every report time, each part in an
+// ExtendedArithmetic scope (the sink's calls included). p.arithmetic
+// chooses the evaluation of the level model (level_model.hpp): `literal`,
+// the dialogue's, bit for bit, or `accurate`, the same model without
+// cancellation. A failure throws Stop: 205 overflow, 200 division by zero,
+// 207 invalid operation, 203 out of memory. What the sink throws passes
+// through unchanged. A stop requested through `cancel` throws Cancelled at
+// the next matrix row or generation. Preconditions: blocks >= 1,
+// step_generations >= 1, and p.model is ModelKind::level (the one model so
+// far; any other throws std::invalid_argument).
 void run_model(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

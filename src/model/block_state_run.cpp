@@ -1,0 +1,167 @@
+#include "model/block_state_run.hpp"
+
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "arithmetic/cancelled.hpp"
+#include "arithmetic/extended_arithmetic.hpp"
+#include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
+#include "model/level_matrix.hpp"
+#include "model/transition_model.hpp"
+
+namespace blocklevels {
+namespace {
+
+// A division by zero comes first: its infinity is what an invalid
+// operation or an overflow would be made of afterwards.
+void stop_on_raised_flags() {
+  const RaisedFlags raised = raised_flags();
+  if (raised.division_by_zero) throw_stop(kDivisionByZero);
+  if (raised.invalid) throw_stop(kInvalidOperation);
+  if (raised.overflow) throw_stop(kFloatOverflow);
+}
+
+std::int32_t state_count(std::int32_t b, std::int32_t acc) {
+  return (acc + 1) * (b - acc + 1);
+}
+
+// Generations one after another, the parents of each selected from the
+// offspring of the one before, until the parents repeat.
+template <class Trajectory>
+class Generations {
+ public:
+  Generations(Trajectory& trajectory, const PointParameters& p)
+      : trajectory_(trajectory),
+        selection_(p.mu, p.lambda, p.blocks),
+        tail_(static_cast<std::size_t>(p.blocks)) {
+    trajectory_.start();
+  }
+
+  std::int64_t computed() const { return computed_; }
+  bool steady() const { return steady_; }
+  const std::vector<double>& tail() const { return tail_; }
+
+  void advance(const std::stop_token& cancel) {
+    stop_if_cancelled(cancel);
+    if (!steady_ && computed_ > 0) {
+      steady_ = trajectory_.select(selection_);
+      stop_on_raised_flags();
+    }
+    if (!steady_) {
+      trajectory_.breed();
+      selection_.choose(trajectory_.levels());
+      stop_on_raised_flags();
+      for (std::size_t j = 0; j < tail_.size(); ++j) {
+        tail_[j] = round_to_double_or_stop(selection_.tail(static_cast<std::int32_t>(j + 1)));
+      }
+    }
+    ++computed_;
+  }
+
+  // Once steady, the generations up to t without computing them.
+  void skip_to(std::int64_t t) { computed_ = t; }
+
+ private:
+  Trajectory& trajectory_;
+  LevelSelection selection_;
+  std::vector<double> tail_;
+  std::int64_t computed_ = 0;
+  bool steady_ = false;
+};
+
+template <class Trajectory>
+void report_run(Trajectory& trajectory, const PointParameters& p, ModelSink& sink,
+                const std::stop_token& cancel) {
+  Generations<Trajectory> generations(trajectory, p);
+  bool watching = sink.watches_every_generation();
+  const std::int64_t reports = report_count(p);
+  for (std::int64_t k = 0; k < reports; ++k) {
+    const std::int64_t t = report_time(p, k);
+    while (generations.computed() < t) {
+      if (generations.steady() && !watching) {
+        generations.skip_to(t);
+        break;
+      }
+      generations.advance(cancel);
+      const std::span<const double> tail(generations.tail());
+      if (watching) watching = sink.generation(generations.computed(), tail);
+    }
+    sink.report(t, std::span<const double>(generations.tail()));
+  }
+}
+
+}  // namespace
+
+long double exact_generation_work(std::int32_t b, std::int32_t acc, std::int32_t l) {
+  const std::int32_t s = b - acc;
+  const std::int32_t k = state_count(b, acc);
+  const long double splits = static_cast<long double>(acc) * (acc + 1) * (s + 1) +
+                             static_cast<long double>(s) * (s + 1) * (acc + 1);
+  const long double size = CompositionSpace::size_of(k, l);
+  return size * (splits * (1 + static_cast<long double>(l) / k) + 1);
+}
+
+BlockStateMethod chosen_method(std::int32_t b, std::int32_t acc, std::int32_t l) {
+  if (b == 1 || l == 1) return BlockStateMethod::independent_blocks;
+  const std::int32_t k = state_count(b, acc);
+  const bool cheap = CompositionSpace::size_of(k, l) <= kExactCompositionLimit &&
+                     exact_generation_work(b, acc, l) <= kExactWorkLimit;
+  return cheap ? BlockStateMethod::exact : BlockStateMethod::independent_blocks;
+}
+
+BlockStateMutation::BlockStateMutation(long double pmut, std::int32_t b, std::int32_t acc,
+                                       std::int32_t l, BlockStateMethod method)
+    : pmut_(pmut),
+      b_(b),
+      acc_(acc),
+      l_(l),
+      method_(method == BlockStateMethod::automatic ? chosen_method(b, acc, l) : method) {
+  const ExtendedArithmetic arithmetic;
+  if (!(pmut >= 0.0L && pmut <= 1.0L)) throw_stop(kInvalidOperation);
+  try {
+    const BlockStates states(pmut, b, acc);
+    if (method_ == BlockStateMethod::exact) {
+      exact_ = std::make_shared<const CompositionMutation>(states, l);
+    } else {
+      independent_ = std::make_shared<const IndependentBlocksMutation>(states, l);
+    }
+  } catch (const std::bad_alloc&) {
+    throw_stop(kOutOfMemory);
+  }
+  stop_on_raised_flags();
+}
+
+void run_block_state_model(const BlockStateMutation& mutation, const PointParameters& p,
+                           ModelSink& sink, const std::stop_token& cancel) {
+  if (p.Pmut != mutation.pmut() || p.block_length != mutation.block_length() ||
+      p.two_option_positions != mutation.two_option_positions() || p.blocks != mutation.blocks()) {
+    throw std::invalid_argument("run_block_state_model: the mutation was built for another point");
+  }
+  const ExtendedArithmetic arithmetic;
+  try {
+    sink.start(p.step_generations);
+    // The level model selects from the start first: with lambda = 0 that
+    // divides by zero (0/0 when mu = 0 too) before any generation.
+    static_cast<void>(selection_shortfall(p.mu, p.lambda, 0.0L));
+    stop_on_raised_flags();
+    if (mutation.exact() != nullptr) {
+      CompositionTrajectory trajectory(*mutation.exact());
+      report_run(trajectory, p, sink, cancel);
+    } else {
+      IndependentBlocksTrajectory trajectory(*mutation.independent());
+      report_run(trajectory, p, sink, cancel);
+    }
+  } catch (const std::bad_alloc&) {
+    throw_stop(kOutOfMemory);
+  }
+}
+
+void run_block_state_model(const PointParameters& p, ModelSink& sink,
+                           const std::stop_token& cancel) {
+  const BlockStateMutation mutation(p.Pmut, p.block_length, p.two_option_positions, p.blocks);
+  run_block_state_model(mutation, p, sink, cancel);
+}
+
+}  // namespace blocklevels

@@ -8,87 +8,30 @@
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
-#include "model/level_matrix.hpp"
+#include "model/block_state_trajectory.hpp"
 #include "model/transition_model.hpp"
 
 namespace blocklevels {
 namespace {
 
-// A division by zero comes first: its infinity is what an invalid
-// operation or an overflow would be made of afterwards.
-void stop_on_raised_flags() {
-  const RaisedFlags raised = raised_flags();
-  if (raised.division_by_zero) throw_stop(kDivisionByZero);
-  if (raised.invalid) throw_stop(kInvalidOperation);
-  if (raised.overflow) throw_stop(kFloatOverflow);
-}
-
 std::int32_t state_count(std::int32_t b, std::int32_t acc) {
   return (acc + 1) * (b - acc + 1);
 }
 
-// Generations one after another, the parents of each selected from the
-// offspring of the one before, until the parents repeat.
-template <class Trajectory>
-class Generations {
- public:
-  Generations(Trajectory& trajectory, const PointParameters& p)
-      : trajectory_(trajectory),
-        selection_(p.mu, p.lambda, p.blocks),
-        tail_(static_cast<std::size_t>(p.blocks)) {
-    trajectory_.start();
-  }
-
-  std::int64_t computed() const { return computed_; }
-  bool steady() const { return steady_; }
-  const std::vector<double>& tail() const { return tail_; }
-
-  void advance(const std::stop_token& cancel) {
-    stop_if_cancelled(cancel);
-    if (!steady_ && computed_ > 0) {
-      steady_ = trajectory_.select(selection_);
-      stop_on_raised_flags();
-    }
-    if (!steady_) {
-      trajectory_.breed();
-      selection_.choose(trajectory_.levels());
-      stop_on_raised_flags();
-      for (std::size_t j = 0; j < tail_.size(); ++j) {
-        tail_[j] = round_to_double_or_stop(selection_.tail(static_cast<std::int32_t>(j + 1)));
-      }
-    }
-    ++computed_;
-  }
-
-  // Once steady, the generations up to t without computing them.
-  void skip_to(std::int64_t t) { computed_ = t; }
-
- private:
-  Trajectory& trajectory_;
-  LevelSelection selection_;
-  std::vector<double> tail_;
-  std::int64_t computed_ = 0;
-  bool steady_ = false;
-};
-
 template <class Trajectory>
 void report_run(Trajectory& trajectory, const PointParameters& p, ModelSink& sink,
                 const std::stop_token& cancel) {
-  Generations<Trajectory> generations(trajectory, p);
+  BlockStateTrajectory<Trajectory> generations(trajectory, p.mu, p.lambda, p.blocks);
   bool watching = sink.watches_every_generation();
+  std::int64_t shown = 0;  // the last generation the sink has watched
   const std::int64_t reports = report_count(p);
   for (std::int64_t k = 0; k < reports; ++k) {
     const std::int64_t t = report_time(p, k);
-    while (generations.computed() < t) {
-      if (generations.steady() && !watching) {
-        generations.skip_to(t);
-        break;
-      }
-      generations.advance(cancel);
-      const std::span<const double> tail(generations.tail());
-      if (watching) watching = sink.generation(generations.computed(), tail);
+    while (watching && shown < t) {
+      ++shown;
+      watching = sink.generation(shown, generations.at(shown, cancel));
     }
-    sink.report(t, std::span<const double>(generations.tail()));
+    sink.report(t, generations.at(t, cancel));
   }
 }
 
@@ -130,7 +73,7 @@ BlockStateMutation::BlockStateMutation(long double pmut, std::int32_t b, std::in
   } catch (const std::bad_alloc&) {
     throw_stop(kOutOfMemory);
   }
-  stop_on_raised_flags();
+  stop_on_block_state_flags();
 }
 
 void run_block_state_model(const BlockStateMutation& mutation, const PointParameters& p,
@@ -145,7 +88,7 @@ void run_block_state_model(const BlockStateMutation& mutation, const PointParame
     // The level model selects from the start first: with lambda = 0 that
     // divides by zero (0/0 when mu = 0 too) before any generation.
     static_cast<void>(selection_shortfall(p.mu, p.lambda, 0.0L));
-    stop_on_raised_flags();
+    stop_on_block_state_flags();
     if (mutation.exact() != nullptr) {
       CompositionTrajectory trajectory(*mutation.exact());
       report_run(trajectory, p, sink, cancel);

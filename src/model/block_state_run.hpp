@@ -77,8 +77,8 @@ class BlockStateMutation {
 // tail vector at every report time, with the calls and the order of
 // run_model (model_run.hpp): start(), then every generation to a watching
 // sink and every report, all in one ExtendedArithmetic scope. Once the
-// parents of a generation equal those of the one before value for value,
-// later generations are not computed: they are the same.
+// parents of a generation recur value for value, later generations are not
+// computed but repeated (block_state_trajectory.hpp).
 // Stops: lambda = 0 stops before the first generation with 200 (207 when mu
 // = 0 too), as the level model does; a floating-point overflow 205, a
 // division by zero 200, an invalid operation 207; out of memory 203. A stop

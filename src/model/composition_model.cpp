@@ -134,35 +134,28 @@ void CompositionMutation::mutate(std::vector<long double>& weights,
 CompositionTrajectory::CompositionTrajectory(const CompositionMutation& mutation)
     : mutation_(mutation),
       weights_(mutation.space().size()),
-      scratch_(mutation.space().size()),
-      previous_parents_(mutation.space().size()),
+      scratch_(mutation.swaps() ? mutation.space().size() : 0),
       levels_(at(mutation.blocks()) + 1) {}
 
 void CompositionTrajectory::start() {
   std::fill(weights_.begin(), weights_.end(), 0.0L);
   weights_[mutation_.start()] = 1.0L;
-  have_previous_ = false;
 }
 
 void CompositionTrajectory::breed() {
   mutation_.mutate(weights_, scratch_);
   std::fill(levels_.begin(), levels_.end(), 0.0L);
   const CompositionSpace& space = mutation_.space();
-  for (std::size_t c = 0; c < weights_.size(); ++c)
+  for (std::size_t c = 0; c < weights_.size(); ++c) {
     levels_[at(space.first_count(c))] += weights_[c];
+  }
 }
 
-bool CompositionTrajectory::select(const LevelSelection& selection) {
+void CompositionTrajectory::select(const LevelSelection& selection) {
   const CompositionSpace& space = mutation_.space();
-  bool unchanged = have_previous_;
   for (std::size_t c = 0; c < weights_.size(); ++c) {
-    const long double parent = weights_[c] * selection.factor(space.first_count(c));
-    weights_[c] = parent;
-    unchanged = unchanged && parent == previous_parents_[c];
-    previous_parents_[c] = parent;
+    weights_[c] *= selection.factor(space.first_count(c));
   }
-  have_previous_ = true;
-  return unchanged;
 }
 
 }  // namespace blocklevels

@@ -89,17 +89,19 @@ class CompositionTrajectory {
   // levels()[i] = the offspring's mass at level i, i = 0..l.
   const long double* levels() const { return levels_.data(); }
   // The offspring chosen by `selection` (made from levels()) become the
-  // parents. True when they equal the previous parents value for value:
-  // then every later generation equals this one.
-  bool select(const LevelSelection& selection);
+  // parents.
+  void select(const LevelSelection& selection);
+
+  // The parents, to be compared with later ones: what a generation's
+  // offspring depend on.
+  void copy_parents(std::vector<long double>& to) const { to = weights_; }
+  bool parents_equal(const std::vector<long double>& saved) const { return weights_ == saved; }
 
  private:
   const CompositionMutation& mutation_;
   std::vector<long double> weights_;
-  std::vector<long double> scratch_;
-  std::vector<long double> previous_parents_;
+  std::vector<long double> scratch_;  // for the swap of Pmut > 3/4 only
   std::vector<long double> levels_;
-  bool have_previous_ = false;
 };
 
 }  // namespace blocklevels

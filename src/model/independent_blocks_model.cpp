@@ -26,8 +26,6 @@ IndependentBlocksTrajectory::IndependentBlocksTrajectory(const IndependentBlocks
       convolution_(l_),
       mass_(at(l_) + 1),
       states_(states_at(l_ + 1)),
-      previous_mass_(mass_.size()),
-      previous_states_(states_.size()),
       levels_(at(l_) + 1),
       moved_(states_.size()),
       stayed_(levels_at(l_ + 1)),
@@ -44,7 +42,6 @@ void IndependentBlocksTrajectory::start() {
   std::fill(states_.begin(), states_.end(), 0.0L);
   mass_[0] = 1.0L;
   states_[states_at(0) + at(mutation_.states().start())] = 1.0L;
-  have_previous_ = false;
 }
 
 void IndependentBlocksTrajectory::breed() {
@@ -135,15 +132,22 @@ void IndependentBlocksTrajectory::offspring_states(std::int32_t from) {
   }
 }
 
-bool IndependentBlocksTrajectory::select(const LevelSelection& selection) {
+void IndependentBlocksTrajectory::select(const LevelSelection& selection) {
   for (std::int32_t i = 0; i <= l_; ++i) mass_[at(i)] = levels_[at(i)] * selection.factor(i);
   std::fill(states_.begin(), states_.end(), 0.0L);
   offspring_states(selection.cut());
-  const bool unchanged = have_previous_ && mass_ == previous_mass_ && states_ == previous_states_;
-  previous_mass_ = mass_;
-  previous_states_ = states_;
-  have_previous_ = true;
-  return unchanged;
+}
+
+void IndependentBlocksTrajectory::copy_parents(std::vector<long double>& to) const {
+  to = mass_;
+  to.insert(to.end(), states_.begin(), states_.end());
+}
+
+bool IndependentBlocksTrajectory::parents_equal(const std::vector<long double>& saved) const {
+  return saved.size() == mass_.size() + states_.size() &&
+         std::equal(mass_.begin(), mass_.end(), saved.begin()) &&
+         std::equal(states_.begin(), states_.end(),
+                    saved.begin() + static_cast<std::ptrdiff_t>(mass_.size()));
 }
 
 }  // namespace blocklevels

@@ -67,9 +67,13 @@ class IndependentBlocksTrajectory {
   const long double* levels() const { return levels_.data(); }
   // The offspring chosen by `selection` (made from levels()) become the
   // parents: the levels' masses scaled by their factors, and the state
-  // distributions of the levels selected from. True when they equal the
-  // previous parents value for value.
-  bool select(const LevelSelection& selection);
+  // distributions of the levels selected from.
+  void select(const LevelSelection& selection);
+
+  // The parents, to be compared with later ones: what a generation's
+  // offspring depend on.
+  void copy_parents(std::vector<long double>& to) const;
+  bool parents_equal(const std::vector<long double>& saved) const;
 
  private:
   std::size_t states_at(std::int32_t level) const {
@@ -89,9 +93,6 @@ class IndependentBlocksTrajectory {
   // distribution (k_ values, entry 0 zero).
   std::vector<long double> mass_;
   std::vector<long double> states_;
-  std::vector<long double> previous_mass_;
-  std::vector<long double> previous_states_;
-  bool have_previous_ = false;
   // Offspring of the last breed(): level masses, and what their states are
   // made of: per parent level i bred from, r_i and the row w_i(m) =
   // g_i (l - i) C2(m); and the sum over parents of g_i i C1(m).

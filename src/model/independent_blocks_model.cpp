@@ -104,13 +104,31 @@ void IndependentBlocksTrajectory::offspring_states(std::int32_t from) {
     long double* d = states_.data() + states_at(m);
     for (std::int32_t s = 1; s < k_; ++s) d[s] = mutation_.broken_to(s) * broke_[at(m)];
   }
-  // Parents in groups, so that each sum stays in a register across a group.
-  constexpr std::size_t kGroup = 8;
+  // Parents in groups and states in fours, so that four independent sums
+  // stay in registers across a group.
+  constexpr std::size_t kGroup = 16;
   for (std::size_t first = 0; first < bred_from_.size(); first += kGroup) {
     const std::size_t end = std::min(first + kGroup, bred_from_.size());
     for (std::int32_t m = from; m < l_; ++m) {
       long double* d = states_.data() + states_at(m);
-      for (std::int32_t s = 1; s < k_; ++s) {
+      std::int32_t s = 1;
+      for (; s + 4 <= k_; s += 4) {
+        long double sum0 = d[s], sum1 = d[s + 1], sum2 = d[s + 2], sum3 = d[s + 3];
+        for (std::size_t n = first; n < end; ++n) {
+          const std::int32_t i = bred_from_[n];
+          const long double w = stayed_[levels_at(i) + at(m)];
+          const long double* r = moved_.data() + states_at(i) + at(s);
+          sum0 += w * r[0];
+          sum1 += w * r[1];
+          sum2 += w * r[2];
+          sum3 += w * r[3];
+        }
+        d[s] = sum0;
+        d[s + 1] = sum1;
+        d[s + 2] = sum2;
+        d[s + 3] = sum3;
+      }
+      for (; s < k_; ++s) {
         long double sum = d[s];
         for (std::size_t n = first; n < end; ++n) {
           const std::int32_t i = bred_from_[n];

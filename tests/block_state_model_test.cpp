@@ -164,6 +164,8 @@ TEST(BlockStateExact, EqualsTheDistributionOverAlleleStrings) {
     const Table literal = allele_strings(p);
     const Tails exact = run(p, BlockStateMethod::exact);
     EXPECT_LT(largest_difference(literal, exact.tails), 1e-14L) << describe(p);
+    // The default is the evaluation that is right, where it can run.
+    EXPECT_EQ(run(p, BlockStateMethod::automatic).tails, exact.tails) << describe(p);
   }
 }
 
@@ -367,12 +369,16 @@ std::int64_t period_of(const PointParameters& p, const Mutation& mutation) {
   return generations.period();
 }
 
-// Runs whose parents recur, with periods 1 and 2: a run computes no more
-// generations once it knows the period, and what it shows a watching sink
-// is what computing them gives.
+// Runs whose parents recur: a run computes no more generations once it
+// knows the period, and what it shows a watching sink is what computing
+// them gives. The last two alternate between two tail vectors (every
+// position flips almost surely); in the others only the parents' last bits
+// recur.
 TEST(BlockStateRun, RecurringParentsEndTheComputationNotTheGenerations) {
   for (const PointParameters& p :
-       {point(2, 1, 3, 0.01L, 5, 10, 300), point(3, 0, 4, 0.02L, 3, 30, 300)}) {
+       {point(2, 1, 3, 0.01L, 5, 10, 300), point(3, 0, 4, 0.02L, 3, 30, 300),
+        point(2, 0, 3, static_cast<long double>(0.99768050883095216), 5, 30, 300),
+        point(1, 0, 4, 0.98662337661456823L, 4, 25, 300)}) {
     const BlockStateMutation exact(p.Pmut, p.block_length, p.two_option_positions, p.blocks,
                                    BlockStateMethod::exact);
     const BlockStateMutation independent(p.Pmut, p.block_length, p.two_option_positions, p.blocks,
@@ -389,6 +395,9 @@ TEST(BlockStateRun, RecurringParentsEndTheComputationNotTheGenerations) {
     EXPECT_EQ(every_generation<IndependentBlocksTrajectory>(p, *independent.independent()),
               by_independent.watched)
         << describe(p);
+    if (p.Pmut > 0.9L) {
+      EXPECT_NE(by_exact.watched[298], by_exact.watched[299]) << describe(p);
+    }
   }
 }
 

@@ -9,7 +9,6 @@
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "model/block_state_trajectory.hpp"
-#include "model/transition_model.hpp"
 
 namespace blocklevels {
 namespace {
@@ -84,11 +83,10 @@ void run_block_state_model(const BlockStateMutation& mutation, const PointParame
   }
   const ExtendedArithmetic arithmetic;
   try {
+    // With lambda = 0 the first generation's selection divides by zero (0/0
+    // when mu = 0 too), before its report: as in the level model, which
+    // selects from the start first.
     sink.start(p.step_generations);
-    // The level model selects from the start first: with lambda = 0 that
-    // divides by zero (0/0 when mu = 0 too) before any generation.
-    static_cast<void>(selection_shortfall(p.mu, p.lambda, 0.0L));
-    stop_on_block_state_flags();
     if (mutation.exact() != nullptr) {
       CompositionTrajectory trajectory(*mutation.exact());
       report_run(trajectory, p, sink, cancel);

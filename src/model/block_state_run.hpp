@@ -79,8 +79,8 @@ class BlockStateMutation {
 // sink and every report, all in one ExtendedArithmetic scope. Once the
 // parents of a generation recur value for value, later generations are not
 // computed but repeated (block_state_trajectory.hpp).
-// Stops: lambda = 0 stops before the first generation with 200 (207 when mu
-// = 0 too), as the level model does; a floating-point overflow 205, a
+// Stops: lambda = 0 stops in the first generation, before its report, with
+// 200 (207 when mu = 0 too), as the level model does; a floating-point overflow 205, a
 // division by zero 200, an invalid operation 207; out of memory 203. A stop
 // requested through `cancel` throws Cancelled at the next generation. What
 // the sink throws passes through unchanged.

@@ -89,9 +89,11 @@ Distance distance(const blocklevels::simulation::Summary& s, const PointParamete
     const double gap = std::fabs(e.mean - value);
     const double z = width > 0 ? gap / width : (gap > 0 ? INFINITY : 0.0);
     if (z > d.largest) {
+      char values[64];
+      std::snprintf(values, sizeof values, " %.3g vs %.3g", value, e.mean);
       d.largest = z;
       d.sign = value > e.mean ? 1 : -1;
-      d.where = where;
+      d.where = where + values;
     }
   };
   for (std::size_t r = 0; r < model.size(); ++r) {
@@ -163,7 +165,8 @@ void header(std::int32_t lambda, std::int32_t mu, std::uint64_t runs, std::int32
   std::printf(
       "# lambda %d mu %d, %llu runs (seed 1), %d generations; largest distances in 95 %% "
       "half-widths, signed as model - simulation\n"
-      "#  b acc  pmut  l | level    | block-state (method, where) | indep.  | floored/zero "
+      "#  b acc  pmut  l | level    | block-state (method, where: model vs simulation)      "
+      "| indep.  | floored/zero "
       "half-widths of cells | Xtop>=0.5: level block sim-median [quartiles] never/runs\n",
       lambda, mu, static_cast<unsigned long long>(runs), final);
 }

@@ -1,5 +1,6 @@
 #include "model/block_state_run.hpp"
 
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -13,9 +14,15 @@
 namespace blocklevels {
 namespace {
 
-std::int32_t state_count(std::int32_t b, std::int32_t acc) {
-  return (acc + 1) * (b - acc + 1);
+// K = (acc + 1)(b - acc + 1), in extended precision: for long blocks it
+// passes the 32-bit range.
+long double state_count(std::int32_t b, std::int32_t acc) {
+  return (static_cast<long double>(acc) + 1) * (static_cast<long double>(b - acc) + 1);
 }
+
+// More block states than this never make an exact evaluation feasible (its
+// compositions number at least K), and are not counted in 32 bits.
+constexpr long double kManyStates = 0x1p24L;
 
 template <class Trajectory>
 void report_run(Trajectory& trajectory, const PointParameters& p, ModelSink& sink,
@@ -37,19 +44,22 @@ void report_run(Trajectory& trajectory, const PointParameters& p, ModelSink& sin
 }  // namespace
 
 long double exact_generation_work(std::int32_t b, std::int32_t acc, std::int32_t l) {
-  const std::int32_t s = b - acc;
-  const std::int32_t k = state_count(b, acc);
-  const long double splits = static_cast<long double>(acc) * (acc + 1) * (s + 1) +
-                             static_cast<long double>(s) * (s + 1) * (acc + 1);
-  const long double size = CompositionSpace::size_of(k, l);
+  const long double k = state_count(b, acc);
+  if (k > kManyStates) return std::numeric_limits<long double>::infinity();
+  const long double s = static_cast<long double>(b - acc);
+  const long double a = static_cast<long double>(acc);
+  const long double splits = a * (a + 1) * (s + 1) + s * (s + 1) * (a + 1);
+  const long double size = CompositionSpace::size_of(static_cast<std::int32_t>(k), l);
   return size * (splits * (1 + static_cast<long double>(l) / k) + 1);
 }
 
 BlockStateMethod chosen_method(std::int32_t b, std::int32_t acc, std::int32_t l) {
   if (b == 1 || l == 1) return BlockStateMethod::independent_blocks;
-  const std::int32_t k = state_count(b, acc);
-  const bool cheap = CompositionSpace::size_of(k, l) <= kExactCompositionLimit &&
-                     exact_generation_work(b, acc, l) <= kExactWorkLimit;
+  const long double k = state_count(b, acc);
+  const bool cheap =
+      k <= kManyStates &&
+      CompositionSpace::size_of(static_cast<std::int32_t>(k), l) <= kExactCompositionLimit &&
+      exact_generation_work(b, acc, l) <= kExactWorkLimit;
   return cheap ? BlockStateMethod::exact : BlockStateMethod::independent_blocks;
 }
 
@@ -70,6 +80,8 @@ BlockStateMutation::BlockStateMutation(long double pmut, std::int32_t b, std::in
       independent_ = std::make_shared<const IndependentBlocksMutation>(states, l);
     }
   } catch (const std::bad_alloc&) {
+    throw_stop(kOutOfMemory);
+  } catch (const std::length_error&) {  // a table beyond what a vector can hold
     throw_stop(kOutOfMemory);
   }
   stop_on_block_state_flags();

@@ -453,6 +453,16 @@ TEST(BlockStateRun, StopsBeforeWhatItCannotCompute) {
 // same times, every generation to a watching sink until it declines; and a
 // requested stop ends the run at the next generation.
 TEST(BlockStateRun, CallsTheSinkAsTheLevelModelDoes) {
+  PointParameters kind = point(2, 1, 3, 0.2L, 3, 10, 6);
+  Tails levels, blocks, by_level, by_block;
+  run_model(kind, levels);
+  run_block_state_model(kind, blocks);
+  run_model_of_kind(kind, by_level);
+  kind.model = ModelKind::block_state;
+  run_model_of_kind(kind, by_block);
+  EXPECT_EQ(by_level.tails, levels.tails);
+  EXPECT_EQ(by_block.tails, blocks.tails);
+  EXPECT_NE(levels.tails, blocks.tails);
   for (const auto& [final_iteration, step] :
        {std::pair{2, 5}, {9, 3}, {10, 4}, {2000000, 1000000}}) {
     PointParameters p = point(2, 1, 3, 0.2L, 3, 10, final_iteration);

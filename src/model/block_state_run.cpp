@@ -117,4 +117,12 @@ void run_block_state_model(const PointParameters& p, ModelSink& sink,
   run_block_state_model(mutation, p, sink, cancel);
 }
 
+void run_model_of_kind(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel) {
+  if (p.model == ModelKind::block_state) {
+    run_block_state_model(p, sink, cancel);
+  } else {
+    run_model(p, sink, cancel);
+  }
+}
+
 }  // namespace blocklevels

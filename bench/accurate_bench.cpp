@@ -32,7 +32,14 @@ Arithmetic arithmetic_of(const benchmark::State& state) {
 }
 
 PointParameters long_run(Arithmetic arithmetic) {
-  PointParameters p{100, 10, 0.001L, 4, 0, 300, 1000, 1000};
+  PointParameters p{.lambda = 100,
+                    .mu = 10,
+                    .Pmut = 0.001L,
+                    .block_length = 4,
+                    .two_option_positions = 0,
+                    .blocks = 300,
+                    .final_iteration = 1000,
+                    .step_generations = 1000};
   p.arithmetic = arithmetic;
   return p;
 }
@@ -47,7 +54,14 @@ void BM_Run(benchmark::State& state) {
 }
 
 void BM_Scan(benchmark::State& state) {
-  PointParameters p{100, 70, 0.0L, 4, 0, 50, 500, 500};
+  PointParameters p{.lambda = 100,
+                    .mu = 70,
+                    .Pmut = 0.0L,
+                    .block_length = 4,
+                    .two_option_positions = 0,
+                    .blocks = 50,
+                    .final_iteration = 500,
+                    .step_generations = 500};
   p.arithmetic = arithmetic_of(state);
   for (auto _ : state) {
     double sum = 0;

@@ -28,7 +28,14 @@ long double pmut_of(const benchmark::State& state) {
 
 void run(benchmark::State& state, BlockStateMethod method, std::int32_t final) {
   const auto l = static_cast<std::int32_t>(state.range(0));
-  const blocklevels::PointParameters p{1000, 100, pmut_of(state), 4, 0, l, final, final};
+  const blocklevels::PointParameters p{.lambda = 1000,
+                                       .mu = 100,
+                                       .Pmut = pmut_of(state),
+                                       .block_length = 4,
+                                       .two_option_positions = 0,
+                                       .blocks = l,
+                                       .final_iteration = final,
+                                       .step_generations = final};
   for (auto _ : state) {
     const BlockStateMutation mutation(p.Pmut, 4, 0, l, method);
     LastReport sink;

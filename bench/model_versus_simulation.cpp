@@ -200,7 +200,14 @@ void approximation(std::int32_t lambda, std::int32_t mu, std::int32_t final) {
         for (const std::int32_t l : {2, 4, 10, 30}) {
           if (blocklevels::chosen_method(b, acc, l) != blocklevels::BlockStateMethod::exact)
             continue;
-          const PointParameters p{lambda, mu, pmut, b, acc, l, final, 1};
+          const PointParameters p{.lambda = lambda,
+                                  .mu = mu,
+                                  .Pmut = pmut,
+                                  .block_length = b,
+                                  .two_option_positions = acc,
+                                  .blocks = l,
+                                  .final_iteration = final,
+                                  .step_generations = 1};
           const Table exact = block_model(p, blocklevels::BlockStateMethod::exact).tails;
           const Table approximate =
               block_model(p, blocklevels::BlockStateMethod::independent_blocks).tails;

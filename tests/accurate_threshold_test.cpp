@@ -23,7 +23,14 @@ struct LastTop final : ModelSink {
 };
 
 long double excess(long double pmut, Arithmetic arithmetic) {
-  PointParameters p{100, 70, pmut, 4, 0, 50, 500, 500};
+  PointParameters p{.lambda = 100,
+                    .mu = 70,
+                    .Pmut = pmut,
+                    .block_length = 4,
+                    .two_option_positions = 0,
+                    .blocks = 50,
+                    .final_iteration = 500,
+                    .step_generations = 500};
   p.arithmetic = arithmetic;
   LastTop sink;
   run_model(p, sink);

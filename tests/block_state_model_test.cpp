@@ -459,9 +459,9 @@ TEST(BlockStateRun, CallsTheSinkAsTheLevelModelDoes) {
   Tails levels, blocks, by_level, by_block;
   run_model(kind, levels);
   run_block_state_model(kind, blocks);
-  run_model_of_kind(kind, by_level);
+  run_model(kind, by_level);
   kind.model = ModelKind::block_state;
-  run_model_of_kind(kind, by_block);
+  run_model(kind, by_block);
   EXPECT_EQ(by_level.tails, levels.tails);
   EXPECT_EQ(by_block.tails, blocks.tails);
   EXPECT_NE(levels.tails, blocks.tails);
@@ -488,7 +488,14 @@ TEST(BlockStateRun, CallsTheSinkAsTheLevelModelDoes) {
       return t < 4;
     }
   } sink;
-  const PointParameters p{10, 3, 0.2L, 2, 1, 3, 12, 3};
+  const PointParameters p{.lambda = 10,
+                          .mu = 3,
+                          .Pmut = 0.2L,
+                          .block_length = 2,
+                          .two_option_positions = 1,
+                          .blocks = 3,
+                          .final_iteration = 12,
+                          .step_generations = 3};
   EXPECT_THROW(run_block_state_model(p, sink, sink.source.get_token()), Cancelled);
   EXPECT_EQ(sink.seen, (std::vector<std::int64_t>{1, 2, 3, -3, 4, -6}));
 }

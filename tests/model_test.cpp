@@ -186,7 +186,14 @@ TEST(ModelRun, ReportsAtEveryStepUpToTheFinalIterationAndAtLeastOnce) {
       {2147483647, 2147483647, {-2147483647, 2147483647}},
   };
   for (const auto& c : cases) {
-    const PointParameters p{.lambda = 10, .mu = 5, .Pmut = 0.3L, .block_length = 1, .two_option_positions = 0, .blocks = 1, .final_iteration = c.final_iteration, .step_generations = c.step};
+    const PointParameters p{.lambda = 10,
+                            .mu = 5,
+                            .Pmut = 0.3L,
+                            .block_length = 1,
+                            .two_option_positions = 0,
+                            .blocks = 1,
+                            .final_iteration = c.final_iteration,
+                            .step_generations = c.step};
     RecordedRun run;
     run_model(p, run);
     EXPECT_EQ(run.times, c.expected) << c.final_iteration << " " << c.step;
@@ -206,7 +213,14 @@ TEST(ModelRun, RequestedStopThrowsCancelled) {
       source.request_stop();
     }
   };
-  const PointParameters p{.lambda = 10, .mu = 5, .Pmut = 0.3L, .block_length = 2, .two_option_positions = 0, .blocks = 40, .final_iteration = 50, .step_generations = 1};
+  const PointParameters p{.lambda = 10,
+                          .mu = 5,
+                          .Pmut = 0.3L,
+                          .block_length = 2,
+                          .two_option_positions = 0,
+                          .blocks = 40,
+                          .final_iteration = 50,
+                          .step_generations = 1};
   StopAfterFirst early;
   early.source.request_stop();
   EXPECT_THROW(run_model(p, early, early.source.get_token()), Cancelled);

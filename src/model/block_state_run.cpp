@@ -10,6 +10,7 @@
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "model/block_state_trajectory.hpp"
+#include "model/run_reports.hpp"
 
 namespace blocklevels {
 namespace {
@@ -28,17 +29,7 @@ template <class Trajectory>
 void report_run(Trajectory& trajectory, const PointParameters& p, ModelSink& sink,
                 const std::stop_token& cancel) {
   BlockStateTrajectory<Trajectory> generations(trajectory, p.mu, p.lambda, p.blocks);
-  bool watching = sink.watches_every_generation();
-  std::int64_t shown = 0;  // the last generation the sink has watched
-  const std::int64_t reports = report_count(p);
-  for (std::int64_t k = 0; k < reports; ++k) {
-    const std::int64_t t = report_time(p, k);
-    while (watching && shown < t) {
-      ++shown;
-      watching = sink.generation(shown, generations.at(shown, cancel));
-    }
-    sink.report(t, generations.at(t, cancel));
-  }
+  run_reports(p, generations, sink, cancel);
 }
 
 }  // namespace
@@ -115,14 +106,6 @@ void run_block_state_model(const PointParameters& p, ModelSink& sink,
                            const std::stop_token& cancel) {
   const BlockStateMutation mutation(p.Pmut, p.block_length, p.two_option_positions, p.blocks);
   run_block_state_model(mutation, p, sink, cancel);
-}
-
-void run_model_of_kind(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel) {
-  if (p.model == ModelKind::block_state) {
-    run_block_state_model(p, sink, cancel);
-  } else {
-    run_model(p, sink, cancel);
-  }
 }
 
 }  // namespace blocklevels

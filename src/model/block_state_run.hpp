@@ -94,10 +94,4 @@ void run_block_state_model(const BlockStateMutation& mutation, const PointParame
 void run_block_state_model(const PointParameters& p, ModelSink& sink,
                            const std::stop_token& cancel = {});
 
-// The model p.model names: run_block_state_model for ModelKind::block_state
-// (which has one arithmetic and does not read p.arithmetic), run_model for
-// ModelKind::level. For front ends that take the model from the point.
-void run_model_of_kind(const PointParameters& p, ModelSink& sink,
-                       const std::stop_token& cancel = {});
-
 }  // namespace blocklevels

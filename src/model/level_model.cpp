@@ -9,32 +9,13 @@
 #include "arithmetic/stop_numbers.hpp"
 #include "model/extended_bits.hpp"
 #include "model/point_trajectory.hpp"
+#include "model/run_reports.hpp"
 #include "model/tail_trajectory.hpp"
 #include "model/transition_model.hpp"
 #include "model/transition_terms.hpp"
 
 namespace blocklevels {
-namespace {
-
-// The reports of a run: a trajectory's tails at every report time, and at
-// every generation before it while the sink watches them.
-template <typename Trajectory>
-void report(const PointParameters& p, Trajectory& trajectory, ModelSink& sink,
-            const std::stop_token& cancel) {
-  const std::int64_t reports = report_count(p);
-  bool watching = sink.watches_every_generation();
-  std::int64_t shown = 0;  // the last generation the sink has watched
-  for (std::int64_t k = 0; k < reports; ++k) {
-    const std::int64_t t = report_time(p, k);
-    while (watching && shown < t) {
-      ++shown;
-      watching = sink.generation(shown, trajectory.at(shown, cancel));
-    }
-    sink.report(t, trajectory.at(t, cancel));
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 MutationParameters mutation_parameters(const PointParameters& p) {
   return {p.Pmut, p.block_length, p.two_option_positions, p.blocks, p.arithmetic};
@@ -75,10 +56,10 @@ void PreparedLevelModel::run(const PointParameters& p, ModelSink& sink,
     sink.start(p.step_generations);
     if (matrix_) {
       TailTrajectory trajectory(*matrix_, p.mu, p.lambda);
-      report(p, trajectory, sink, cancel);
+      run_reports(p, trajectory, sink, cancel);
     } else {
       PointTrajectory trajectory(*transitions_, p.mu, p.lambda);
-      report(p, trajectory, sink, cancel);
+      run_reports(p, trajectory, sink, cancel);
     }
   } catch (const std::bad_alloc&) {
     throw_stop(kOutOfMemory);

@@ -31,17 +31,19 @@ class ModelSink {
   ~ModelSink() = default;
 };
 
-// Builds the model, then iterates it from the whole population at level 0
-// and reports the tails at every report time, each part in an
-// ExtendedArithmetic scope (the sink's calls included). p.arithmetic
-// chooses the evaluation of the level model (level_model.hpp): `literal`,
+// Builds the model p.model names (prepared_model.hpp), then iterates it
+// from the start and reports the tails at every report time, each part in
+// an ExtendedArithmetic scope (the sink's calls included). For the level
+// model p.arithmetic chooses the evaluation (level_model.hpp): `literal`,
 // the dialogue's, bit for bit, or `accurate`, the same model without
-// cancellation. A failure throws Stop: 205 overflow, 200 division by zero,
-// 207 invalid operation, 203 out of memory. What the sink throws passes
-// through unchanged. A stop requested through `cancel` throws Cancelled at
-// the next matrix row or generation. Preconditions: blocks >= 1,
-// step_generations >= 1, and p.model is ModelKind::level (the one model so
-// far; any other throws std::invalid_argument).
+// cancellation; the block-state model (block_state_run.hpp) has one, as
+// accurate. A sink that watches every generation is shown each one up to
+// the final generation, past the last report when the final generation is
+// not a report time. A failure throws Stop: 205 overflow, 200 division by
+// zero, 207 invalid operation, 203 out of memory. What the sink throws
+// passes through unchanged. A stop requested through `cancel` throws
+// Cancelled at the next matrix row or generation. Preconditions: blocks >=
+// 1, step_generations >= 1.
 void run_model(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

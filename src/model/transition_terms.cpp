@@ -7,8 +7,8 @@
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
+#include "arithmetic/wrapping_int.hpp"
 #include "model/int_power.hpp"
-#include "model/wrapping_int.hpp"
 
 namespace blocklevels {
 namespace {

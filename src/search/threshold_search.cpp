@@ -9,8 +9,7 @@
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
-#include "model/tail_trajectory.hpp"
-#include "model/transition_model.hpp"
+#include "model/prepared_model.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {
@@ -20,13 +19,20 @@ namespace {
 // its ends.
 constexpr long double kRelativeWidth = 1e-9L;
 
-// The model's tail at the final report of points that differ in the one
-// parameter searched. A search of a parameter the matrix does not depend on
-// (lambda, mu, the final generation, the step) builds it once.
+class LastTail final : public ModelSink {
+ public:
+  void start(std::int64_t) override {}
+  void report(std::int64_t, std::span<const double> t) override { tail.assign(t.begin(), t.end()); }
+  std::vector<double> tail;
+};
+
+// The model's tail at the final generation of points that differ in the
+// one parameter searched. A search of a parameter the prepared model does
+// not depend on (lambda, mu, the final generation, the step) builds it
+// once.
 class Evaluator {
  public:
-  Evaluator(const Point& base, const ThresholdSearch& search)
-      : base_(base), search_(search), shared_matrix_(!search.parameter->shapes_matrix) {}
+  Evaluator(const Point& base, const ThresholdSearch& search) : base_(base), search_(search) {}
 
   // The point with the parameter at v: an integer rounded, a real with the
   // shortest text of its double.
@@ -44,19 +50,15 @@ class Evaluator {
     return p;
   }
 
+  // One report, at the final generation itself.
   std::vector<double> final_tail(const PointParameters& p) {
     ++runs_;
-    try {
-      const ExtendedArithmetic arithmetic;
-      if (!shared_matrix_ || !matrix_) {
-        matrix_.emplace(build_transition_matrix(p));
-      }
-      TailTrajectory trajectory(*matrix_, p.mu, p.lambda);
-      const std::span<const double> tail = trajectory.at(p.final_iteration);
-      return {tail.begin(), tail.end()};
-    } catch (const std::bad_alloc&) {
-      throw_stop(kOutOfMemory);
-    }
+    if (!prepared_ || !prepared_->serves(p)) prepared_.emplace(p);
+    PointParameters at_final = p;
+    at_final.step_generations = p.final_iteration;
+    LastTail last;
+    prepared_->run(at_final, last);
+    return last.tail;
   }
 
   // The quantity minus the value sought, at v.
@@ -71,8 +73,7 @@ class Evaluator {
  private:
   const Point& base_;
   const ThresholdSearch& search_;
-  bool shared_matrix_;
-  std::optional<LevelMatrix> matrix_;
+  std::optional<PreparedModel> prepared_;
   std::int64_t runs_ = 0;
 };
 

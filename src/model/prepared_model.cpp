@@ -1,0 +1,41 @@
+#include "model/prepared_model.hpp"
+
+#include <cstring>
+
+#include "arithmetic/out_of_memory.hpp"
+
+namespace blocklevels {
+namespace {
+
+std::variant<PreparedLevelModel, BlockStateMutation> prepared(const PointParameters& p,
+                                                              const std::stop_token& cancel) {
+  return stop_when_out_of_memory([&]() -> std::variant<PreparedLevelModel, BlockStateMutation> {
+    if (p.model == ModelKind::block_state) {
+      return BlockStateMutation(p.Pmut, p.block_length, p.two_option_positions, p.blocks);
+    }
+    return PreparedLevelModel(p, cancel);
+  });
+}
+
+}  // namespace
+
+PreparedModel::PreparedModel(const PointParameters& p, const std::stop_token& cancel)
+    : shape_(p), model_(prepared(p, cancel)) {}
+
+bool PreparedModel::serves(const PointParameters& p) const {
+  // Pmut to the bit: 0 and -0 may build different literal matrices.
+  return p.model == shape_.model && p.arithmetic == shape_.arithmetic &&
+         std::memcmp(&p.Pmut, &shape_.Pmut, 10) == 0 && p.block_length == shape_.block_length &&
+         p.two_option_positions == shape_.two_option_positions && p.blocks == shape_.blocks;
+}
+
+void PreparedModel::run(const PointParameters& p, ModelSink& sink,
+                        const std::stop_token& cancel) const {
+  if (const auto* level = std::get_if<PreparedLevelModel>(&model_)) {
+    level->run(p, sink, cancel);
+  } else {
+    run_block_state_model(std::get<BlockStateMutation>(model_), p, sink, cancel);
+  }
+}
+
+}  // namespace blocklevels

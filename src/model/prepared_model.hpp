@@ -1,0 +1,36 @@
+// What a model run builds before its generations, for either model: the
+// level model's matrix or point transitions (level_model.hpp), or the
+// block-state model's mutation part (block_state_run.hpp). It depends on the
+// parameters that shape the matrix only (the parameter table's flag: Pmut,
+// the block shape, the blocks, the model and the arithmetic), not on mu,
+// lambda or the report times: the points of a study and the steps of a
+// search that share those share one, read only, on any threads.
+#pragma once
+
+#include <stop_token>
+#include <variant>
+
+#include "model/block_state_run.hpp"
+#include "model/level_model.hpp"
+#include "parameters/point_parameters.hpp"
+
+namespace blocklevels {
+
+class PreparedModel {
+ public:
+  // Builds it for p, with the stops of run_model (model_run.hpp).
+  explicit PreparedModel(const PointParameters& p, const std::stop_token& cancel = {});
+
+  // Whether it serves p: p's model, arithmetic and mutation are its own.
+  bool serves(const PointParameters& p) const;
+
+  // A run of p from the whole population at level 0, as run_model runs it.
+  // Precondition: serves(p).
+  void run(const PointParameters& p, ModelSink& sink, const std::stop_token& cancel = {}) const;
+
+ private:
+  PointParameters shape_;  // the parameters it was built for
+  std::variant<PreparedLevelModel, BlockStateMutation> model_;
+};
+
+}  // namespace blocklevels

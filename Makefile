@@ -22,7 +22,7 @@ configure:
 # Everything but the dialogue goes to standard error: standard output is the
 # dialogue's, byte for byte, once the program starts.
 run: build-deps
-	@echo "building blocklevels in $(BUILD)/ (the first build takes about 4 minutes on 2 cores)..." >&2
+	@echo "building blocklevels in $(BUILD)/ (the first build takes 4 to 8 minutes on 2 cores)..." >&2
 	@$(CONFIGURE)
 	@$(call BUILD_TARGETS,--target blocklevels)
 	@$(if $(filter /%,$(BUILD)),,./)$(BUILD)/blocklevels

@@ -19,12 +19,11 @@ here=$(dirname "$0")
 skip() { echo "skipped: Cluster.node_failure: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 seconds() { date +%s.%N; }
-since() { printf '%.1f' "$(echo "$(seconds) - $1" | bc)"; }
+since() { awk -v now="$(seconds)" -v then="$1" 'BEGIN { printf "%.1f", now - then }'; }
 
 source "$here/slurm_cluster.sh"
 why=$(cluster_skip_reason)
 [ -n "$why" ] && skip "$why"
-command -v bc >/dev/null || skip "bc is not installed"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/blocklevels-node-failure.XXXXXX")
 cleanup() {

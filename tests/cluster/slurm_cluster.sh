@@ -10,7 +10,8 @@
 #                                  exports SLURM_CONF for the Slurm commands
 #   cluster_kill_node NAME         SIGKILL to the node's slurmd, its step
 #                                  daemons and their tasks: a node that fails
-#   cluster_stop                   SIGTERM to every daemon cluster_start started
+#   cluster_stop                   kills every node's tasks, then SIGTERM to every
+#                                  daemon cluster_start started
 #
 # Slurm marks a node that stopped answering DOWN after SlurmdTimeout and
 # requeues its jobs when they ask for it (sbatch --requeue; JobRequeue=0, so
@@ -119,7 +120,8 @@ CONF
 # daemons (a task's parent named slurmstepd, whose environment is empty).
 cluster_node_processes() {
   local name=$1 cluster tasks task parent
-  cluster=$(sed -n 's/^ClusterName=//p' "$SLURM_CONF")
+  cluster=$(sed -n 's/^ClusterName=//p' "$cluster_dir/slurm.conf")
+  [ -n "$cluster" ] || return 0
   grep -l -s -z -x "BLOCKLEVELS_CLUSTER_NODE=$cluster_dir:$name" /proc/[0-9]*/environ |
     sed 's,^/proc/\([0-9]*\)/environ$,\1,'
   tasks=$(grep -l -s -z -x "SLURMD_NODENAME=$name" /proc/[0-9]*/environ)
@@ -147,7 +149,13 @@ cluster_kill_node() {
 }
 
 cluster_stop() {
-  local pidfile pid
+  local pidfile pid node
+  # Tasks still running (a test that failed half-way) and their step
+  # daemons outlive slurmd: they go first, with their nodes.
+  [ -n "$cluster_dir" ] || return 0
+  for node in $(sed -n 's/^NodeName=\([^ ]*\) .*/\1/p' "$cluster_dir/slurm.conf" 2>/dev/null); do
+    cluster_kill_node "$node" >/dev/null
+  done
   for pidfile in "${cluster_pidfiles[@]}"; do
     [ -f "$pidfile" ] && pid=$(cat "$pidfile") && kill "$pid" 2>/dev/null
   done

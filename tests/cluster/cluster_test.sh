@@ -12,6 +12,8 @@
 # parallel. Exits 77 (skipped) with the reason when the engine cannot run here.
 set -uo pipefail
 engine=$1 program=$2 source=$3
+# The tasks run elsewhere: both paths absolute.
+program=$(realpath "$program") source=$(realpath "$source")
 skip() { echo "skipped: Cluster.$engine: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 

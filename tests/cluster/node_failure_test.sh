@@ -6,7 +6,7 @@
 #
 # The sweep is POINTS values of pmut (default 2400; the full size is 100000)
 # at lambda 10, mu 5, 10 blocks of one position, 100 generations. It runs as
-# a job array of SHARDS tasks (default 6) of examples/slurm/sweep.sbatch on
+# a job array of SHARDS tasks (default 4) of examples/slurm/sweep.sbatch on
 # nodes n1, n2 and n3 (one CPU each). Once a shard running on n2 has written
 # complete points, n2 fails: its slurmd, its step daemons and its tasks are
 # killed (SIGKILL). Slurm marks n2 down and requeues its task, which
@@ -14,7 +14,9 @@
 # be the one machine's table. As root, with Debian's slurm-wlm and munge;
 # exits 77 (skipped) with the reason where it cannot run. Prints the times.
 set -uo pipefail
-program=$1 source=$2 points=${3:-2400} shards=${4:-6}
+program=$1 source=$2 points=${3:-2400} shards=${4:-4}
+# The tasks run elsewhere: both paths absolute.
+program=$(realpath "$program") source=$(realpath "$source")
 here=$(dirname "$0")
 skip() { echo "skipped: Cluster.node_failure: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
@@ -56,10 +58,12 @@ submitted=$!
 victim=
 while [ -z "$victim" ]; do
   kill -0 $submitted 2>/dev/null || fail "the job array ended before n2 was caught in a shard"
-  for k in $(squeue -h -w n2 -t R -o %K 2>/dev/null); do
+  # The shards n2 runs or ran, by the line each task logs as it starts.
+  for k in $(sed -n "s/^shard \([0-9]*\) of $shards on n2 .*/\1/p" "$work"/blocklevels-*.log \
+    2>/dev/null); do
     table=$work/shards/shard-$k.csv
+    [ -f "$table" ] && ! grep -q '^shard_end,' "$table" || continue
     pids=$(cluster_node_processes n2)
-    [ -f "$table" ] && [ -n "$pids" ] || continue
     listing=$(ps -o pid=,args= -p "$(echo $pids | tr ' ' ,)")
     if [ "$(head -c 1M "$table" | tr -cd '\n' | wc -c)" -ge 3 ] &&
       ! grep -q '^shard_end,' "$table"; then
@@ -68,7 +72,7 @@ while [ -z "$victim" ]; do
       break
     fi
   done
-  [ -n "$victim" ] || sleep 0.05
+  [ -n "$victim" ] || sleep 0.02
 done
 killed=$(seconds)
 sed 's/^ */killed on n2: /' <<<"$listing"

@@ -27,6 +27,7 @@ Exit status 0: all passed; 1: a failure (said on standard output); 77:
 skipped, with the reason.
 """
 import argparse
+import functools
 import os
 import re
 import shutil
@@ -81,7 +82,7 @@ def blocks_of(readme):
             if opening.group(1) in ("sh", "text"):
                 blocks.append(Block(i + 1, section, opening.group(1), lines[i + 1:end],
                                     marker.group(1) if marker else None))
-            i = end
+            i, previous = end, "```"
         elif line.strip():
             previous = line
         i += 1
@@ -90,6 +91,7 @@ def blocks_of(readme):
 
 def output_matches(expected, actual):
     """Whether the output lines match the README's, with its "..." elisions."""
+    @functools.lru_cache(maxsize=None)
     def match(e, a):
         if e == len(expected):
             return a == len(actual)

@@ -4,23 +4,23 @@
 #
 #   tests/cluster/cluster_test.sh slurm|parallel BLOCKLEVELS SOURCE_DIR
 #
-# slurm: as root with Debian's slurm-wlm and munge, starts munged, slurmctld
-# and slurmd with a one-node configuration in a temporary directory, submits
-# examples/slurm/sweep.sbatch as a job array of 4, and stops only the
-# daemons it started. parallel: examples/parallel.sh with GNU parallel.
-# Exits 77 (skipped) with the reason when the engine cannot run here.
+# slurm: as root with Debian's slurm-wlm and munge, starts a cluster of three
+# nodes in a temporary directory (slurm_cluster.sh), submits
+# examples/slurm/sweep.sbatch as a job array of 4 into a directory that does
+# not exist yet, checks that the tasks ran on more than one node, and stops
+# only the daemons it started. parallel: examples/parallel.sh with GNU
+# parallel. Exits 77 (skipped) with the reason when the engine cannot run here.
 set -uo pipefail
 engine=$1 program=$2 source=$3
+# The tasks run elsewhere: both paths absolute.
+program=$(realpath "$program") source=$(realpath "$source")
 skip() { echo "skipped: Cluster.$engine: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/blocklevels-$engine.XXXXXX")
-started=()
+source "$(dirname "$0")/slurm_cluster.sh"
 cleanup() {
-  for pidfile in "${started[@]}"; do
-    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null
-  done
-  sleep 1
+  cluster_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,7 +29,6 @@ trap cleanup EXIT
 study=(--lambda 20,40 --mu 5 --pmut 0.05:0.2:3 --block-length 2 --blocks 4 --final 12 --step 3
        --simulate 8 --seed 7)
 "$program" "${study[@]}" --csv "$work/one-machine.csv" --quiet || fail "one machine's run"
-mkdir "$work/shards"
 
 case $engine in
   parallel)
@@ -37,63 +36,45 @@ case $engine in
     # A model sweep's shards too: each holds every fourth point.
     sweep=(--lambda 10,20,30 --mu 5 --pmut 0.1,0.3 --block-length 2 --blocks 3 --final 6)
     "$program" "${sweep[@]}" --csv "$work/sweep.csv" --quiet || fail "one machine's sweep"
-    mkdir "$work/sweep-shards"
     BLOCKLEVELS=$program "$source/examples/parallel.sh" "$work/sweep-shards" 4 "${sweep[@]}" ||
       fail "examples/parallel.sh, the sweep"
     "$program" merge "$work"/sweep-shards/shard-*.csv | cmp - "$work/sweep.csv" ||
       fail "the merged sweep is not one machine's"
     BLOCKLEVELS=$program "$source/examples/parallel.sh" "$work/shards" 4 "${study[@]}" ||
       fail "examples/parallel.sh"
+    # A directory that cannot be made is said, with a failing status.
+    touch "$work/plain"
+    BLOCKLEVELS=$program "$source/examples/parallel.sh" "$work/plain/shards" 2 "${sweep[@]}" \
+      >"$work/refused.out" 2>&1
+    status=$?
+    [ $status != 0 ] && grep -q "cannot make the directory '$work/plain/shards'" "$work/refused.out" ||
+      fail "examples/parallel.sh into a directory below a file: status $status, $(cat "$work/refused.out")"
     ;;
   slurm)
-    [ "$(id -u)" = 0 ] || skip "a one-node Slurm is started as root"
-    for daemon in munged slurmctld slurmd sbatch; do
-      command -v $daemon >/dev/null || skip "$daemon is not installed (Debian: slurm-wlm, munge)"
-    done
-    [ -f /etc/munge/munge.key ] || skip "munge has no key (/etc/munge/munge.key)"
-    host=$(hostname -s)
-    conf=$work/slurm.conf
-    cat >"$conf" <<CONF
-ClusterName=blocklevels-test
-SlurmctldHost=$host
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/slurmctld.pid
-SlurmdPidFile=$work/slurmd.pid
-SlurmctldLogFile=$work/slurmctld.log
-SlurmdLogFile=$work/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
-ReturnToService=2
-MpiDefault=none
-JobAcctGatherType=jobacct_gather/none
-NodeName=$host CPUs=$(nproc) State=UNKNOWN
-PartitionName=test Nodes=$host Default=YES MaxTime=INFINITE State=UP
-CONF
-    mkdir -p "$work/state" "$work/spool"
-    export SLURM_CONF=$conf
-    if ! pgrep -x munged >/dev/null; then
-      mkdir -p /run/munge
-      munged --force --pid-file="$work/munged.pid" 2>/dev/null || fail "munged did not start"
-      started+=("$work/munged.pid")
-    fi
-    slurmctld -f "$conf" || fail "slurmctld did not start"
-    started+=("$work/slurmctld.pid")
-    slurmd -f "$conf" || fail "slurmd did not start"
-    started+=("$work/slurmd.pid")
-    for _ in $(seq 60); do
-      sinfo -h -o %t 2>/dev/null | grep -q idle && break
-      sleep 0.5
-    done
-    sinfo -h -o %t | grep -q idle || fail "the node did not come up: $(cat "$work"/*.log | tail -5)"
+    why=$(cluster_skip_reason)
+    [ -n "$why" ] && skip "$why"
+    cluster_start "$work/cluster" 3 || fail "the cluster did not start"
+    # The logs go where sbatch is called from: the shards' directory is
+    # made by the tasks.
+    cd "$work" || fail "no $work"
     sbatch --wait --array=0-3 --export=ALL,BLOCKLEVELS="$program" \
       "$source/examples/slurm/sweep.sbatch" "$work/shards" "${study[@]}" >/dev/null ||
-      fail "the job array: $(tail -5 "$work/slurmd.log")"
+      fail "the job array: $(tail -n 3 "$work"/blocklevels-*.log)"
+    nodes=$(sed -n 's/^shard [0-9]* of 4 on \(n[0-9]*\) .*/\1/p' "$work"/blocklevels-*.log | sort -u)
+    [ "$(wc -l <<<"$nodes")" -ge 2 ] || fail "the tasks ran on one node only: $nodes"
+    # A task of one CPU runs one point at a time.
+    grep -q -- "--jobs 1 --shard 0/4 " "$work"/blocklevels-*_0.log ||
+      fail "task 0 did not run with --jobs 1: $(cat "$work"/blocklevels-*_0.log)"
+    echo "slurm: the 4 tasks ran on $(echo $nodes)"
+    # A directory that cannot be made is said in the task's log, and the
+    # array fails.
+    touch "$work/plain"
+    mkdir "$work/refused" && cd "$work/refused" || fail "no $work/refused"
+    sbatch --wait --array=0-1 --export=ALL,BLOCKLEVELS="$program" \
+      "$source/examples/slurm/sweep.sbatch" "$work/plain/shards" "${study[@]}" >/dev/null 2>&1 &&
+      fail "a job array writing below a plain file succeeded"
+    grep -q "cannot make the directory '$work/plain/shards'" "$work"/refused/blocklevels-*_0.log ||
+      fail "the task's log does not say why: $(cat "$work"/refused/*)"
     ;;
   *) fail "no engine '$engine'" ;;
 esac

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "simulation/random_draws.hpp"
+#include "simulation/run_totals.hpp"
 
 namespace blocklevels::simulation {
 
@@ -32,6 +33,7 @@ Population::Population(const PointParameters& params)
       two_option_(to_size(params.two_option_positions)),
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
+      block_reciprocal_(block_length_ < 2 ? 0 : ~std::uint64_t{0} / block_length_ + 1),
       positions_stream_(params.Pmut),
       alleles_(product(product(2, mu_), positions_)),
       wrong_(product(product(2, mu_), blocks_)),
@@ -52,6 +54,15 @@ Population::Population(const PointParameters& params)
                                          static_cast<long double>(positions_) * params.Pmut);
   if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
   mutations_.reserve(static_cast<std::size_t>(expected));
+}
+
+// Below 2^32 p / B is a multiplication by M = ceil(2^64 / B) = 2^64 / B + e,
+// 0 <= e < 1, for B >= 2: p M / 2^64 = p / B + p e / 2^64 exceeds p / B by
+// less than 2^-32 <= 1 / B, too little to reach the next integer.
+inline std::size_t Population::block_of(std::size_t p) const {
+  if (block_length_ == 1) return p;
+  if (p >> 32 != 0) return p / block_length_;
+  return static_cast<std::size_t>((uint128{p} * block_reciprocal_) >> 64);
 }
 
 void Population::start(pcg32& rng) {
@@ -90,7 +101,7 @@ void Population::breed(pcg32& rng) {
     std::uint32_t count = 0;
     positions_stream_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
       const auto p = static_cast<std::size_t>(position);
-      const std::size_t b = p / block_length_;
+      const std::size_t b = block_of(p);
       const std::size_t offset = p - b * block_length_;
       if (b != block) {
         block = b;
@@ -187,7 +198,7 @@ void Population::mutate(std::size_t c, std::size_t slot) {
   std::uint32_t* wrong = wrong_.data() + slot * blocks_;
   for (std::size_t m = mutation_end_[c]; m < mutation_end_[c + 1]; ++m) {
     const auto p = static_cast<std::size_t>(mutations_[m].position());
-    const std::size_t block = p / block_length_;
+    const std::size_t block = block_of(p);
     const std::size_t offset = p - block * block_length_;
     wrong[block] = wrong[block] + static_cast<std::uint32_t>(acceptable(alleles[p], offset)) -
                    static_cast<std::uint32_t>(acceptable(mutations_[m].allele(), offset));

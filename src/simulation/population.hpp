@@ -111,6 +111,9 @@ class Population {
     return (allele == 0) | ((allele == 1) & (offset_in_block < two_option_));
   }
 
+  // The block of position p: p / block_length.
+  std::size_t block_of(std::size_t p) const;
+
   // Applies the mutations of offspring c to the chromosome in `slot`, which
   // holds its parent, and gives it the offspring's level.
   void mutate(std::size_t c, std::size_t slot);
@@ -120,7 +123,8 @@ class Population {
   std::size_t block_length_;
   std::size_t two_option_;
   std::size_t blocks_;
-  std::size_t positions_;  // blocks * block_length
+  std::size_t positions_;           // blocks * block_length
+  std::uint64_t block_reciprocal_;  // ceil(2^64 / block_length), for block_of()
   MutationPositions positions_stream_;
   // 2 mu chromosomes: slot s at [s * positions, (s + 1) * positions) of
   // alleles_, [s * blocks, (s + 1) * blocks) of wrong_ and [s] of slot_levels_.

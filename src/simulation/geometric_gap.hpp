@@ -56,7 +56,11 @@ class GeometricGap {
 
   // The gap for the 64 bits k.
   Gap operator()(std::uint64_t k) {
-    const double u = k == ~std::uint64_t{0} ? 1.0 : static_cast<double>(k + 1) * 0x1p-64;
+    // RN(k + 1) 2^-64: the two halves are exact doubles, the sum is rounded
+    // once (to 1 when k + 1 = 2^64), and no conversion is of an unsigned value.
+    const auto high = static_cast<double>(static_cast<std::int64_t>(k >> 32));
+    const auto low = static_cast<double>(static_cast<std::int64_t>((k & 0xffffffffU) + 1));
+    const double u = (high * 0x1p32 + low) * 0x1p-64;
     const double q = std::log(u) * inverse_;
     if (q < fast_limit_) {
       // q >= 0 here (ln u <= 0, inverse_ < 0), and below 2^52, so the cast

@@ -29,8 +29,10 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <pcg_random.hpp>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "parameters/point_parameters.hpp"
@@ -65,25 +67,34 @@ class Mutation {
 class Population {
  public:
   // Allocates everything the run needs; throws std::bad_alloc when that is
-  // more than memory holds. The contents are unset until start().
+  // more than memory holds. The memory is not written here, so that its
+  // pages are taken as start(), breed() and select() first fill them, where
+  // a stop can be requested; the contents are unset until start().
   explicit Population(const PointParameters& params);
+
+  // A stop requested through `cancel` is tested every kCancelStride
+  // parents or offspring of start(), breed() and select(), and throws
+  // Cancelled there; the population must then be start()ed again. Between
+  // tests a stride costs microseconds (a generation of 10^6 offspring
+  // about 0.1 s).
+  static constexpr std::size_t kCancelStride = 256;
 
   // mu parents at level 0 in which every block lacks one allele: all alleles
   // are 0 except position 0 of each block, which holds 1 when two_option is 0
   // and 2 otherwise. Restarts the stream of mutated positions.
-  void start(pcg32& rng);
+  void start(pcg32& rng, const std::stop_token& cancel = {});
 
   // Breeds lambda offspring, each a parent drawn uniformly with its mutations.
   // Per offspring the draws are: the parent, then the mutations in position
   // order (each one's new allele, then the gap to the next). A run's totals
   // are a function of its seed through this order, and tables written before
   // must stay reproducible and mergeable with new shards: it must not change.
-  void breed(pcg32& rng);
+  void breed(pcg32& rng, const std::stop_token& cancel = {});
 
   // The mu offspring of highest level, ties at the lowest level taken broken
   // uniformly at random, become the parents: parent k is the k-th selected.
   // Call once after each breed().
-  void select(pcg32& rng);
+  void select(pcg32& rng, const std::stop_token& cancel = {});
 
   // Between breed() and select(): element i is the number of offspring at level i, i = 0..blocks.
   std::span<const std::int32_t> level_histogram() const { return histogram_; }
@@ -126,23 +137,28 @@ class Population {
   std::size_t positions_;           // blocks * block_length
   std::uint64_t block_reciprocal_;  // ceil(2^64 / block_length), for block_of()
   MutationPositions positions_stream_;
+  // Arrays allocated without being written: each element is written before
+  // it is read (by start(), breed() or select()), and their pages are taken
+  // only then.
+  template <class T>
+  using Unwritten = std::unique_ptr<T[]>;
   // 2 mu chromosomes: slot s at [s * positions, (s + 1) * positions) of
   // alleles_, [s * blocks, (s + 1) * blocks) of wrong_ and [s] of slot_levels_.
-  std::vector<std::uint8_t> alleles_;
-  std::vector<std::uint32_t> wrong_;
-  std::vector<std::int32_t> slot_levels_;
-  std::vector<std::uint32_t> parent_slot_;  // mu: parent k's slot
-  std::vector<std::uint32_t> free_slots_;   // mu: the slots no parent holds
-  std::vector<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
-  std::vector<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
+  Unwritten<std::uint8_t> alleles_;
+  Unwritten<std::uint32_t> wrong_;
+  Unwritten<std::int32_t> slot_levels_;
+  Unwritten<std::uint32_t> parent_slot_;  // mu: parent k's slot
+  Unwritten<std::uint32_t> free_slots_;   // mu: the slots no parent holds
+  Unwritten<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
+  Unwritten<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
   // Offspring c: parent parent_of_[c], level levels_[c], mutations at
   // [mutation_end_[c], mutation_end_[c + 1]) of mutations_.
-  std::vector<std::uint32_t> parent_of_;
-  std::vector<std::int32_t> levels_;
-  std::vector<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
+  Unwritten<std::uint32_t> parent_of_;
+  Unwritten<std::int32_t> levels_;
+  Unwritten<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
   std::vector<Mutation> mutations_;
-  std::vector<std::uint32_t> selected_;  // mu offspring indices, parent k's at [k]
-  std::vector<std::uint32_t> ties_;      // scratch of select(): offspring at the threshold level
+  Unwritten<std::uint32_t> selected_;    // mu offspring indices, parent k's at [k]
+  Unwritten<std::uint32_t> ties_;        // scratch of select(): offspring at the threshold level
   std::vector<std::int32_t> histogram_;  // blocks + 1 counts
 };
 

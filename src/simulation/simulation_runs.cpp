@@ -58,13 +58,12 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
                   Population& population, RunTotals& totals, const Condition* hitting,
                   const std::stop_token& cancel) {
   pcg32 rng(seed, run);
-  population.start(rng);
+  population.start(rng, cancel);
   const std::int64_t last = last_report_time(params);
   std::int64_t report = 0;
   std::int64_t reached = 0;  // the hitting time, 0 while not reached
   for (std::int64_t t = 1; t <= last; ++t) {
-    stop_if_cancelled(cancel);
-    population.breed(rng);
+    population.breed(rng, cancel);
     if (hitting != nullptr && reached == 0 &&
         quantity_of(*hitting, population.level_histogram(), params.lambda) >= hitting->value) {
       reached = t;
@@ -72,7 +71,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
     if (t == report_time(params, report)) {
       totals.add_report(report++, population.level_histogram());
     }
-    if (t < last) population.select(rng);
+    if (t < last) population.select(rng, cancel);
   }
   if (hitting != nullptr) {
     if (reached == 0) {

@@ -31,7 +31,35 @@ std::unique_ptr<T[]> unwritten(std::size_t size) {
   return std::make_unique_for_overwrite<T[]>(size);
 }
 
+// The mutations the lists are reserved for: the expected number of a
+// generation, lambda * positions * pmut, and 8 standard deviations more (the
+// number is binomial, its variance below its mean), so that a generation
+// passes it with probability below 10^-15 and the lists, which double when
+// they must grow, hardly ever do; never more than lambda * positions, which
+// they cannot pass. In long double, since lambda * positions may pass 2^64
+// while 2 mu chromosomes fit.
+long double reserved_mutations(std::size_t lambda, std::size_t positions, long double pmut) {
+  const long double most = static_cast<long double>(lambda) * static_cast<long double>(positions);
+  const long double expected = most * pmut;
+  return std::ceil(std::min(most, expected + 8 * std::sqrt(expected) + 64));
+}
+
 }  // namespace
+
+std::uint64_t Population::allocated_bytes(const PointParameters& params) {
+  const auto lambda = static_cast<long double>(params.lambda);
+  const auto mu = static_cast<long double>(params.mu);
+  const auto blocks = static_cast<long double>(params.blocks);
+  const long double positions = blocks * static_cast<long double>(params.block_length);
+  const long double bytes =
+      2 * mu * (positions + blocks * sizeof(std::uint32_t) + sizeof(std::int32_t)) +
+      5 * mu * sizeof(std::uint32_t) + 3 * lambda * sizeof(std::uint32_t) +
+      (lambda + 1) * sizeof(std::size_t) + (blocks + 1) * sizeof(std::int32_t) +
+      reserved_mutations(to_size(params.lambda), static_cast<std::size_t>(positions), params.Pmut) *
+          sizeof(Mutation) +
+      sizeof(Population);
+  return bytes < 0x1p64L ? static_cast<std::uint64_t>(bytes) : ~std::uint64_t{0};
+}
 
 Population::Population(const PointParameters& params)
     : lambda_(to_size(params.lambda)),
@@ -57,11 +85,9 @@ Population::Population(const PointParameters& params)
       histogram_(blocks_ + 1) {
   assert_simulable(params);
   mutation_end_[0] = 0;
-  // In long double, since lambda * positions may pass 2^64 while 2 mu chromosomes fit.
-  const long double expected = std::ceil(static_cast<long double>(lambda_) *
-                                         static_cast<long double>(positions_) * params.Pmut);
-  if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
-  mutations_.reserve(static_cast<std::size_t>(expected));
+  const long double reserved = reserved_mutations(lambda_, positions_, params.Pmut);
+  if (reserved > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
+  mutations_.reserve(static_cast<std::size_t>(reserved));
 }
 
 // Below 2^32 p / B is a multiplication by M = ceil(2^64 / B) = 2^64 / B + e,

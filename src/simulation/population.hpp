@@ -18,12 +18,11 @@
 // of O(lambda * positions), and memory is 2 mu chromosomes plus the lists.
 //
 // The lists of a generation share one buffer, reserved up front for the
-// expected number of mutations of a generation (lambda * positions * pmut,
-// which is all of lambda * positions when pmut is 1). A generation with more
-// grows it, by doubling, and it keeps its size for later generations and
-// runs: a population allocates at most a few times in its life, and its lists
-// never hold more than lambda * positions mutations (each position of an
-// offspring mutates at most once).
+// expected number of mutations of a generation (lambda * positions * pmut)
+// and 8 standard deviations more, at most lambda * positions (each position
+// of an offspring mutates at most once). A generation with more grows it, by
+// doubling, and it keeps its size for later generations and runs: a
+// population allocates at most a few times in its life.
 #pragma once
 
 #include <cassert>
@@ -71,6 +70,12 @@ class Population {
   // pages are taken as start(), breed() and select() first fill them, where
   // a stop can be requested; the contents are unset until start().
   explicit Population(const PointParameters& params);
+
+  // The bytes a population for params allocates: the 2 mu chromosomes, the
+  // offspring's records and the mutation lists as reserved (saturated at
+  // 2^64 - 1). A run writes all of it but the free chromosome slots no
+  // selection has needed yet.
+  static std::uint64_t allocated_bytes(const PointParameters& params);
 
   // A stop requested through `cancel` is tested every kCancelStride
   // parents or offspring of start(), breed() and select(), and throws

@@ -40,6 +40,11 @@ class RunTotals {
   // All sums zero, for `reports` report times and levels 1..blocks.
   RunTotals(std::int64_t reports, std::int32_t blocks);
 
+  // The bytes such totals allocate, without the hitting times (one map node
+  // per generation at which a run first reached the value: at most one per
+  // run).
+  static std::uint64_t allocated_bytes(std::int64_t reports, std::int32_t blocks);
+
   // Adds report `report` of one run: level_histogram[i] offspring at level i,
   // i = 0..blocks.
   void add_report(std::int64_t report, std::span<const std::int32_t> level_histogram);

@@ -70,6 +70,10 @@ double seconds_to_cancel(const PointParameters& p, std::chrono::milliseconds del
 // At lambda 10^6: while the 10^5 parents are first written (about a second
 // here), and in the generations, where breeding takes most of the time.
 TEST(SimulationCancel, StopsWithinAFifthOfASecondAtAMillionOffspring) {
+#ifdef BLOCKLEVELS_SANITIZED
+  GTEST_SKIP() << "AddressSanitizer's allocator marks the populations' memory as it allocates "
+                  "it, for seconds at this size";
+#endif
   const PointParameters setup{.lambda = 1000000,
                               .mu = 100000,
                               .Pmut = 0.001L,

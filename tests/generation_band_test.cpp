@@ -71,13 +71,18 @@ Made made_matrix(std::int32_t l, std::mt19937_64& random, bool with_infinity) {
     made.begin.push_back(begin);
     made.end.push_back(end);
   }
-  if (with_infinity) {
-    const auto i = static_cast<std::int32_t>(random() % side);
-    const auto j = static_cast<std::int32_t>(1 + random() % static_cast<std::size_t>(l));
-    const double inf = random() % 2 ? std::numeric_limits<double>::infinity()
-                                    : -std::numeric_limits<double>::infinity();
-    made.m.set(i, j, inf);
-    made.rows[static_cast<std::size_t>(i) * side + static_cast<std::size_t>(j)] = inf;
+  // One infinity, or two equal ones next to each other, whose difference
+  // is the invalid operation of infinity minus infinity.
+  for (std::size_t n = 0; with_infinity && n < 1 + random() % 2; ++n) {
+    const auto i = static_cast<std::int32_t>(n == 0 ? random() % side : side - 2);
+    const auto j =
+        static_cast<std::int32_t>(n == 0 ? 1 + random() % static_cast<std::size_t>(l) : l);
+    const double inf = n == 1 || random() % 2 ? std::numeric_limits<double>::infinity()
+                                              : -std::numeric_limits<double>::infinity();
+    for (const std::int32_t row : {i, n == 1 ? i + 1 : i}) {
+      made.m.set(row, j, inf);
+      made.rows[static_cast<std::size_t>(row) * side + static_cast<std::size_t>(j)] = inf;
+    }
   }
   return made;
 }
@@ -206,6 +211,29 @@ TEST(GenerationBands, ProgramsMatricesAt300LevelsEqualTheLiteralLoop) {
 
 TEST(GenerationBandsSlow, ProgramsMatrixAt1000LevelsEqualsTheLiteralLoop) {
   expect_real_cases_equal({{1, 0, 1000, 0.003L, 20, 100, 12}});
+}
+
+// A generation that stops (here a division by zero: mu = 0 below a level a
+// negative fraction reaches) leaves the vector as it was, and retried it
+// stops again, also after generations whose shortfalls were kept.
+TEST(GenerationBands, RetriedStopStopsAgain) {
+  const ExtendedArithmetic arithmetic;
+  const LevelMatrix m = build_transition_matrix(0.1L, 2, 0, 6);
+  GenerationStep step(m, 0, 5);
+  std::vector<double> tail(6, 0.5);
+  ASSERT_NO_THROW(step.advance(tail.data()));
+  std::vector<double> failing(tail);
+  failing[3] = -0.25;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::vector<double> before = failing;
+    try {
+      step.advance(failing.data());
+      ADD_FAILURE() << "no stop at attempt " << attempt;
+    } catch (const Stop& stop) {
+      EXPECT_EQ(stop.number(), 200) << "attempt " << attempt;
+    }
+    EXPECT_EQ(failing, before);
+  }
 }
 
 }  // namespace

@@ -134,6 +134,13 @@ TEST(AvailableMemory, NothingReadableIsNoLimit) {
   const AvailableMemory none = available_memory({"/nonexistent-proc", false});
   EXPECT_EQ(none.bytes, ~std::uint64_t{0});
   EXPECT_EQ(none.limit, MemoryLimit::none);
+  // Nor is a cgroup v1 limit of 2^63 less a page, without MemAvailable.
+  const FakeProc proc;
+  proc.write("proc/self/cgroup", "4:memory:/x\n");
+  proc.write("proc/self/mountinfo", proc.mount("/", "cg1", "cgroup", "rw,memory"));
+  proc.write("cg1/x/memory.limit_in_bytes", "9223372036854771712\n");
+  proc.write("cg1/x/memory.usage_in_bytes", "4096\n");
+  EXPECT_EQ(proc.read().limit, MemoryLimit::none);
   EXPECT_EQ(kilobyte_field("VmSize:\t  1234 kB\nVmData: 8 kB\n", "VmSize"), 1234U * 1024);
   EXPECT_EQ(kilobyte_field("VmSizeX: 5 kB\n", "VmSize"), std::nullopt);
   EXPECT_EQ(kilobyte_field("VmSize: 5 MB\n", "VmSize"), std::nullopt);

@@ -1,6 +1,11 @@
 // One generation at l = 300 with every level's selection shortfall non-zero,
-// so that GenerationStep::advance sums all l terms of every column (it skips
-// the levels whose shortfall is 0).
+// so that GenerationStep::advance takes every level (it skips the levels
+// whose shortfall is 0, and the terms outside each column's band).
+//
+// And a run's 1000 generations at l = 300, the matrix build included: b = 1,
+// lambda 100, mu 10, Pmut 0.01, as end_to_end.sh's case (a) (every one of
+// the 1000 generations changes the vector). bench/versus.sh times it next
+// to the same benchmark built from an earlier commit.
 //
 // mu = lambda makes the threshold mu / lambda = 1; the tail vector is reset
 // before every generation to the state one generation after the start (all
@@ -12,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "arithmetic/extended_arithmetic.hpp"
 #include "bench_statistics.hpp"
 #include "model/generation.hpp"
 #include "model/transition_model.hpp"
@@ -54,6 +60,25 @@ void BM_Generation(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Generation)->Unit(benchmark::kMicrosecond)->Apply(blocklevels::bench::with_spread);
+
+void BM_Generations1000(benchmark::State& state) {
+  const blocklevels::ExtendedArithmetic arithmetic;
+  double last = 0;
+  for (auto _ : state) {
+    const blocklevels::LevelMatrix m = blocklevels::build_transition_matrix(kPmut, 1, 0, kBlocks);
+    blocklevels::GenerationStep step(m, 10, kLambda);
+    std::vector<double> tail(static_cast<std::size_t>(kBlocks));
+    for (int g = 0; g < 1000; ++g) step.advance(tail.data());
+    last = tail.back();
+    benchmark::DoNotOptimize(tail.data());
+  }
+  state.counters["top_level"] = last;
+}
+
+BENCHMARK(BM_Generations1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->Apply(blocklevels::bench::with_spread);
 
 }  // namespace
 

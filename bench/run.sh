@@ -5,9 +5,11 @@
 #
 # Configures a Release build with the benchmarks in BUILD_DIR, builds it with
 # two jobs, runs the Google benchmarks (model build, one generation, number
-# formatting) with REPS repetitions each, bench/simulation_versus.sh (the
-# simulated run next to commit BASE's, default 0478bb3, in ROUNDS rounds),
-# then bench/end_to_end.sh, and prints the summary table. The raw results (CSV and the end-to-end medians)
+# formatting, geometric gaps, time to cancel, memory estimate) with REPS
+# repetitions each, bench/simulation_versus.sh (the simulated run next to
+# commit BASE's, default 0478bb3, in ROUNDS rounds), bench/versus.sh for
+# 1000 generations at l = 300 and the simulated run next to commit SPEED_BASE's
+# (default b08031a), then bench/end_to_end.sh, and prints the summary table. The raw results (CSV and the end-to-end medians)
 # and the summary stay in BUILD_DIR/bench-results/.
 #
 # Every figure is the median of the repetitions, with their min..max. The
@@ -43,7 +45,7 @@ cmake --build "$build" -j2 >"$build.build.log" 2>&1 || {
 rm -rf "$results"
 mkdir -p "$results"
 
-for bench in model generation format trajectory simulation threshold; do
+for bench in model generation format trajectory simulation threshold gap cancel memory; do
   echo "== $bench"
   "$build/bench/blocklevels_${bench}_bench" --benchmark_repetitions="$reps" \
     --benchmark_display_aggregates_only=true \
@@ -51,6 +53,11 @@ for bench in model generation format trajectory simulation threshold; do
 done
 echo "== simulated run against ${BASE:-0478bb3}"
 NO_BUILD=1 "$root/bench/simulation_versus.sh" "$build" ${BASE:+"$BASE"}
+speed_base=${SPEED_BASE:-b08031a}
+echo "== 1000 generations and the simulated run against $speed_base"
+rm -f "$results/versus-generation.txt" "$results/versus-simulation.txt"
+NO_BUILD=1 "$root/bench/versus.sh" generation '^BM_Generations1000' "$build" "$speed_base"
+NO_BUILD=1 "$root/bench/versus.sh" simulation '^BM_Runs/1/1/' "$build" "$speed_base"
 echo "== end to end"
 NO_BUILD=1 RESULTS="$results/end_to_end.txt" "$root/bench/end_to_end.sh" "$build"
 
@@ -76,14 +83,22 @@ awk -F, '
       print b ".cpu", cpu[b, "median"], cpu[b, "min"], cpu[b, "max"]
     }
   }' "$results/model.csv" "$results/generation.csv" "$results/format.csv" \
-  "$results/trajectory.csv" "$results/simulation.csv" "$results/threshold.csv" >"$facts"
+  "$results/trajectory.csv" "$results/simulation.csv" "$results/threshold.csv" \
+  "$results/gap.csv" "$results/cancel.csv" >"$facts"
 # The searches' model runs, a counter column of their CSV.
 awk -F, '$1 == "name" { for (i = 1; i <= NF; ++i) if ($i ~ /model_runs/) c = i }
   c && /_median"/ { name = $1; gsub(/"/, "", name); sub(/\/iterations:[0-9]+_median/, "", name)
     print name ".runs", $c, $c, $c }' "$results/threshold.csv" >>"$facts"
-cat "$results/end_to_end.txt" "$results/versus.txt" >>"$facts"
+# The memory estimate over the measured peak, a counter column.
+awk -F, '$1 == "name" { for (i = 1; i <= NF; ++i) if ($i ~ /estimate_over_peak/) c = i }
+  c && /^"BM_MemoryEstimate.*_median"/ { name = $1; gsub(/"/, "", name)
+    sub(/\/iterations:[0-9]+_median/, "", name); print name ".ratio", $c, $c, $c }' \
+  "$results/memory.csv" >>"$facts"
+cat "$results/end_to_end.txt" "$results/versus.txt" "$results/versus-generation.txt" \
+  "$results/versus-simulation.txt" >>"$facts"
 
 awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)" \
+  -v speed_base="$speed_base" \
   -v base="${BASE:-0478bb3}" -v rounds="${ROUNDS:-5}" \
   -v load_start="$load_start" -v load_end="$(cut -d' ' -f1-3 /proc/loadavg)" '
   { med[$1] = $2; lo[$1] = $3; hi[$1] = $4 }
@@ -180,8 +195,35 @@ awk -v started="$started" -v commit="$commit" -v reps="$reps" -v cores="$(nproc)
     line("threshold, grid 16: model runs <= 40", cell("%.0f"), verdict(40, 1), "", "-")
     time_of("g_phase_wall", 1 / 1000)
     line("64 x 64 phase diagram l=50 <= 60 s (s)", cell("%.1f"), verdict(60, 1), "", "-")
+    time_of("BM_Generations1000.ratio_wall", 1); wc = cell("%.2f"); wv = verdict(0.6, 1)
+    time_of("BM_Generations1000.ratio_cpu", 1)
+    line("1000 gens l=300 <= 0.6 x " speed_base, wc, wv, cell("%.2f"), verdict(0.6, 1))
+    time_of("BM_Runs/1/1/real_time.ratio_wall", 1); wc = cell("%.2f"); wv = verdict(0.6, 1)
+    time_of("BM_Runs/1/1/real_time.ratio_cpu", 1)
+    line("one simulated run <= 0.6 x " speed_base, wc, wv, cell("%.2f"), verdict(0.6, 1))
+    for (n = 0; n < 2; ++n) {
+      lambda = n ? "3000000" : "1000000"
+      for (d = 0; d < 2; ++d) {
+        delay = d ? "1000" : "50"
+        time_row("cancel lambda " lambda " at " delay " ms <= 200 ms",
+                 "BM_TimeToCancel/" lambda "/" delay "/manual_time", 1, "%.1f", 200)
+      }
+    }
+    for (n = 0; n < 3; ++n) {
+      time_of("BM_MemoryEstimate/" n ".ratio", 1)
+      line("memory estimate / peak, case " n " in 0.9..1.5", cell("%.2f"),
+           !absent && v >= 0.9 && v <= 1.5 ? "pass" : "FAIL", "", "-")
+    }
 
-    printf "\nmodel build (ms, wall): l=50 %.3f, l=100 %.3f, l=300 %.2f, l=1000 %.0f\n",
+    printf "\ngeometric gap (ns per draw, CPU), double logarithm / literal: pmut 0.001 %.1f / %.1f," \
+      " 1e-6 %.1f / %.1f, 0.3 %.1f / %.1f\n", med["BM_GapDraw/0/1.cpu"] * 1e6 / 1048576,
+      med["BM_GapDraw/0/0.cpu"] * 1e6 / 1048576, med["BM_GapDraw/1/1.cpu"] * 1e6 / 1048576,
+      med["BM_GapDraw/1/0.cpu"] * 1e6 / 1048576, med["BM_GapDraw/2/1.cpu"] * 1e6 / 1048576,
+      med["BM_GapDraw/2/0.cpu"] * 1e6 / 1048576
+    printf "1000 generations l=300 (ms, CPU): %s %.1f, this tree %.1f; simulated run: %.0f, %.0f\n",
+      speed_base, med["BM_Generations1000.base_cpu"], med["BM_Generations1000.new_cpu"],
+      med["BM_Runs/1/1/real_time.base_cpu"], med["BM_Runs/1/1/real_time.new_cpu"]
+    printf "model build (ms, wall): l=50 %.3f, l=100 %.3f, l=300 %.2f, l=1000 %.0f\n",
       med["BM_BuildModel/50.wall"], med["BM_BuildModel/100.wall"],
       med["BM_BuildModel/300.wall"], med["BM_BuildModel/1000.wall"]
     for (n = 0; n < 2; ++n) {

@@ -4,9 +4,11 @@
 // the generator in the order the program does (per offspring the parent, then
 // each mutated position's gap and new allele; then selection's tie-breaking),
 // so any change in what the program computes or draws shows as a difference.
+// Its gaps are the literal extended-precision quotients, position by position.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -34,6 +36,50 @@ std::int32_t literal_level(const Chromosome& c, const PointParameters& p) {
   return level;
 }
 
+// The stream of mutated positions, position by position, with every gap
+// floor(logl(U) / ln(1 - pmut)) in extended precision, U = (k + 1) 2^-64 from
+// the next 64 bits, high half first; a gap of 2^62 or more is an event that
+// mutates nothing and is followed by a gap drawn afresh.
+class LiteralPositions {
+ public:
+  LiteralPositions(long double pmut, pcg32& rng)
+      : always_(pmut == 1.0L), log_keep_(pmut == 0.0L || always_ ? 0 : log_one_minus(pmut)) {
+    if (always_ || log_keep_ != 0) draw(rng);
+  }
+  // Calls mutate(i) for each mutated position i of the next `length`.
+  template <class Mutate>
+  void next_chromosome(std::uint64_t length, pcg32& rng, Mutate&& mutate) {
+    for (std::uint64_t i = 0; i < length; ++i) {
+      while ((always_ || log_keep_ != 0) && until_ == 0) {
+        if (!mutates_) {
+          draw(rng);
+          continue;
+        }
+        mutate(i);
+        draw(rng);
+        ++until_;
+        break;
+      }
+      if (until_ > 0) --until_;
+    }
+  }
+
+ private:
+  void draw(pcg32& rng) {
+    if (always_) return;
+    const std::uint64_t high = rng();
+    const std::uint64_t k = (high << 32) | rng();
+    const long double q = std::log((static_cast<long double>(k) + 1) * 0x1p-64L) / log_keep_;
+    mutates_ = q < 0x1p62L;
+    until_ = static_cast<std::uint64_t>(mutates_ ? q : 0x1p62L);
+  }
+
+  bool always_;
+  long double log_keep_;
+  bool mutates_ = true;
+  std::uint64_t until_ = 0;  // positions before the next event
+};
+
 RunTotals literal_totals(const PointParameters& p, std::uint64_t seed, std::uint64_t runs) {
   RunTotals totals = empty_totals(p);
   const auto length = static_cast<std::size_t>(p.blocks) * static_cast<std::size_t>(p.block_length);
@@ -44,8 +90,7 @@ RunTotals literal_totals(const PointParameters& p, std::uint64_t seed, std::uint
     for (std::size_t i = 0; i < length; i += static_cast<std::size_t>(p.block_length))
       start[i] = p.two_option_positions == 0 ? 1 : 2;
     std::vector<Chromosome> parents(mu, start);
-    MutationPositions positions(p.Pmut);
-    positions.start(rng);
+    LiteralPositions positions(p.Pmut, rng);
     std::int64_t report = 0;
     for (std::int64_t t = 1; t <= last_report_time(p); ++t) {
       std::vector<Chromosome> offspring;
@@ -98,6 +143,7 @@ TEST(SimulationReference, TotalsEqualThoseOfACopyingRunBitForBit) {
       {12, 6, 0.1L, 3, 0, 8, 20, 30},     // one report, after the final generation
       {10, 3, 1.0L, 2, 1, 5, 9, 1},       // every position mutates
       {9, 4, 0.5L, 1, 1, 3, 40, 1},       // blocks of one two-option position
+      {12, 4, 0.002L, 997, 3, 3, 20, 2},  // long blocks: block_of's multiplication
   };
   std::uint64_t seed = 17;
   for (const PointParameters& p : cases) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <pcg_random.hpp>
 
+#include "simulation/geometric_gap.hpp"
 #include "simulation/random_draws.hpp"
 
 namespace blocklevels::simulation {
@@ -23,7 +24,8 @@ class MutationPositions {
   explicit MutationPositions(long double pmut)
       : always_(pmut == 1.0L),
         log_keep_(pmut == 0.0L || always_ ? 0.0L : log_one_minus(pmut)),
-        never_(!always_ && log_keep_ == 0.0L) {}
+        never_(!always_ && log_keep_ == 0.0L),
+        gap_(log_keep_) {}
 
   // Starts a run's stream at its first position. A stream that mutates
   // nothing draws nothing.
@@ -51,33 +53,33 @@ class MutationPositions {
     next_ -= length;
   }
 
- private:
-  // A gap this long is not drawn in full: no run gets through 2^62 positions
-  // (each is copied once), so the stream pauses at its end and, the geometric
-  // distribution being memoryless, draws afresh from there. This keeps every
-  // offset below 2^63.
-  static constexpr long double kLongestGap = 0x1p62L;
+  // How many gaps took the literal evaluation of the logarithm.
+  std::uint64_t literal_gaps() const { return gap_.fallbacks(); }
 
+ private:
   // The next event at or after `from`: a mutation after a geometric gap, or
   // the end of an undrawn long gap. Takes no output when pmut is 1 and two
   // otherwise. The gap is floor(ln U / ln(1 - pmut)) with U uniform on (0, 1]:
-  // P(gap >= k) = P(U <= (1 - pmut)^k) = (1 - pmut)^k. logl is evaluated by
-  // the x87 logarithm instructions on x86-64 whichever C library provides it,
-  // so the gaps do not depend on the library.
+  // P(gap >= k) = P(U <= (1 - pmut)^k) = (1 - pmut)^k, as GeometricGap
+  // evaluates it. A gap of 2^62 or more is not drawn in full: no run gets
+  // through 2^62 positions (each is copied once), so the stream pauses at
+  // its end and, the geometric distribution being memoryless, draws afresh
+  // from there. This keeps every offset below 2^63.
   void advance_from(pcg32& rng, std::uint64_t from) {
     if (always_) {
       next_ = from;
       next_mutates_ = true;
       return;
     }
-    const long double gap = std::log(uniform_open_closed(rng)) / log_keep_;
-    next_mutates_ = gap < kLongestGap;
-    next_ = from + static_cast<std::uint64_t>(next_mutates_ ? gap : kLongestGap);
+    const Gap gap = gap_(uniform_bits(rng));
+    next_mutates_ = gap.mutates;
+    next_ = from + gap.length;
   }
 
   bool always_;
   long double log_keep_;  // ln(1 - pmut) < 0 when neither never_ nor always_
   bool never_;
+  GeometricGap gap_;
   std::uint64_t next_ = 0;    // offset of the next event from the current chromosome's start
   bool next_mutates_ = true;  // false at the end of an undrawn long gap
 };

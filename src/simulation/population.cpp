@@ -4,10 +4,13 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
+#include "arithmetic/cancelled.hpp"
 #include "simulation/random_draws.hpp"
+#include "simulation/run_totals.hpp"
 
 namespace blocklevels::simulation {
 
@@ -23,7 +26,40 @@ std::size_t product(std::size_t a, std::size_t b) {
   return result;
 }
 
+template <class T>
+std::unique_ptr<T[]> unwritten(std::size_t size) {
+  return std::make_unique_for_overwrite<T[]>(size);
+}
+
+// The mutations the lists are reserved for: the expected number of a
+// generation, lambda * positions * pmut, and 8 standard deviations more (the
+// number is binomial, its variance below its mean), so that a generation
+// passes it with probability below 10^-15 and the lists, which double when
+// they must grow, hardly ever do; never more than lambda * positions, which
+// they cannot pass. In long double, since lambda * positions may pass 2^64
+// while 2 mu chromosomes fit.
+long double reserved_mutations(std::size_t lambda, std::size_t positions, long double pmut) {
+  const long double most = static_cast<long double>(lambda) * static_cast<long double>(positions);
+  const long double expected = most * pmut;
+  return std::ceil(std::min(most, expected + 8 * std::sqrt(expected) + 64));
+}
+
 }  // namespace
+
+std::uint64_t Population::allocated_bytes(const PointParameters& params) {
+  const auto lambda = static_cast<long double>(params.lambda);
+  const auto mu = static_cast<long double>(params.mu);
+  const auto blocks = static_cast<long double>(params.blocks);
+  const long double positions = blocks * static_cast<long double>(params.block_length);
+  const long double bytes =
+      2 * mu * (positions + blocks * sizeof(std::uint32_t) + sizeof(std::int32_t)) +
+      5 * mu * sizeof(std::uint32_t) + 3 * lambda * sizeof(std::uint32_t) +
+      (lambda + 1) * sizeof(std::size_t) + (blocks + 1) * sizeof(std::int32_t) +
+      reserved_mutations(to_size(params.lambda), static_cast<std::size_t>(positions), params.Pmut) *
+          sizeof(Mutation) +
+      sizeof(Population);
+  return bytes < 0x1p64L ? static_cast<std::uint64_t>(bytes) : ~std::uint64_t{0};
+}
 
 Population::Population(const PointParameters& params)
     : lambda_(to_size(params.lambda)),
@@ -32,51 +68,62 @@ Population::Population(const PointParameters& params)
       two_option_(to_size(params.two_option_positions)),
       blocks_(to_size(params.blocks)),
       positions_(product(blocks_, block_length_)),
+      block_reciprocal_(block_length_ < 2 ? 0 : ~std::uint64_t{0} / block_length_ + 1),
       positions_stream_(params.Pmut),
-      alleles_(product(product(2, mu_), positions_)),
-      wrong_(product(product(2, mu_), blocks_)),
-      slot_levels_(2 * mu_),
-      parent_slot_(mu_),
-      free_slots_(mu_),
-      next_slot_(mu_),
-      heir_(mu_),
-      parent_of_(lambda_),
-      levels_(lambda_),
-      mutation_end_(lambda_ + 1),
-      selected_(mu_),
-      ties_(lambda_),
+      alleles_(unwritten<std::uint8_t>(product(product(2, mu_), positions_))),
+      wrong_(unwritten<std::uint32_t>(product(product(2, mu_), blocks_))),
+      slot_levels_(unwritten<std::int32_t>(2 * mu_)),
+      parent_slot_(unwritten<std::uint32_t>(mu_)),
+      free_slots_(unwritten<std::uint32_t>(mu_)),
+      next_slot_(unwritten<std::uint32_t>(mu_)),
+      heir_(unwritten<std::uint32_t>(mu_)),
+      parent_of_(unwritten<std::uint32_t>(lambda_)),
+      levels_(unwritten<std::int32_t>(lambda_)),
+      mutation_end_(unwritten<std::size_t>(lambda_ + 1)),
+      selected_(unwritten<std::uint32_t>(mu_)),
+      ties_(unwritten<std::uint32_t>(lambda_)),
       histogram_(blocks_ + 1) {
   assert_simulable(params);
-  // In long double, since lambda * positions may pass 2^64 while 2 mu chromosomes fit.
-  const long double expected = std::ceil(static_cast<long double>(lambda_) *
-                                         static_cast<long double>(positions_) * params.Pmut);
-  if (expected > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
-  mutations_.reserve(static_cast<std::size_t>(expected));
+  mutation_end_[0] = 0;
+  const long double reserved = reserved_mutations(lambda_, positions_, params.Pmut);
+  if (reserved > static_cast<long double>(mutations_.max_size())) throw std::bad_alloc();
+  mutations_.reserve(static_cast<std::size_t>(reserved));
 }
 
-void Population::start(pcg32& rng) {
+// Below 2^32 p / B is a multiplication by M = ceil(2^64 / B) = 2^64 / B + e,
+// 0 <= e < 1, for B >= 2: p M / 2^64 = p / B + p e / 2^64 exceeds p / B by
+// less than 2^-32 <= 1 / B, too little to reach the next integer.
+inline std::size_t Population::block_of(std::size_t p) const {
+  if (block_length_ == 1) return p;
+  if (p >> 32 != 0) return p / block_length_;
+  return static_cast<std::size_t>((uint128{p} * block_reciprocal_) >> 64);
+}
+
+void Population::start(pcg32& rng, const std::stop_token& cancel) {
   const std::uint8_t missing = two_option_ == 0 ? 1 : 2;
-  std::fill_n(alleles_.begin(), mu_ * positions_, std::uint8_t{0});
   for (std::size_t k = 0; k < mu_; ++k) {
-    for (std::size_t b = 0; b < blocks_; ++b)
-      alleles_[k * positions_ + b * block_length_] = missing;
+    if (k % kCancelStride == 0) stop_if_cancelled(cancel);
+    std::uint8_t* alleles = &alleles_[k * positions_];
+    std::fill_n(alleles, positions_, std::uint8_t{0});
+    for (std::size_t b = 0; b < blocks_; ++b) alleles[b * block_length_] = missing;
+    std::fill_n(&wrong_[k * blocks_], blocks_, std::uint32_t{1});
     parent_slot_[k] = static_cast<std::uint32_t>(k);
     free_slots_[k] = static_cast<std::uint32_t>(mu_ + k);
   }
-  std::fill_n(wrong_.begin(), mu_ * blocks_, std::uint32_t{1});
-  std::fill_n(slot_levels_.begin(), mu_, 0);
+  std::fill_n(slot_levels_.get(), mu_, 0);
   positions_stream_.start(rng);
 }
 
-void Population::breed(pcg32& rng) {
+void Population::breed(pcg32& rng, const std::stop_token& cancel) {
   std::fill(histogram_.begin(), histogram_.end(), 0);
   mutations_.clear();
   const auto mu = static_cast<std::uint32_t>(mu_);
   for (std::size_t c = 0; c < lambda_; ++c) {
+    if (c % kCancelStride == 0) stop_if_cancelled(cancel);
     const std::uint32_t parent = uniform_below(rng, mu);
     const std::size_t slot = parent_slot_[parent];
-    const std::uint8_t* alleles = alleles_.data() + slot * positions_;
-    const std::uint32_t* wrong = wrong_.data() + slot * blocks_;
+    const std::uint8_t* alleles = &alleles_[slot * positions_];
+    const std::uint32_t* wrong = &wrong_[slot * blocks_];
     std::int32_t level = slot_levels_[slot];
     // Positions come in increasing order, so the mutations of one block are
     // consecutive: `count` follows the wrong count of the block being
@@ -90,7 +137,7 @@ void Population::breed(pcg32& rng) {
     std::uint32_t count = 0;
     positions_stream_.next_chromosome(positions_, rng, [&](std::uint64_t position) {
       const auto p = static_cast<std::size_t>(position);
-      const std::size_t b = p / block_length_;
+      const std::size_t b = block_of(p);
       const std::size_t offset = p - b * block_length_;
       if (b != block) {
         block = b;
@@ -112,7 +159,7 @@ void Population::breed(pcg32& rng) {
   }
 }
 
-void Population::select(pcg32& rng) {
+void Population::select(pcg32& rng, const std::stop_token& cancel) {
   // The threshold is the highest level with at least mu offspring at or above
   // it; it exists because level 0 has all lambda >= mu. Everything above it
   // is kept, and `need` of the `ties` at it.
@@ -142,7 +189,7 @@ void Population::select(pcg32& rng) {
       std::swap(ties_[i], ties_[j]);
     }
   }
-  std::copy_n(ties_.begin(), need, selected_.begin() + static_cast<std::ptrdiff_t>(kept));
+  std::copy_n(ties_.get(), need, &selected_[kept]);
 
   // Writing out the selected offspring draws nothing.
   // Parent p's slot goes to heir_[p], its first selected offspring, or back
@@ -151,25 +198,26 @@ void Population::select(pcg32& rng) {
   // many parents have no heir as offspring are copied, so the free slots
   // suffice and number mu again afterwards.
   const std::uint32_t none = static_cast<std::uint32_t>(mu_);
-  std::fill(heir_.begin(), heir_.end(), none);
+  std::fill_n(heir_.get(), mu_, none);
   for (std::size_t k = 0; k < mu_; ++k) {
     std::uint32_t& heir = heir_[parent_of_[selected_[k]]];
     if (heir == none) heir = static_cast<std::uint32_t>(k);
   }
   std::size_t taken = 0;
   for (std::size_t k = 0; k < mu_; ++k) {
+    if (k % kCancelStride == 0) stop_if_cancelled(cancel);
     const std::size_t parent = parent_of_[selected_[k]];
     if (heir_[parent] == k) continue;
     const std::size_t from = parent_slot_[parent];
     const std::size_t to = free_slots_[taken++];
-    std::memcpy(alleles_.data() + to * positions_, alleles_.data() + from * positions_, positions_);
-    std::memcpy(wrong_.data() + to * blocks_, wrong_.data() + from * blocks_,
-                blocks_ * sizeof(std::uint32_t));
+    std::memcpy(&alleles_[to * positions_], &alleles_[from * positions_], positions_);
+    std::memcpy(&wrong_[to * blocks_], &wrong_[from * blocks_], blocks_ * sizeof(std::uint32_t));
     mutate(selected_[k], to);
     next_slot_[k] = static_cast<std::uint32_t>(to);
   }
   std::size_t freed = 0;
   for (std::size_t parent = 0; parent < mu_; ++parent) {
+    if (parent % kCancelStride == 0) stop_if_cancelled(cancel);
     const std::uint32_t heir = heir_[parent];
     if (heir == none) {
       free_slots_[freed++] = parent_slot_[parent];
@@ -183,11 +231,11 @@ void Population::select(pcg32& rng) {
 }
 
 void Population::mutate(std::size_t c, std::size_t slot) {
-  std::uint8_t* alleles = alleles_.data() + slot * positions_;
-  std::uint32_t* wrong = wrong_.data() + slot * blocks_;
+  std::uint8_t* alleles = &alleles_[slot * positions_];
+  std::uint32_t* wrong = &wrong_[slot * blocks_];
   for (std::size_t m = mutation_end_[c]; m < mutation_end_[c + 1]; ++m) {
     const auto p = static_cast<std::size_t>(mutations_[m].position());
-    const std::size_t block = p / block_length_;
+    const std::size_t block = block_of(p);
     const std::size_t offset = p - block * block_length_;
     wrong[block] = wrong[block] + static_cast<std::uint32_t>(acceptable(alleles[p], offset)) -
                    static_cast<std::uint32_t>(acceptable(mutations_[m].allele(), offset));
@@ -214,11 +262,11 @@ std::int32_t Population::selected_offspring(std::int32_t k) const {
 }
 
 std::span<const std::uint8_t> Population::parent_alleles(std::int32_t k) const {
-  return {alleles_.data() + parent_slot_[to_size(k)] * positions_, positions_};
+  return {&alleles_[parent_slot_[to_size(k)] * positions_], positions_};
 }
 
 std::span<const std::uint32_t> Population::parent_wrong_counts(std::int32_t k) const {
-  return {wrong_.data() + parent_slot_[to_size(k)] * blocks_, blocks_};
+  return {&wrong_[parent_slot_[to_size(k)] * blocks_], blocks_};
 }
 
 std::int32_t Population::parent_level(std::int32_t k) const {

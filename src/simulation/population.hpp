@@ -18,19 +18,20 @@
 // of O(lambda * positions), and memory is 2 mu chromosomes plus the lists.
 //
 // The lists of a generation share one buffer, reserved up front for the
-// expected number of mutations of a generation (lambda * positions * pmut,
-// which is all of lambda * positions when pmut is 1). A generation with more
-// grows it, by doubling, and it keeps its size for later generations and
-// runs: a population allocates at most a few times in its life, and its lists
-// never hold more than lambda * positions mutations (each position of an
-// offspring mutates at most once).
+// expected number of mutations of a generation (lambda * positions * pmut)
+// and 8 standard deviations more, at most lambda * positions (each position
+// of an offspring mutates at most once). A generation with more grows it, by
+// doubling, and it keeps its size for later generations and runs: a
+// population allocates at most a few times in its life.
 #pragma once
 
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <pcg_random.hpp>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "parameters/point_parameters.hpp"
@@ -65,25 +66,40 @@ class Mutation {
 class Population {
  public:
   // Allocates everything the run needs; throws std::bad_alloc when that is
-  // more than memory holds. The contents are unset until start().
+  // more than memory holds. The memory is not written here, so that its
+  // pages are taken as start(), breed() and select() first fill them, where
+  // a stop can be requested; the contents are unset until start().
   explicit Population(const PointParameters& params);
+
+  // The bytes a population for params allocates: the 2 mu chromosomes, the
+  // offspring's records and the mutation lists as reserved (saturated at
+  // 2^64 - 1). A run writes all of it but the free chromosome slots no
+  // selection has needed yet.
+  static std::uint64_t allocated_bytes(const PointParameters& params);
+
+  // A stop requested through `cancel` is tested every kCancelStride
+  // parents or offspring of start(), breed() and select(), and throws
+  // Cancelled there; the population must then be start()ed again. Between
+  // tests a stride costs microseconds (a generation of 10^6 offspring
+  // about 0.1 s).
+  static constexpr std::size_t kCancelStride = 256;
 
   // mu parents at level 0 in which every block lacks one allele: all alleles
   // are 0 except position 0 of each block, which holds 1 when two_option is 0
   // and 2 otherwise. Restarts the stream of mutated positions.
-  void start(pcg32& rng);
+  void start(pcg32& rng, const std::stop_token& cancel = {});
 
   // Breeds lambda offspring, each a parent drawn uniformly with its mutations.
   // Per offspring the draws are: the parent, then the mutations in position
   // order (each one's new allele, then the gap to the next). A run's totals
   // are a function of its seed through this order, and tables written before
   // must stay reproducible and mergeable with new shards: it must not change.
-  void breed(pcg32& rng);
+  void breed(pcg32& rng, const std::stop_token& cancel = {});
 
   // The mu offspring of highest level, ties at the lowest level taken broken
   // uniformly at random, become the parents: parent k is the k-th selected.
   // Call once after each breed().
-  void select(pcg32& rng);
+  void select(pcg32& rng, const std::stop_token& cancel = {});
 
   // Between breed() and select(): element i is the number of offspring at level i, i = 0..blocks.
   std::span<const std::int32_t> level_histogram() const { return histogram_; }
@@ -111,6 +127,9 @@ class Population {
     return (allele == 0) | ((allele == 1) & (offset_in_block < two_option_));
   }
 
+  // The block of position p: p / block_length.
+  std::size_t block_of(std::size_t p) const;
+
   // Applies the mutations of offspring c to the chromosome in `slot`, which
   // holds its parent, and gives it the offspring's level.
   void mutate(std::size_t c, std::size_t slot);
@@ -120,25 +139,31 @@ class Population {
   std::size_t block_length_;
   std::size_t two_option_;
   std::size_t blocks_;
-  std::size_t positions_;  // blocks * block_length
+  std::size_t positions_;           // blocks * block_length
+  std::uint64_t block_reciprocal_;  // ceil(2^64 / block_length), for block_of()
   MutationPositions positions_stream_;
+  // Arrays allocated without being written: each element is written before
+  // it is read (by start(), breed() or select()), and their pages are taken
+  // only then.
+  template <class T>
+  using Unwritten = std::unique_ptr<T[]>;
   // 2 mu chromosomes: slot s at [s * positions, (s + 1) * positions) of
   // alleles_, [s * blocks, (s + 1) * blocks) of wrong_ and [s] of slot_levels_.
-  std::vector<std::uint8_t> alleles_;
-  std::vector<std::uint32_t> wrong_;
-  std::vector<std::int32_t> slot_levels_;
-  std::vector<std::uint32_t> parent_slot_;  // mu: parent k's slot
-  std::vector<std::uint32_t> free_slots_;   // mu: the slots no parent holds
-  std::vector<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
-  std::vector<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
+  Unwritten<std::uint8_t> alleles_;
+  Unwritten<std::uint32_t> wrong_;
+  Unwritten<std::int32_t> slot_levels_;
+  Unwritten<std::uint32_t> parent_slot_;  // mu: parent k's slot
+  Unwritten<std::uint32_t> free_slots_;   // mu: the slots no parent holds
+  Unwritten<std::uint32_t> next_slot_;    // scratch of select(): the next parent_slot_
+  Unwritten<std::uint32_t> heir_;         // scratch of select(): per parent, its first selected
   // Offspring c: parent parent_of_[c], level levels_[c], mutations at
   // [mutation_end_[c], mutation_end_[c + 1]) of mutations_.
-  std::vector<std::uint32_t> parent_of_;
-  std::vector<std::int32_t> levels_;
-  std::vector<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
+  Unwritten<std::uint32_t> parent_of_;
+  Unwritten<std::int32_t> levels_;
+  Unwritten<std::size_t> mutation_end_;  // lambda + 1 offsets, the first 0
   std::vector<Mutation> mutations_;
-  std::vector<std::uint32_t> selected_;  // mu offspring indices, parent k's at [k]
-  std::vector<std::uint32_t> ties_;      // scratch of select(): offspring at the threshold level
+  Unwritten<std::uint32_t> selected_;    // mu offspring indices, parent k's at [k]
+  Unwritten<std::uint32_t> ties_;        // scratch of select(): offspring at the threshold level
   std::vector<std::int32_t> histogram_;  // blocks + 1 counts
 };
 

@@ -29,11 +29,15 @@ inline std::uint8_t other_allele(pcg32& rng, std::uint8_t allele) {
   return static_cast<std::uint8_t>((allele + 1U + uniform_below(rng, 3)) & 3U);
 }
 
-// Uniform on (0, 1] in steps of 2^-64, from two outputs. Exact in long
-// double: k + 1 <= 2^64 needs at most 64 significant bits.
-inline long double uniform_open_closed(pcg32& rng) {
+// 64 uniform bits from two outputs, the first one the high half.
+inline std::uint64_t uniform_bits(pcg32& rng) {
   const std::uint64_t high = rng();
-  const std::uint64_t k = (high << 32) | rng();
+  return (high << 32) | rng();
+}
+
+// Uniform on (0, 1] in steps of 2^-64 from 64 uniform bits k: (k + 1) 2^-64,
+// exact in long double (k + 1 <= 2^64 needs at most 64 significant bits).
+inline long double open_closed_unit(std::uint64_t k) {
   return (static_cast<long double>(k) + 1.0L) * 0x1p-64L;
 }
 

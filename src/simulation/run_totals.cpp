@@ -19,6 +19,14 @@ RunTotals::RunTotals(std::int64_t reports, std::int32_t blocks)
   assert(reports >= 1 && blocks >= 1);
 }
 
+std::uint64_t RunTotals::allocated_bytes(std::int64_t reports, std::int32_t blocks) {
+  // Below 2^31 * 2^11 * 24 + ..., far from 2^64.
+  const auto r = static_cast<std::uint64_t>(reports);
+  const auto b = static_cast<std::uint64_t>(blocks);
+  constexpr std::uint64_t kPerSum = sizeof(std::uint64_t) + sizeof(uint128);
+  return r * b * kPerSum + r * kPerSum + sizeof(RunTotals);
+}
+
 std::size_t RunTotals::index(std::int64_t report, std::int32_t j) const {
   assert(report >= 0 && report < reports_ && j >= 1 && j <= blocks_);
   return static_cast<std::size_t>(report) * static_cast<std::size_t>(blocks_) +

@@ -18,6 +18,8 @@
 #include <span>
 #include <vector>
 
+#include "simulation/zeroed_allocator.hpp"
+
 namespace blocklevels::simulation {
 
 __extension__ typedef unsigned __int128 uint128;
@@ -37,6 +39,11 @@ class RunTotals {
  public:
   // All sums zero, for `reports` report times and levels 1..blocks.
   RunTotals(std::int64_t reports, std::int32_t blocks);
+
+  // The bytes such totals allocate, without the hitting times (one map node
+  // per generation at which a run first reached the value: at most one per
+  // run).
+  static std::uint64_t allocated_bytes(std::int64_t reports, std::int32_t blocks);
 
   // Adds report `report` of one run: level_histogram[i] offspring at level i,
   // i = 0..blocks.
@@ -73,10 +80,14 @@ class RunTotals {
   std::int64_t reports_;
   std::int32_t blocks_;
   std::uint64_t runs_ = 0;
-  std::vector<std::uint64_t> at_least_;    // [report * blocks + j - 1]
-  std::vector<uint128> at_least_squared_;  // [report * blocks + j - 1]
-  std::vector<std::uint64_t> level_;       // [report]
-  std::vector<uint128> level_squared_;     // [report]
+  // Sized once, in the constructor: zeros whose pages are taken as the
+  // reports are added.
+  template <class T>
+  using Sums = std::vector<T, ZeroedAllocator<T>>;
+  Sums<std::uint64_t> at_least_;    // [report * blocks + j - 1]
+  Sums<uint128> at_least_squared_;  // [report * blocks + j - 1]
+  Sums<std::uint64_t> level_;       // [report]
+  Sums<uint128> level_squared_;     // [report]
   HittingTimes hitting_;
 };
 

@@ -59,7 +59,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
                   Population& population, RunTotals& totals, const Condition* hitting,
                   const std::stop_token& cancel) {
   pcg32 rng(seed, run);
-  population.start(rng);
+  population.start(rng, cancel);
   // A hitting time is looked for in every generation up to the final one,
   // past the last report when the final generation is not one: the draws
   // of the generations reported do not change.
@@ -69,8 +69,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
   std::int64_t report = 0;
   std::int64_t reached = 0;  // the hitting time, 0 while not reached
   for (std::int64_t t = 1; t <= last; ++t) {
-    stop_if_cancelled(cancel);
-    population.breed(rng);
+    population.breed(rng, cancel);
     if (hitting != nullptr && reached == 0 && t <= final &&
         hitting->reached(quantity_of(*hitting, population.level_histogram(), params.lambda))) {
       reached = t;
@@ -78,7 +77,7 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
     if (t <= last_report && t == report_time(params, report)) {
       totals.add_report(report++, population.level_histogram());
     }
-    if (t < last) population.select(rng);
+    if (t < last) population.select(rng, cancel);
   }
   if (hitting != nullptr) {
     if (reached == 0) {

@@ -34,7 +34,9 @@ RunTotals empty_totals(const PointParameters& params);
 // the first generation at which the run's quantity (of its offspring:
 // k_j / lambda, or the level sum / lambda) reaches the value, or that it
 // never did by the last report time. A stop requested through `cancel`
-// throws Cancelled before the next generation.
+// throws Cancelled within Population::kCancelStride parents or offspring of
+// the run's start or of a generation, leaving `totals` with the runs before
+// and `population` to be started again.
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
                   Population& population, RunTotals& totals, const Condition* hitting = nullptr,
                   const std::stop_token& cancel = {});
@@ -46,7 +48,8 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
 // be started; a floating-point failure by its number) after stopping the
 // other threads at their next run; the calling thread's floating-point
 // environment is as it was. A stop requested through `cancel` throws
-// Cancelled once every thread has left its run at the next generation.
+// Cancelled once every thread has left its run, within a stride of its
+// start or generation (at lambda 3 10^6 and 300 blocks of 4, within 0.2 s).
 RunTotals simulate_runs(const PointParameters& params, std::uint64_t seed, RunSet runs,
                         unsigned threads, const Condition* hitting = nullptr,
                         const std::stop_token& cancel = {});

@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -225,6 +225,63 @@ TEST(FigureRendering, SizesAndNoWarnings) {
     const ProgramRun run = testing::run_in(dir, args);
     EXPECT_EQ(run.exit_status, 0) << study[1];
     EXPECT_EQ(run.err, "") << study[1];
+  }
+}
+
+// The words of a PDF with their boxes, in points from the page's top
+// left (pdftotext -bbox, from poppler-utils).
+struct Word {
+  std::string text;
+  double x_min, y_min, x_max, y_max;
+};
+std::vector<Word> pdf_words(const std::string& pdf) {
+  std::vector<Word> words;
+  FILE* p = ::popen(("pdftotext -bbox '" + pdf + "' - 2>/dev/null").c_str(), "r");
+  if (p == nullptr) return words;
+  std::string text;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) text.append(chunk, n);
+  ::pclose(p);
+  const std::regex word(
+      "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">"
+      "([^<]*)</word>");
+  for (std::sregex_iterator i(text.begin(), text.end(), word), end; i != end; ++i) {
+    words.push_back(
+        {(*i)[5], std::stod((*i)[1]), std::stod((*i)[2]), std::stod((*i)[3]), std::stod((*i)[4])});
+  }
+  return words;
+}
+
+// At a paper column's size (3.5 x 2.6 in, 252 x 187.2 points) every word
+// of the figure lies on the page, and the key's entries take at most a
+// fifth of its height: a simulated point's figure, and twelve curves.
+TEST(FigureRendering, AtAColumnsSizeEveryWordFitsAndTheKeyTakesAFifth) {
+  if (real_gnuplot().empty() || std::system("command -v pdftotext >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no gnuplot or pdftotext";
+  }
+  TemporaryDirectory dir;
+  const std::vector<std::string> twelve = {
+      "--lambda",       "20,30,40,50", "--mu",     "1:5:5", "--pmut",  "0.01,0.03,0.1",
+      "--block-length", "2",           "--blocks", "3",     "--final", "10",
+      "--step",         "10",          "--quiet"};
+  for (const auto& [study, key_word] :
+       {std::pair{kSimulated, std::regex("level|mean|model|simulated")},
+        std::pair{twelve, std::regex("lambda=.*")}}) {
+    std::vector<std::string> args = study;
+    args.insert(args.end(), {"--force", "--plot", "f.pdf", "--plot-size", "3.5x2.6"});
+    ASSERT_EQ(testing::run_in(dir, args).exit_status, 0);
+    const std::vector<Word> words = pdf_words(dir.path() + "/f.pdf");
+    ASSERT_GT(words.size(), 20u);
+    double top = 1e9, bottom = 0;
+    for (const Word& w : words) {
+      EXPECT_TRUE(w.x_min >= 0 && w.x_max <= 252 && w.y_min >= 0 && w.y_max <= 187.2) << w.text;
+      // The key's words beneath the panels (a key at their right is not
+      // measured; a y axis' label stands at the left edge).
+      if (!std::regex_match(w.text, key_word) || w.y_min < 187.2 / 2 || w.x_min < 20) continue;
+      top = std::min(top, w.y_min);
+      bottom = std::max(bottom, w.y_max);
+    }
+    if (bottom > 0) EXPECT_LE(bottom - top, 187.2 / 5) << study[1];
   }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace blocklevels::figure_style {
 namespace {
@@ -130,30 +132,78 @@ std::string title_labels(const std::vector<std::string>& lines, const Geometry& 
   return script;
 }
 
+namespace {
+
+// "lambda=20, pmut=0.01" as its names and its values; nothing for a label
+// of another form.
+std::optional<std::pair<std::string, std::string>> named_values(const std::string& label) {
+  std::string names, values;
+  for (std::size_t from = 0; from < label.size();) {
+    std::size_t end = label.find(", ", from);
+    if (end == std::string::npos) end = label.size();
+    const std::string part = label.substr(from, end - from);
+    const std::size_t equals = part.find('=');
+    if (equals == std::string::npos || equals == 0) return std::nullopt;
+    names += (names.empty() ? "" : ", ") + part.substr(0, equals);
+    values += (values.empty() ? "" : ", ") + part.substr(equals + 1);
+    from = end + 2;
+  }
+  if (names.empty()) return std::nullopt;
+  return std::pair(names, values);
+}
+
+// The labels with their common names taken out into `title`, when every
+// label of the form "name=value, ..." has the same names (the others are
+// kept as they are).
+bool factor(std::vector<std::string>& labels, std::string& title) {
+  std::vector<std::string> factored = labels;
+  std::string names;
+  for (std::string& label : factored) {
+    const auto split = named_values(label);
+    if (!split) continue;
+    if (!names.empty() && split->first != names) return false;
+    names = split->first;
+    label = split->second;
+  }
+  if (names.empty()) return false;
+  labels = std::move(factored);
+  title = names;
+  return true;
+}
+
+// The key in as many columns as fit `width_pt`, as few as its rows need.
+void arrange(KeyLayout& key, const Geometry& geometry, double width_pt) {
+  std::size_t longest = key.title.size() > 3 ? key.title.size() - 3 : 0;
+  for (const std::string& label : key.labels) longest = std::max(longest, label.size());
+  const double entry_pt = geometry.text_pt(longest + kSampleLength + 3);
+  const std::size_t n = key.labels.size();
+  key.columns = std::clamp<std::size_t>(static_cast<std::size_t>(width_pt / entry_pt), 1, n);
+  key.rows = (n + key.columns - 1) / key.columns;
+  key.columns = (n + key.rows - 1) / key.rows;
+  key.width_pt = static_cast<double>(key.columns) * entry_pt;
+  key.height_pt =
+      static_cast<double>(key.rows + (key.title.empty() ? 0 : 1)) * geometry.key_row_pt();
+}
+
+}  // namespace
+
 KeyLayout key_layout(const std::vector<std::string>& labels, const Geometry& geometry,
                      double width_pt) {
   KeyLayout key;
+  key.labels = labels;
   if (labels.empty()) return key;
-  std::size_t longest = 0;
-  for (const std::string& label : labels) longest = std::max(longest, label.size());
-  // An entry: its sample, a gap, its text and a gap before the next.
-  const double entry_pt = geometry.text_pt(longest + kSampleLength + 3);
-  const std::size_t n = labels.size();
-  key.columns = std::clamp<std::size_t>(static_cast<std::size_t>(width_pt / entry_pt), 1, n);
-  key.rows = (n + key.columns - 1) / key.columns;
-  // As few columns as the rows allow, so that they stay apart.
-  key.columns = (n + key.rows - 1) / key.rows;
-  key.width_pt = static_cast<double>(key.columns) * entry_pt;
-  key.height_pt = static_cast<double>(key.rows) * geometry.key_row_pt();
-  // Beneath, a key of more than a fifth of the height goes to the right
-  // when the panels keep more than half the width there.
-  if (key.height_pt > geometry.height_pt / 5 - 0.4 * geometry.font_pt &&
-      entry_pt + 3 * geometry.font_pt < 0.45 * geometry.width_pt) {
-    key.at_right = true;
-    key.columns = 1;
-    key.rows = n;
-    key.width_pt = entry_pt;
-    key.height_pt = static_cast<double>(n) * geometry.key_row_pt();
+  const double most = geometry.height_pt / 5 - 0.4 * geometry.font_pt;
+  arrange(key, geometry, width_pt);
+  if (key.height_pt <= most) return key;
+  if (factor(key.labels, key.title)) arrange(key, geometry, width_pt);
+  if (key.height_pt <= most) return key;
+  // In one column at the right, when the panels keep more than half the
+  // width.
+  KeyLayout right = key;
+  arrange(right, geometry, 0);
+  if (right.width_pt + 3 * geometry.font_pt < 0.45 * geometry.width_pt) {
+    right.at_right = true;
+    return right;
   }
   return key;
 }
@@ -166,8 +216,10 @@ std::string key_plot(const KeyLayout& key, const Geometry& geometry, double pane
       "set bmargin at screen 0\nunset border\nunset tics\nunset xlabel\nunset ylabel\n"
       "unset label\nunset grid\nunset logscale\nunset colorbox\nset xrange [0:1]\n"
       "set yrange [0:1]\nset offsets 0, 0, 0, 0\n";
-  const std::string common = " maxrows " + std::to_string(key.rows) + " samplen " +
-                             std::to_string(kSampleLength) + " spacing 1 width 1 noautotitle\n";
+  const std::string common =
+      " maxrows " + std::to_string(key.rows) + " samplen " + std::to_string(kSampleLength) +
+      " spacing 1 width 1 noautotitle" +
+      (key.title.empty() ? std::string() : " title " + quoted(key.title) + " left") + "\n";
   if (key.at_right) {
     script += "set key at screen " +
               formatted("%.4f, %.4f", panels_right + geometry.across(geometry.font_pt),
@@ -178,8 +230,9 @@ std::string key_plot(const KeyLayout& key, const Geometry& geometry, double pane
               " center bottom vertical Left reverse" + common;
   }
   script += "plot NaN notitle";
-  for (const auto& [entry, title] : entries)
-    script += ", \\\n     " + entry + " title " + quoted(title);
+  for (std::size_t n = 0; n < entries.size(); ++n) {
+    script += ", \\\n     " + entries[n].first + " title " + quoted(key.labels[n]);
+  }
   return script + "\n";
 }
 

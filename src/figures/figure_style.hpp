@@ -69,12 +69,17 @@ std::vector<std::string> title_lines(const std::string& title, const Geometry& g
 std::string title_labels(const std::vector<std::string>& lines, const Geometry& geometry);
 
 // The key: its entries in `columns` columns of `rows` rows, beneath the
-// panels (or, when that would take more than a fifth of the figure's
-// height, in one column at their right).
+// panels. When that would take more than a fifth of the figure's height,
+// labels of the form "lambda=20, pmut=0.01" shed their names into the
+// key's title ("lambda, pmut"; entries "20, 0.01"), and if that is not
+// enough the key stands in one column at the panels' right (when they
+// keep more than half the width).
 struct KeyLayout {
-  std::size_t columns = 1, rows = 0;
+  std::size_t columns = 1, rows = 0;  // rows of entries, the title's not counted
   bool at_right = false;
   double width_pt = 0, height_pt = 0;  // the whole key
+  std::string title;                   // "" for none
+  std::vector<std::string> labels;     // the entries' labels as drawn
 };
 inline constexpr int kSampleLength = 3;  // a line sample, in characters
 KeyLayout key_layout(const std::vector<std::string>& labels, const Geometry& geometry,
@@ -82,7 +87,8 @@ KeyLayout key_layout(const std::vector<std::string>& labels, const Geometry& geo
 // The key as a plot of its own over the whole figure (a plot's key is
 // cut to the plot's height), below the panels or beside them, right of
 // `panels_right` (a fraction of the width): each entry a keyentry plot
-// and its title. Ends the panels' settings (axes, labels, grid).
+// with the key's label for it. Ends the panels' settings (axes, labels,
+// grid).
 std::string key_plot(const KeyLayout& key, const Geometry& geometry, double panels_right,
                      const std::vector<std::pair<std::string, std::string>>& entries);
 

@@ -32,14 +32,16 @@ struct OptionTexts {
   std::vector<std::string> parameters;
   std::vector<std::string> settings;
   std::string shard;
-  std::string plot_size;
+  FigureOptionTexts figure;
 };
 
 constexpr const char* kAbout =
     "blocklevels: the expected level dynamics of a (mu, lambda) evolutionary algorithm with\n"
     "truncation selection on a block-structured fitness function. Without arguments it asks\n"
     "nine questions; with options it runs one point or a sweep. Every numeric parameter takes\n"
-    "a value, a list v1,v2,... or a range FROM:TO:COUNT or FROM:TO:COUNT:log.\n"
+    "a value, a list v1,v2,... or a range FROM:TO:COUNT or FROM:TO:COUNT:log; swept\n"
+    "parameters form their Cartesian product, but those --zip names, whose lists advance\n"
+    "together.\n"
     "See blocklevels(1) for the CSV columns, exit statuses and examples.";
 
 void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
@@ -49,8 +51,9 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
     const ParameterDescription& d = parameters[n];
     const std::string meaning(d.meaning);
     app.add_option(std::string(d.option), texts.parameters[n],
-                   d.default_text.empty() ? meaning
-                                          : meaning + " (default " + std::string(d.default_text) + ")")
+                   d.default_text.empty()
+                       ? meaning
+                       : meaning + " (default " + std::string(d.default_text) + ")")
         ->type_name(std::string(d.value_name));
   }
   app.add_option("--output", study.report_file,
@@ -75,7 +78,7 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
     app.add_option(std::string(s.option), texts.settings[n], std::string(s.meaning))
         ->type_name(std::string(s.value_name));
   }
-  add_figure_options(app, study, texts.plot_size);
+  add_figure_options(app, study, texts.figure);
   app.add_flag("--no-progress", study.no_progress,
                "no progress line on standard error (shown on a terminal)");
   app.footer(
@@ -107,6 +110,10 @@ void fill_parameters(const CLI::App& app, const Study& study, OptionTexts& texts
   for (std::size_t n = 0; n < table.size(); ++n) {
     const ParameterDescription& d = table[n];
     const bool given = app.get_option(std::string(d.option))->count() > 0;
+    if (!study.mu_ratio.empty() && d.name == "mu") {
+      if (given) refuse("--mu: --mu-ratio takes its place; give one of them");
+      continue;
+    }
     if (study.find && study.find->parameter == &d) {
       if (given && missing.empty()) {
         refuse(std::string(d.option) + ": --find " + std::string(d.name) +
@@ -129,27 +136,29 @@ void fill_parameters(const CLI::App& app, const Study& study, OptionTexts& texts
   }
 }
 
-// The Cartesian product of the options' values (sweep/sweep_points.hpp).
+// The Cartesian product of the options' values, zipped lists as one, mu
+// from its ratio (sweep/sweep_points.hpp).
 void expand_points(const std::vector<std::string>& texts, Study& study) {
   const auto table = parameter_table();
   std::vector<ParameterValues> values;
   for (std::size_t n = 0; n < table.size(); ++n) {
-    values.push_back(parameter_values(table[n], texts[n]));
+    values.push_back(!study.mu_ratio.empty() && table[n].name == "mu"
+                         ? ratio_values(study, Spelling::option)
+                         : parameter_values(table[n], texts[n]));
   }
-  SweepPoints sweep = expand_sweep(values);
+  SweepPoints sweep = expand_sweep(values, Spelling::option, zip_of(study, Spelling::option));
   study.points = std::move(sweep.points);
   study.swept = std::move(sweep.swept);
   study.max_blocks = sweep.max_blocks;
 }
 
-// The settings given, the search first (the points need it), then in the
-// table's order.
-std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& texts,
-                                             bool search) {
+// The settings given, those that shape the points first (the search, the
+// zip, mu's ratio), then in the table's order.
+std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& texts, bool first) {
   const auto settings = setting_table();
   std::vector<std::string_view> given;
   for (std::size_t n = 0; n < settings.size(); ++n) {
-    if (texts.settings[n].empty() || (settings[n].kind == SettingKind::search) != search) {
+    if (texts.settings[n].empty() || before_points(settings[n]) != first) {
       continue;
     }
     apply_setting(study, settings[n], texts.settings[n], Spelling::option);
@@ -189,6 +198,23 @@ void check_outputs(const Study& study) {
 
 }  // namespace
 
+std::vector<OptionHelp> options_help(const CLI::App& app) {
+  std::vector<OptionHelp> help;
+  for (const CLI::Option* option : app.get_options()) {
+    help.push_back(
+        {option->get_name(false, true), option->get_type_name(), option->get_description()});
+  }
+  return help;
+}
+
+CommandHelp study_help() {
+  CLI::App app{kAbout, "blocklevels"};
+  Study study;
+  OptionTexts texts;
+  add_options(app, study, texts);
+  return {"blocklevels", app.get_description(), options_help(app)};
+}
+
 std::optional<Study> parse_command_line(int argc, char** argv) {
   CLI::App app{kAbout, "blocklevels"};
   Study study;
@@ -196,6 +222,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   add_options(app, study, texts);
   if (!parse_arguments(app, argc, argv, "")) return std::nullopt;
   refuse_empty_values(app);
+  check_figure_syntax(study, texts.figure);
   std::vector<std::string_view> given = apply_settings(study, texts, true);
   fill_parameters(app, study, texts);
   expand_points(texts.parameters, study);
@@ -207,7 +234,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   }
   if (!texts.shard.empty()) parse_shard(texts.shard, study);
   check_outputs(study);
-  check_figure_options(study, texts.plot_size);
+  check_figure_options(study);
   return study;
 }
 

@@ -19,13 +19,31 @@
 namespace blocklevels {
 namespace {
 
-int merge(int argc, char** argv) {
-  CLI::App app{
-      "blocklevels merge: the CSV table of a whole study from the CSV tables of its shards\n"
-      "(--shard K/N), given in any order; written to standard output.",
-      "blocklevels merge"};
-  std::vector<std::string> names;
+constexpr const char* kMergeAbout =
+    "blocklevels merge: the CSV table of a whole study from the CSV tables of its shards\n"
+    "(--shard K/N), given in any order; written to standard output.";
+constexpr const char* kPlotAbout =
+    "blocklevels plot: the figure of a CSV table written before (or merged from shards),\n"
+    "drawn without computing: the same figure as the study that wrote it draws (a search's\n"
+    "thresholds without its grid, which the table does not hold).";
+
+void add_merge_options(CLI::App& app, std::vector<std::string>& names) {
   app.add_option("FILE", names, "the shards' CSV files")->required();
+}
+
+void add_plot_options(CLI::App& app, std::string& table_name, Study& options,
+                      FigureOptionTexts& texts) {
+  app.add_option("TABLE", table_name, "the CSV table")->required();
+  app.add_option("FIGURE", options.plot, "the figure: FIGURE.png, FIGURE.svg or FIGURE.pdf")
+      ->required();
+  app.add_flag("--force", options.force, "replace an existing figure");
+  add_figure_options(app, options, texts);
+}
+
+int merge(int argc, char** argv) {
+  CLI::App app{kMergeAbout, "blocklevels merge"};
+  std::vector<std::string> names;
+  add_merge_options(app, names);
   // argv[0] is the command's name.
   if (!parse_arguments(app, argc - 1, argv + 1, "merge")) return 0;
   merge_shards(names);
@@ -33,30 +51,18 @@ int merge(int argc, char** argv) {
 }
 
 int plot(int argc, char** argv) {
-  CLI::App app{
-      "blocklevels plot: the figure of a CSV table written before (or merged from shards),\n"
-      "drawn without computing: the same figure as the study that wrote it draws.",
-      "blocklevels plot"};
+  CLI::App app{kPlotAbout, "blocklevels plot"};
   std::string table_name;
   Study options;
-  std::string size;
-  app.add_option("TABLE", table_name, "the CSV table")->required();
-  app.add_option("FIGURE", options.plot, "the figure: FIGURE.png, FIGURE.svg or FIGURE.pdf")
-      ->required();
-  app.add_flag("--force", options.force, "replace an existing figure");
-  add_figure_options(app, options, size);
+  FigureOptionTexts texts;
+  add_plot_options(app, table_name, options, texts);
   if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
   if (auto why = figure_name_refusal(options.plot)) {
     throw Failure(kBadUsage, "plot: " + why->message());
   }
-  TableFigure figure = read_table_figure(table_name);
-  Study& study = figure.study;
-  study.plot = options.plot;
-  study.force = options.force;
-  study.plot_x = options.plot_x;
-  study.plot_logy = options.plot_logy;
-  study.plot_map = options.plot_map;
-  check_figure_options(study, size);
+  check_figure_syntax(options, texts);
+  const TableFigure figure = read_table_figure(table_name, options);
+  check_figure_options(figure.study);
   draw_table_figure(figure, table_name);
   return 0;
 }
@@ -69,6 +75,23 @@ int run(int argc, char** argv) {
 }
 
 }  // namespace
+
+std::vector<CommandHelp> commands_help() {
+  std::vector<CommandHelp> help = {study_help()};
+  {
+    CLI::App app{kMergeAbout, "blocklevels merge"};
+    std::vector<std::string> names;
+    add_merge_options(app, names);
+    help.push_back({"blocklevels merge", app.get_description(), options_help(app)});
+  }
+  CLI::App app{kPlotAbout, "blocklevels plot"};
+  std::string table_name;
+  Study options;
+  FigureOptionTexts texts;
+  add_plot_options(app, table_name, options, texts);
+  help.push_back({"blocklevels plot", app.get_description(), options_help(app)});
+  return help;
+}
 
 int run_command_line(int argc, char** argv) {
   runtime::install_traps();

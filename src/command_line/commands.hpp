@@ -5,9 +5,17 @@
 // the stop path.
 #pragma once
 
+#include <vector>
+
+#include "command_line/command_line.hpp"
+
 namespace blocklevels {
 
 // Returns the exit status.
 int run_command_line(int argc, char** argv);
+
+// The study's options, then each command's (merge, plot), as their --help
+// lists them: what the manual page is made from.
+std::vector<CommandHelp> commands_help();
 
 }  // namespace blocklevels

@@ -1,23 +1,35 @@
 #include "figures/figure_points.hpp"
 
+#include <cmath>
+
 #include "parameters/quantity.hpp"
 
 namespace blocklevels {
 namespace {
 
-// X_l, X_(l-1), X_(l-2) of a tail vector (0 below level 1).
-void push_top(std::vector<double> (&to)[3], std::span<const double> tail) {
-  const auto l = static_cast<std::int32_t>(tail.size());
-  for (std::int32_t n = 0; n < 3; ++n) {
-    to[n].push_back(n < l ? tail[static_cast<std::size_t>(l - n - 1)] : 0.0);
+// Each pick's fraction of a tail vector (NaN where the point has no such
+// level).
+void push_levels(std::vector<std::vector<double>>& to, const std::vector<LevelPick>& picks,
+                 std::span<const double> tail) {
+  to.resize(picks.size());
+  const auto blocks = static_cast<std::int32_t>(tail.size());
+  for (std::size_t p = 0; p < picks.size(); ++p) {
+    const std::optional<std::int32_t> level = level_of(picks[p], blocks);
+    to[p].push_back(level ? tail[static_cast<std::size_t>(*level - 1)] : std::nan(""));
   }
 }
 
 }  // namespace
 
+FigureCollector::FigureCollector(const Study& study)
+    : searched_(study.find ? study.find->parameter : nullptr),
+      picks_(read_plot_levels("--plot-levels",
+                              study.plot_levels.empty() ? kDefaultLevels : study.plot_levels)) {}
+
 void FigureCollector::begin_point(const Point& point, std::size_t) {
   points_.emplace_back();
   points_.back().point = point;
+  points_.back().series.blocks = point.p.blocks;
 }
 
 void FigureCollector::take(const Result& result) {
@@ -27,11 +39,11 @@ void FigureCollector::take(const Result& result) {
   if (const auto* m = std::get_if<ModelReport>(&v)) {
     s.t.push_back(static_cast<double>(m->t));
     s.mean_level.push_back(sum_in_level_order(m->tail));
-    push_top(s.top, m->tail);
+    push_levels(s.fraction, picks_, m->tail);
     f.last_tail = m->tail;
   } else if (const auto* r = std::get_if<SimulationReport>(&v)) {
     // A search's simulated crossings are not series over the generations.
-    if (!f.crossings.empty()) return;
+    if (searched_ != nullptr) return;
     std::vector<double> means, half_widths;
     for (const simulation::Estimate& e : r->fractions) {
       means.push_back(e.mean);
@@ -40,15 +52,20 @@ void FigureCollector::take(const Result& result) {
     s.simulated_t.push_back(static_cast<double>(r->t));
     s.simulated_mean_level.push_back(r->level.mean);
     s.simulated_mean_level_ci.push_back(r->level.half_width);
-    push_top(s.simulated_top, means);
-    push_top(s.simulated_top_ci, half_widths);
+    push_levels(s.simulated_fraction, picks_, means);
+    push_levels(s.simulated_fraction_ci, picks_, half_widths);
   } else if (const auto* t = std::get_if<Threshold>(&v)) {
-    if (!t->found) return;
+    if (!t->found) {
+      f.not_found = true;
+      return;
+    }
     f.crossings.push_back(static_cast<double>(parameter_value(result.point.p, *searched_)));
     f.directions.push_back(t->direction);
   } else if (const auto* g = std::get_if<ThresholdGrid>(&v)) {
     f.grid_values = g->values;
     f.grid_quantity = g->quantity;
+  } else if (std::holds_alternative<Stopped>(v)) {
+    f.stopped = true;
   }
 }
 

@@ -1,7 +1,8 @@
 // What a study's figure draws of each point, kept from the point's results
 // as they pass (computed, or read back from a table written before: the
-// same results give the same figure): its series over the generations, a
-// search's crossings and grid, the values at the final report.
+// same results give the same figure): its series over the generations
+// (the levels the figure draws), a search's crossings and grid, whether
+// it stopped or found nothing, the values at the final report.
 #pragma once
 
 #include <cstdint>
@@ -9,28 +10,31 @@
 #include <vector>
 
 #include "figures/plot.hpp"
-#include "parameters/parameter_table.hpp"
+#include "figures/plot_levels.hpp"
 #include "results/point_result.hpp"
+#include "study/study.hpp"
 
 namespace blocklevels {
 
 struct PointFigure {
   Point point;
-  PlotSeries series;  // unlabelled
+  PlotSeries series;  // unlabelled; a fraction per level pick
   // A search's crossings, each with its direction, and its grid (only from
   // the computation: a table does not hold it).
   std::vector<double> crossings;
   std::vector<Direction> directions;
   std::vector<long double> grid_values;
   std::vector<double> grid_quantity;
+  bool not_found = false;  // a search that found no crossing
+  bool stopped = false;
   std::optional<std::vector<double>> last_tail;  // the model's at its last report
 };
 
 class FigureCollector final : public ResultSink {
  public:
-  // `searched`: the parameter a search moves, nullptr without one.
-  explicit FigureCollector(const ParameterDescription* searched = nullptr)
-      : searched_(searched) {}
+  // The study's search (its parameter) and the levels its figure draws
+  // (--plot-levels, already checked).
+  explicit FigureCollector(const Study& study);
 
   void begin_point(const Point& point, std::size_t number) override;
   void take(const Result& result) override;
@@ -38,6 +42,7 @@ class FigureCollector final : public ResultSink {
 
  private:
   const ParameterDescription* searched_;
+  std::vector<LevelPick> picks_;
   std::vector<PointFigure> points_;
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include "parameters/parameter_table.hpp"
@@ -26,44 +27,84 @@ double value_number(const Point& point, const std::string& name) {
   return static_cast<double>(parameter_value(point.p, *find_parameter(name)));
 }
 
-std::string label_of(const Point& point, const std::vector<std::string>& names,
-                     const std::string& except) {
+// Whether `name`'s value follows `across`'s at every point (zipped with
+// it, or mu as one ratio of lambda): one curve holds them both.
+template <typename Points>
+bool follows(const Points& points, const std::string& across, const std::string& name) {
+  std::map<std::string, std::string> seen;
+  for (const auto& p : points) {
+    const auto [at, added] = seen.emplace(value_text(*p.point, across), value_text(*p.point, name));
+    if (!added && at->second != value_text(*p.point, name)) return false;
+  }
+  return true;
+}
+
+// The swept parameters that vary apart from `across` (all, for "").
+template <typename Points>
+std::vector<std::string> apart_from(const Study& study, const Points& points,
+                                    const std::string& across) {
+  std::vector<std::string> names;
+  for (const std::string& name : study.swept) {
+    if (across.empty() || (name != across && !follows(points, across, name))) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+std::string label_of(const Point& point, const std::vector<std::string>& names) {
   std::string label;
   for (const std::string& name : names) {
-    if (name == except) continue;
     label += (label.empty() ? "" : ", ") + name + "=" + value_text(point, name);
   }
   return label;
 }
 
-// The parameters every point shares.
+bool is_swept(const Study& study, std::string_view name) {
+  return std::find(study.swept.begin(), study.swept.end(), name) != study.swept.end();
+}
+
+// The parameters every point shares (a choice only when it is not its
+// default), the final generation and the simulation's runs.
 std::string title_of(const Study& study) {
   std::string title;
+  const Point& first = study.points.front();
   for (const ParameterDescription& d : parameter_table()) {
-    if (!d.in_title || (study.find && study.find->parameter == &d)) continue;
-    bool swept = false;
-    for (const std::string& s : study.swept) swept = swept || s == d.name;
-    if (swept) continue;
-    title += (title.empty() ? "" : ", ") + std::string(d.name) + "=" +
-             value_text(study.points.front(), d.name);
+    if (!d.in_title || (study.find && study.find->parameter == &d) || is_swept(study, d.name)) {
+      continue;
+    }
+    const std::string text = value_text(first, d.name);
+    if (d.kind == ParameterKind::choice && text == d.default_text) continue;
+    title += (title.empty() ? "" : ", ") + std::string(d.name) + "=" + text;
+  }
+  if (!is_swept(study, "final")) {
+    title += (title.empty() ? "" : ", ") + std::string("final=") + value_text(first, "final");
+  }
+  if (study.simulate_runs > 0) {
+    title += ", " + std::to_string(study.simulate_runs) + " simulated runs";
   }
   return title;
 }
 
-void push_last(std::vector<double>& to, const std::vector<double>& from) {
-  to.push_back(from.empty() ? 0.0 : from.back());
-}
-
 }  // namespace
 
-// The figure's file, size and log scale as the study asks.
+// The figure's format, size, words and log scale as the study asks.
 PlotRequest request_of(const Study& study) {
   PlotRequest request;
-  request.file = study.plot;
-  request.title = title_of(study);
-  request.width_in = study.plot_width;
-  request.height_in = study.plot_height;
+  request.format = study.plot.substr(study.plot.rfind('.') + 1);
+  request.text.title = title_of(study);
+  request.text.width_in = study.plot_width;
+  request.text.height_in = study.plot_height;
+  request.text.font_scale = study.plot_font_scale;
   request.log_y = study.plot_logy;
+  return request;
+}
+
+// The labels the study gives in place of the figure's own.
+PlotRequest with_given_text(const Study& study, PlotRequest request) {
+  if (!study.plot_title.empty()) request.text.title = study.plot_title;
+  if (!study.plot_xlabel.empty()) request.text.x_label = study.plot_xlabel;
+  if (!study.plot_ylabel.empty()) request.text.y_label = study.plot_ylabel;
   return request;
 }
 
@@ -75,8 +116,8 @@ std::string across_of(const Study& study, const Points& points) {
   std::string across;
   std::size_t most = 0;
   for (const std::string& name : study.swept) {
-    std::map<std::string, int> distinct;
-    for (const auto& p : points) distinct[value_text(*p.point, name)] = 1;
+    std::set<std::string> distinct;
+    for (const auto& p : points) distinct.insert(value_text(*p.point, name));
     if (distinct.size() > most) {
       most = distinct.size();
       across = name;
@@ -85,51 +126,69 @@ std::string across_of(const Study& study, const Points& points) {
   return across;
 }
 
-PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
-  PlotRequest request = request_of(study);
-  if (points.size() <= kMostCurves && study.plot_x.empty()) {
-    for (PointSeries& p : points) {
-      p.series.label = label_of(*p.point, study.swept, "");
-      p.series.blocks = p.point->p.blocks;
-      request.series.push_back(std::move(p.series));
+namespace {
+
+// The levels' names in the key, and only the first level's fractions for
+// several points unless --plot-levels chose them.
+void name_levels(const Study& study, std::vector<PlotSeries>& series) {
+  const std::vector<LevelPick> picks = read_plot_levels(
+      "--plot-levels", study.plot_levels.empty() ? kDefaultLevels : study.plot_levels);
+  const bool one = series.size() == 1;
+  bool same_blocks = true;
+  for (const PlotSeries& s : series) same_blocks = same_blocks && s.blocks == series[0].blocks;
+  for (PlotSeries& s : series) {
+    const std::size_t kept = one || !study.plot_levels.empty() ? picks.size() : 1;
+    for (auto* v : {&s.fraction, &s.simulated_fraction, &s.simulated_fraction_ci}) {
+      if (v->size() > kept) v->resize(kept);
     }
-    return request;
+    s.level_names.clear();
+    for (std::size_t p = 0; p < kept; ++p) {
+      s.level_names.push_back(level_name(picks[p], s.blocks, one, same_blocks));
+    }
   }
-  const std::string across = across_of(study, points);
-  request.x_label = across + " (values at the last report)";
-  std::map<std::string, std::size_t> curve_of;
-  double lowest = value_number(*points.front().point, across), highest = lowest;
+}
+
+void push_last(std::vector<double>& to, const std::vector<double>& from) {
+  to.push_back(from.empty() ? std::nan("") : from.back());
+}
+
+void push_last_levels(std::vector<std::vector<double>>& to,
+                      const std::vector<std::vector<double>>& from) {
+  to.resize(from.size());
+  for (std::size_t p = 0; p < from.size(); ++p) push_last(to[p], from[p]);
+}
+
+// One series per combination of the parameters apart from `across`, its
+// values at the last report against `across`.
+std::vector<PlotSeries> final_values(const Study& study, const std::vector<PointSeries>& points,
+                                     const std::string& across) {
+  const std::vector<std::string> apart = apart_from(study, points, across);
+  std::vector<PlotSeries> series;
+  std::map<std::string, std::size_t> series_of;
   for (const PointSeries& p : points) {
-    const std::string label = label_of(*p.point, study.swept, across);
-    auto [at, added] = curve_of.emplace(label, request.series.size());
+    const std::string label = label_of(*p.point, apart);
+    const auto [at, added] = series_of.emplace(label, series.size());
     if (added) {
-      request.series.emplace_back();
-      request.series.back().label = label;
-      request.series.back().blocks = p.point->p.blocks;
+      series.emplace_back();
+      series.back().label = label;
+      series.back().blocks = p.point->p.blocks;
     }
-    PlotSeries& curve = request.series[at->second];
-    const double x = value_number(*p.point, across);
-    lowest = std::min(lowest, x);
-    highest = std::max(highest, x);
+    PlotSeries& curve = series[at->second];
     const PlotSeries& s = p.series;
+    const double x = value_number(*p.point, across);
     curve.t.push_back(x);
-    curve.blocks = std::min(curve.blocks, p.point->p.blocks);
-    for (int level = 0; level < 3; ++level) push_last(curve.top[level], s.top[level]);
+    curve.blocks = std::max(curve.blocks, p.point->p.blocks);
+    push_last_levels(curve.fraction, s.fraction);
     push_last(curve.mean_level, s.mean_level);
     if (s.simulated_t.empty()) continue;
     curve.simulated_t.push_back(x);
-    for (int level = 0; level < 3; ++level) {
-      push_last(curve.simulated_top[level], s.simulated_top[level]);
-      push_last(curve.simulated_top_ci[level], s.simulated_top_ci[level]);
-    }
+    push_last_levels(curve.simulated_fraction, s.simulated_fraction);
+    push_last_levels(curve.simulated_fraction_ci, s.simulated_fraction_ci);
     push_last(curve.simulated_mean_level, s.simulated_mean_level);
     push_last(curve.simulated_mean_level_ci, s.simulated_mean_level_ci);
   }
-  request.log_x = lowest > 0 && highest / lowest >= 100;
-  return request;
+  return series;
 }
-
-namespace {
 
 bool spans_decades(const std::vector<double>& v) {
   if (v.empty()) return false;
@@ -137,14 +196,60 @@ bool spans_decades(const std::vector<double>& v) {
   return *low > 0 && *high / *low >= 100;
 }
 
-// The crossings against the parameter `across`: curve k of a label holds
-// each point's k-th crossing.
-void crossing_curves(const std::vector<PointAnswer>& points, const std::string& across,
-                     const std::vector<std::string>& swept, const std::string& name_alone,
+// "lambda (values at t=100)", naming the parameters that follow it.
+template <typename Points>
+std::string across_label(const Study& study, const Points& points, const std::string& across,
+                         const std::string& what) {
+  std::string label = across;
+  for (const std::string& name : study.swept) {
+    if (name != across && follows(points, across, name)) label += ", " + name;
+  }
+  return label + what;
+}
+
+}  // namespace
+
+PlotRequest study_figure(const Study& study, std::vector<PointSeries> points) {
+  PlotRequest request = request_of(study);
+  if (points.size() <= kMostCurves && study.plot_x.empty()) {
+    const std::vector<std::string> apart = apart_from(study, points, "");
+    for (PointSeries& p : points) {
+      p.series.label = label_of(*p.point, apart);
+      request.series.push_back(std::move(p.series));
+    }
+    request.model_check = request.series.size() == 1 && !request.series[0].simulated_t.empty();
+  } else {
+    const std::string across = across_of(study, points);
+    const std::string when =
+        is_swept(study, "final")
+            ? " (values at the last report)"
+            : " (values at t=" + value_text(*points.front().point, "final") + ")";
+    request.text.x_label = across_label(study, points, across, when);
+    request.over_time = false;
+    request.series = final_values(study, points, across);
+    std::vector<double> xs;
+    for (const PointSeries& p : points) xs.push_back(value_number(*p.point, across));
+    request.log_x = spans_decades(xs);
+  }
+  name_levels(study, request.series);
+  return with_given_text(study, std::move(request));
+}
+
+namespace {
+
+// The crossings against the parameter `across`: a curve per label and
+// direction holds each point's crossings in that direction; a point with
+// none, or one that stopped, is marked at its x.
+void crossing_curves(const Study& study, const std::vector<PointAnswer>& points,
+                     const std::string& across, const std::string& name_alone,
                      PlotRequest& request) {
+  const std::vector<std::string> apart = apart_from(study, points, across);
   std::map<std::pair<std::string, std::size_t>, std::size_t> curve_of;
   for (const PointAnswer& a : points) {
-    const std::string label = label_of(*a.point, swept, across);
+    const double x = value_number(*a.point, across);
+    if (a.stopped) request.stopped_x.push_back(x);
+    if (a.not_found) request.not_found_x.push_back(x);
+    const std::string label = label_of(*a.point, apart);
     for (std::size_t k = 0; k < a.crossings.size(); ++k) {
       // A crossing where the quantity falls, one where it rises.
       const std::size_t kind = a.directions[k] == Direction::falling ? 0 : 1;
@@ -154,10 +259,70 @@ void crossing_curves(const std::vector<PointAnswer>& points, const std::string& 
         name += kind == 0 ? " falling below" : " rising above";
         request.curves.push_back({name, {}, {}, false});
       }
-      request.curves[at->second].x.push_back(value_number(*a.point, across));
+      request.curves[at->second].x.push_back(x);
       request.curves[at->second].y.push_back(a.crossings[k]);
     }
   }
+}
+
+void map_figure(const Study& study, const std::vector<PointAnswer>& points,
+                const std::string& final_text, PlotRequest& request) {
+  const Quantity q = parse_condition(study.plot_map + "=0")->quantity;
+  request.map.z_label = q.name() + final_text;
+  // --plot-x puts one of two swept parameters along x; the other goes up.
+  const std::string x_name = study.plot_x.empty() ? study.swept[0] : study.plot_x;
+  request.text.x_label = x_name;
+  if (study.find) {
+    request.text.y_label = study.find->parameter->name;
+    std::size_t scan = 0;
+    for (const PointAnswer& a : points) scan = std::max(scan, a.grid_values.size());
+    for (const PointAnswer& a : points) {
+      // The grid is the search's, the same for every point; a point that
+      // stopped has none, and its column stays empty.
+      if (a.grid_values.size() != scan) continue;
+      for (std::size_t k = 0; k < a.grid_values.size(); ++k) {
+        request.map.x.push_back(value_number(*a.point, x_name));
+        request.map.y.push_back(static_cast<double>(a.grid_values[k]));
+        request.map.z.push_back(a.grid_quantity[k]);
+      }
+    }
+    crossing_curves(study, points, x_name,
+                    study.find->condition.quantity.name() + "=" + study.find->condition.value_text,
+                    request);
+    for (PlotCurve& c : request.curves) c.label += " as " + request.text.y_label + " grows";
+  } else {
+    const std::string y_name = study.swept[0] == x_name ? study.swept[1] : study.swept[0];
+    request.text.y_label = y_name;
+    for (const PointAnswer& a : points) {
+      request.map.x.push_back(value_number(*a.point, x_name));
+      request.map.y.push_back(value_number(*a.point, y_name));
+      request.map.z.push_back(a.final_quantity.value_or(std::nan("")));
+    }
+  }
+  request.log_x = spans_decades(request.map.x);
+  request.log_y = spans_decades(request.map.y);
+}
+
+void single_search(const Study& study, const PointAnswer& a, const std::string& final_text,
+                   PlotRequest& request) {
+  const Condition& where = study.find->condition;
+  request.text.x_label = study.find->parameter->name;
+  request.text.y_label = where.quantity.name() + final_text;
+  PlotCurve found{"crossing", a.crossings, {}, true};
+  found.y.assign(a.crossings.size(), static_cast<double>(where.value));
+  if (!a.grid_values.empty()) {
+    PlotCurve grid{where.quantity.name(), {}, a.grid_quantity, false};
+    for (const long double v : a.grid_values) grid.x.push_back(static_cast<double>(v));
+    request.log_x = spans_decades(grid.x);
+    request.curves.push_back(std::move(grid));
+  } else {
+    request.log_x = spans_decades(a.crossings);
+  }
+  request.curves.push_back(std::move(found));
+  request.has_level = true;
+  request.level = static_cast<double>(where.value);
+  request.level_label = where.quantity.name() + "=" + where.value_text;
+  request.y_fraction = where.quantity.kind != Quantity::Kind::mean_level;
 }
 
 }  // namespace
@@ -165,78 +330,31 @@ void crossing_curves(const std::vector<PointAnswer>& points, const std::string& 
 PlotRequest answer_figure(const Study& study, const std::vector<PointAnswer>& points) {
   PlotRequest request = request_of(study);
   request.kind = FigureKind::curves;
+  request.over_time = false;
   const Point& first = *points.front().point;
   const std::string final_text = " at t=" + std::to_string(last_report_time(first.p));
   if (!study.plot_map.empty()) {
-    const Quantity q = parse_condition(study.plot_map + "=0")->quantity;
-    request.map.z_label = q.name() + final_text;
-    // --plot-x puts one of two swept parameters along x; the other goes up.
-    const std::string x_name = study.plot_x.empty() ? study.swept[0] : study.plot_x;
-    request.x_label = x_name;
-    if (study.find) {
-      const std::string y_name(study.find->parameter->name);
-      request.y_label = y_name;
-      std::size_t scan = 0;
-      for (const PointAnswer& a : points) scan = std::max(scan, a.grid_values.size());
-      for (const PointAnswer& a : points) {
-        // The grid is the search's, the same for every point; a point that
-        // stopped has none, and its column stays empty.
-        if (a.grid_values.size() != scan) continue;
-        for (std::size_t k = 0; k < a.grid_values.size(); ++k) {
-          request.map.x.push_back(value_number(*a.point, x_name));
-          request.map.y.push_back(static_cast<double>(a.grid_values[k]));
-          request.map.z.push_back(a.grid_quantity[k]);
-        }
-      }
-      crossing_curves(
-          points, x_name, study.swept,
-          study.find->condition.quantity.name() + "=" + study.find->condition.value_text, request);
-      for (PlotCurve& c : request.curves) c.label += " as " + request.y_label + " grows";
-    } else {
-      const std::string y_name = study.swept[0] == x_name ? study.swept[1] : study.swept[0];
-      request.y_label = y_name;
-      for (const PointAnswer& a : points) {
-        request.map.x.push_back(value_number(*a.point, x_name));
-        request.map.y.push_back(value_number(*a.point, y_name));
-        request.map.z.push_back(a.final_quantity.value_or(std::nan("")));
-      }
-    }
-    request.log_x = spans_decades(request.map.x);
-    request.log_y = spans_decades(request.map.y);
-    return request;
+    map_figure(study, points, final_text, request);
+    return with_given_text(study, std::move(request));
+  }
+  if (study.swept.empty()) {
+    single_search(study, points.front(), final_text, request);
+    return with_given_text(study, std::move(request));
   }
   const Condition& where = study.find->condition;
   const std::string searched(study.find->parameter->name);
-  if (study.swept.empty()) {
-    const PointAnswer& a = points.front();
-    request.x_label = searched;
-    request.y_label = where.quantity.name() + final_text;
-    PlotCurve grid{where.quantity.name(), {}, a.grid_quantity, false};
-    for (const long double v : a.grid_values) grid.x.push_back(static_cast<double>(v));
-    PlotCurve found{"crossing", a.crossings, {}, true};
-    found.y.assign(a.crossings.size(), static_cast<double>(where.value));
-    request.curves = {grid, found};
-    request.has_level = true;
-    request.level = static_cast<double>(where.value);
-    request.level_label = where.quantity.name() + "=" + where.value_text;
-    request.log_x = spans_decades(grid.x);
-    return request;
-  }
   const std::string across = across_of(study, points);
-  request.x_label = across;
-  request.y_label =
+  request.text.x_label = across_label(study, points, across, "");
+  request.text.y_label =
       searched + " where " + where.quantity.name() + "=" + where.value_text + final_text;
-  crossing_curves(points, across, study.swept, where.quantity.name() + "=" + where.value_text,
-                  request);
+  crossing_curves(study, points, across, where.quantity.name() + "=" + where.value_text, request);
   for (PlotCurve& c : request.curves) c.label += " as " + searched + " grows";
   std::vector<double> xs, ys;
-  for (const PlotCurve& c : request.curves) {
-    xs.insert(xs.end(), c.x.begin(), c.x.end());
-    ys.insert(ys.end(), c.y.begin(), c.y.end());
-  }
+  for (const PointAnswer& a : points) xs.push_back(value_number(*a.point, across));
+  for (const PlotCurve& c : request.curves) ys.insert(ys.end(), c.y.begin(), c.y.end());
   request.log_x = spans_decades(xs);
   request.log_y = request.log_y || spans_decades(ys);
-  return request;
+  return with_given_text(study, std::move(request));
 }
 
 std::optional<PlotRequest> figure_request(const Study& study,
@@ -244,8 +362,8 @@ std::optional<PlotRequest> figure_request(const Study& study,
   if (study.find || !study.plot_map.empty()) {
     std::vector<PointAnswer> answers;
     for (const PointFigure& p : points) {
-      PointAnswer a{&p.point, p.crossings, p.directions, p.grid_values, p.grid_quantity,
-                    std::nullopt};
+      PointAnswer a{&p.point,        p.crossings,  p.directions, p.grid_values,
+                    p.grid_quantity, std::nullopt, p.not_found,  p.stopped};
       if (p.last_tail && !study.plot_map.empty()) {
         a.final_quantity = parse_condition(study.plot_map + "=0")->quantity.of(*p.last_tail);
       }
@@ -253,7 +371,10 @@ std::optional<PlotRequest> figure_request(const Study& study,
     }
     if (answers.empty()) return std::nullopt;
     PlotRequest request = answer_figure(study, answers);
-    if (request.curves.empty() && request.map.z.empty()) return std::nullopt;
+    bool drawn =
+        !request.map.z.empty() || !request.not_found_x.empty() || !request.stopped_x.empty();
+    for (const PlotCurve& c : request.curves) drawn = drawn || !c.x.empty();
+    if (!drawn) return std::nullopt;
     return request;
   }
   std::vector<PointSeries> drawn;
@@ -262,9 +383,8 @@ std::optional<PlotRequest> figure_request(const Study& study,
     if (s.t.empty() && s.simulated_t.empty()) continue;
     drawn.push_back({&p.point, s});
   }
-  PlotRequest request = study_figure(study, std::move(drawn));
-  if (request.series.empty()) return std::nullopt;
-  return request;
+  if (drawn.empty()) return std::nullopt;
+  return study_figure(study, std::move(drawn));
 }
 
 }  // namespace blocklevels

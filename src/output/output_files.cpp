@@ -14,11 +14,20 @@
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "runtime/descriptors.hpp"
+#include "runtime/draft_file.hpp"
 #include "errors/failure.hpp"
 #include "runtime/os_error.hpp"
 
 namespace blocklevels {
 namespace {
+
+// The process's file mode creation mask (read by setting it, then put
+// back).
+mode_t current_umask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
 
 using runtime::above_standard;
 
@@ -169,7 +178,10 @@ OutputFiles::~OutputFiles() {
     if (fd >= 0) ::close(fd);
   }
   if (!table_draft_.empty()) ::unlink(table_draft_.c_str());
-  if (!figure_draft_.empty()) ::unlink(figure_draft_.c_str());
+  if (!figure_draft_.empty()) {
+    ::unlink(figure_draft_.c_str());
+    runtime::release_draft_file();
+  }
 }
 
 void OutputFiles::open(bool resume) {
@@ -188,12 +200,7 @@ void OutputFiles::open(bool resume) {
   if (fd < 0) cannot_create(draft);
   table_draft_ = draft;
   table_fd_ = above_standard(fd);
-  ::fchmod(
-      table_fd_, 0666 & ~[] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return mask;
-      }());
+  ::fchmod(table_fd_, 0666 & ~current_umask());
 }
 
 void OutputFiles::close_table() {
@@ -237,6 +244,10 @@ int OutputFiles::create_figure_draft() {
   const int fd = above_standard(::mkostemp(draft.data(), O_CLOEXEC));
   if (fd < 0) cannot_create(study_.plot);
   figure_draft_ = draft;
+  runtime::hold_draft_file(draft);
+  // mkostemp creates the file for its owner alone; a figure has the mode
+  // any new file gets.
+  ::fchmod(fd, 0666 & ~current_umask());
   return fd;
 }
 
@@ -244,6 +255,7 @@ void OutputFiles::place_figure() {
   if (::rename(figure_draft_.c_str(), dangling_target(study_.plot).c_str()) != 0) {
     cannot_create(study_.plot);
   }
+  runtime::release_draft_file();
   figure_draft_.clear();
 }
 

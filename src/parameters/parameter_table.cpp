@@ -111,8 +111,7 @@ constexpr ParameterDescription kTable[] = {
      .choices = kModelNames,
      .shapes_matrix = true,
      .choice_of = [](const PointParameters& p) { return static_cast<int>(p.model); },
-     .set_choice = [](PointParameters& p,
-                      int v) { p.model = static_cast<ModelKind>(v); }},
+     .set_choice = [](PointParameters& p, int v) { p.model = static_cast<ModelKind>(v); }},
     {.name = "arithmetic",
      .option = "--arithmetic",
      .keyword = "arithmetic",
@@ -123,8 +122,7 @@ constexpr ParameterDescription kTable[] = {
      .choices = kArithmeticNames,
      .shapes_matrix = true,
      .choice_of = [](const PointParameters& p) { return static_cast<int>(p.arithmetic); },
-     .set_choice = [](PointParameters& p,
-                      int v) { p.arithmetic = static_cast<Arithmetic>(v); }},
+     .set_choice = [](PointParameters& p, int v) { p.arithmetic = static_cast<Arithmetic>(v); }},
 };
 
 constexpr std::size_t count_reals() {
@@ -203,6 +201,16 @@ std::optional<int> choice_index(const ParameterDescription& parameter, std::stri
   return std::nullopt;
 }
 
+std::string integer_range_text(const ParameterDescription& parameter, Spelling spelling) {
+  const std::string low = integer_text(parameter.lowest);
+  if (!parameter.at_most.empty()) {
+    const ParameterDescription& bound = *find_parameter(parameter.at_most);
+    return "from " + low + " to " +
+           std::string(spelling == Spelling::option ? bound.name : bound.keyword);
+  }
+  return "from " + low + " to " + integer_text(parameter.highest);
+}
+
 std::optional<Failure> value_refusal(const ParameterDescription& parameter, long double value,
                                      std::string_view text, Spelling spelling) {
   const std::string start = refused(parameter, text, spelling);
@@ -261,8 +269,7 @@ namespace {
 
 // Equal values: integers and choices as numbers, reals in their 80 bits
 // (the padding beyond them is not compared).
-bool same_value(const PointParameters& a, const PointParameters& b,
-                const ParameterDescription& d) {
+bool same_value(const PointParameters& a, const PointParameters& b, const ParameterDescription& d) {
   if (d.kind == real) return std::memcmp(&(a.*d.real), &(b.*d.real), 10) == 0;
   return parameter_value(a, d) == parameter_value(b, d);
 }

@@ -89,6 +89,12 @@ long double parameter_value(const PointParameters& p, const ParameterDescription
 // The index of the choice called `name`, or nothing.
 std::optional<int> choice_index(const ParameterDescription& parameter, std::string_view name);
 
+// An integer parameter's own range in words, as its refusals say it:
+// "from 1 to lambda" (or "from 1 to lambda_" in Python's names), "from 1
+// to 1754", "from 1 to 2147483647".
+std::string integer_range_text(const ParameterDescription& parameter,
+                               Spelling spelling = Spelling::option);
+
 // Why a value is refused for `parameter` on its own, as "--lambda: 0 is
 // below 1" or "lambda_=0 is below 1" (`text` is the value as given), or
 // nothing when it is valid.

@@ -309,14 +309,19 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
   std::vector<std::string_view> given;
   for (const SettingDescription& s : setting_table()) {
     const auto text = settings.find(std::string(s.name));
-    if (text == settings.end() || s.kind != SettingKind::search) continue;
+    if (text == settings.end() || !before_points(s)) continue;
     apply_setting(study, s, text->second, Spelling::keyword);
     given.push_back(s.name);
   }
   std::vector<ParameterValues> values;
   for (const ParameterDescription& d : parameter_table()) {
     const auto found = items.find(std::string(d.keyword));
-    if (study.find && study.find->parameter == &d) {
+    if (!study.mu_ratio.empty() && d.name == "mu") {
+      if (found != items.end()) {
+        throw Failure(kBadUsage, "mu: mu_ratio takes its place; give one of them");
+      }
+      values.push_back(ratio_values(study, Spelling::keyword));
+    } else if (study.find && study.find->parameter == &d) {
       if (found != items.end()) {
         throw Failure(kBadUsage, std::string(d.keyword) + ": find searches it; give one of them");
       }
@@ -324,17 +329,19 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
           d, study.find_range.substr(0, study.find_range.find(':')), Spelling::keyword));
     } else if (found != items.end()) {
       values.push_back(values_of(d, found->second));
+    } else if (d.default_text.empty()) {
+      throw Failure(kBadUsage, std::string(d.keyword) + " is required");
     } else {
       values.push_back(parameter_values(d, d.default_text, Spelling::keyword));
     }
   }
-  SweepPoints sweep = expand_sweep(values, Spelling::keyword);
+  SweepPoints sweep = expand_sweep(values, Spelling::keyword, zip_of(study, Spelling::keyword));
   study.points = std::move(sweep.points);
   study.swept = std::move(sweep.swept);
   study.max_blocks = sweep.max_blocks;
   for (const SettingDescription& s : setting_table()) {
     const auto text = settings.find(std::string(s.name));
-    if (text == settings.end() || s.kind == SettingKind::search) continue;
+    if (text == settings.end() || before_points(s)) continue;
     apply_setting(study, s, text->second, Spelling::keyword);
     given.push_back(s.name);
   }

@@ -105,7 +105,7 @@ class StudyRunner final : public PointWriter {
         files_(study),
         table_sink_(table_, settings_),
         searched_(study.find ? study.find->parameter : nullptr),
-        figure_(searched_) {}
+        figure_(study) {}
   int run();
   void write(std::size_t index, const WorkerEvent& end, bool kept) override;
 

@@ -9,6 +9,7 @@
 
 #include "arithmetic/stop.hpp"
 #include "runtime/deferred_interrupts.hpp"
+#include "runtime/draft_file.hpp"
 #include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 
@@ -33,6 +34,7 @@ pid_t start_child_process() {
   if (pid == 0) {
     detach_run_streams();
     for (auto& slot : children) slot = 0;
+    forget_draft_file();
     act_on_interrupts_at_once();
     // The child ends with its parent, however the parent ends.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);

@@ -8,6 +8,7 @@
 #include "arithmetic/stop_numbers.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/code_place.hpp"
+#include "runtime/draft_file.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/signals.hpp"
 #include "runtime/standard_error.hpp"
@@ -76,6 +77,7 @@ void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, nullptr);
   end_child_processes();
+  remove_draft_file();
   flush_run_streams();
   const std::uint32_t place = code_offset(code_address);
   if (stop_style == StopStyle::report_line) {
@@ -91,6 +93,7 @@ void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
 void end_by_signal(int signal) noexcept {
   for (const int s : kInterrupts) ::signal(s, SIG_DFL);
   end_child_processes();
+  remove_draft_file();
   flush_run_streams();
   ::signal(signal, SIG_DFL);
   sigset_t just;

@@ -55,6 +55,18 @@ constexpr SettingDescription kSettings[] = {
      .value_name = "Q=V",
      .meaning = "the first generation at which Q reaches V (and each simulated run's)",
      .kind = condition},
+    {.name = "zip",
+     .option = "--zip",
+     .value_name = "P,Q,...",
+     .meaning = "the lists of these parameters advance together instead of forming a "
+                "product (equal lengths); the product runs over the rest",
+     .kind = zip},
+    {.name = "mu_ratio",
+     .option = "--mu-ratio",
+     .value_name = "R",
+     .meaning = "mu as a ratio of lambda, in place of --mu: mu is R x lambda rounded to the "
+                "nearest integer (halves up), 0 < R <= 1; a value, list or range",
+     .kind = ratio},
 };
 
 // "--simulate: 'x'" or "runs='x'": how a refusal of `text` begins; a
@@ -86,7 +98,8 @@ std::int32_t read_count(const SettingDescription& s, std::string_view text, Spel
 
 Condition read_condition(const SettingDescription& s, std::string_view text, Spelling spelling) {
   std::optional<Condition> condition = parse_condition(text);
-  if (!condition) refuse(refused(s, text, spelling) + " is not Q=V with Q one of X<j>, Xtop, mean_level");
+  if (!condition)
+    refuse(refused(s, text, spelling) + " is not Q=V with Q one of X<j>, Xtop, mean_level");
   std::vector<RealValue> value;
   try {
     value = real_values(s.option, condition->value_text);
@@ -104,8 +117,8 @@ Condition read_condition(const SettingDescription& s, std::string_view text, Spe
 }
 
 // PARAM:LOW:HIGH: the parameter, and both ends valid for it.
-ThresholdSearch read_search(const SettingDescription& s, std::string_view text,
-                            Spelling spelling, std::string& range) {
+ThresholdSearch read_search(const SettingDescription& s, std::string_view text, Spelling spelling,
+                            std::string& range) {
   const std::size_t colon = text.find(':');
   const ParameterDescription* parameter =
       colon == std::string_view::npos ? nullptr : find_parameter(text.substr(0, colon));
@@ -113,7 +126,8 @@ ThresholdSearch read_search(const SettingDescription& s, std::string_view text,
   const std::size_t second = range.find(':');
   if (parameter == nullptr || parameter->kind == ParameterKind::choice ||
       second == std::string::npos || range.find(':', second + 1) != std::string::npos) {
-    refuse(refused(s, text, spelling) + " is not PARAM:LOW:HIGH with PARAM a numeric parameter's name");
+    refuse(refused(s, text, spelling) +
+           " is not PARAM:LOW:HIGH with PARAM a numeric parameter's name");
   }
   ThresholdSearch search;
   search.parameter = parameter;
@@ -135,6 +149,31 @@ ThresholdSearch read_search(const SettingDescription& s, std::string_view text,
   search.low = values[0];
   search.high = values[1];
   return search;
+}
+
+// P,Q,...: two or more parameters by name (or, in Python's spelling, by
+// keyword too).
+std::vector<const ParameterDescription*> read_zip(const SettingDescription& s,
+                                                  std::string_view text, Spelling spelling) {
+  std::vector<const ParameterDescription*> zip;
+  for (std::size_t from = 0; from <= text.size();) {
+    std::size_t comma = text.find(',', from);
+    if (comma == std::string_view::npos) comma = text.size();
+    const std::string_view name = text.substr(from, comma - from);
+    from = comma + 1;
+    const ParameterDescription* d = find_parameter(name);
+    if (d == nullptr && spelling == Spelling::keyword) d = find_keyword(name);
+    if (d == nullptr) {
+      std::string names;
+      for (const ParameterDescription& p : parameter_table()) {
+        names += (names.empty() ? "" : ", ") + std::string(p.name);
+      }
+      refuse(refused(s, name, spelling) + " is not a parameter's name (" + names + ")");
+    }
+    zip.push_back(d);
+  }
+  if (zip.size() < 2) refuse(refused(s, text, spelling) + ": name two or more parameters");
+  return zip;
 }
 
 // "--where: only --find takes it", or "where=...: only find takes it".
@@ -183,7 +222,36 @@ void apply_setting(Study& study, const SettingDescription& setting, std::string_
     study.find->grid = read_count(setting, text, spelling);
   } else if (name == "hitting") {
     study.hitting = read_condition(setting, text, spelling);
+  } else if (name == "zip") {
+    study.zip = read_zip(setting, text, spelling);
+  } else if (name == "mu_ratio") {
+    study.mu_ratio = text;
   }
+}
+
+bool before_points(const SettingDescription& setting) {
+  return setting.kind == SettingKind::search || setting.kind == SettingKind::zip ||
+         setting.kind == SettingKind::ratio;
+}
+
+Zip zip_of(const Study& study, Spelling spelling) {
+  return {study.zip, std::string(spelled(*find_setting("zip"), spelling))};
+}
+
+ParameterValues ratio_values(const Study& study, Spelling spelling) {
+  const SettingDescription& s = *find_setting("mu_ratio");
+  const std::string name(spelled(s, spelling));
+  ParameterValues values;
+  for (RealValue& v : real_values(name, study.mu_ratio)) {
+    if (!(v.value > 0 && v.value <= 1)) {
+      refuse(refused(s, v.text, spelling, false) + " is outside (0, 1]: mu is 1 to lambda");
+    }
+    values.numbers.push_back(v.value);
+    values.texts.push_back(std::move(v.text));
+  }
+  values.ratio_of = find_parameter("lambda");
+  values.ratio_name = name;
+  return values;
 }
 
 }  // namespace blocklevels

@@ -13,6 +13,7 @@
 
 #include "parameters/parameter_table.hpp"
 #include "study/study.hpp"
+#include "sweep/sweep_points.hpp"
 
 namespace blocklevels {
 
@@ -21,11 +22,13 @@ enum class SettingKind {
   seed,       // 0 to 2^64 - 1
   condition,  // Q=V
   search,     // PARAM:LOW:HIGH
+  zip,        // P,Q,...: parameters' names
+  ratio,      // R: reals, one value, a list or a range
 };
 
 struct SettingDescription {
-  std::string_view name;     // "runs": the Python keyword
-  std::string_view option;   // "--simulate"
+  std::string_view name;    // "runs": the Python keyword
+  std::string_view option;  // "--simulate"
   std::string_view value_name;
   std::string_view meaning;  // the help
   SettingKind kind;
@@ -48,11 +51,22 @@ std::string_view spelled(const SettingDescription& setting, Spelling spelling);
 void apply_setting(Study& study, const SettingDescription& setting, std::string_view text,
                    Spelling spelling);
 
+// Whether a setting is read before the points are made: the search (its
+// parameter takes the range's low end), the zip and mu's ratio (they
+// shape the product).
+bool before_points(const SettingDescription& setting);
+
+// The study's zip, for expand_sweep (its name spelled for refusals).
+Zip zip_of(const Study& study, Spelling spelling);
+
+// mu's values from --mu-ratio: the ratios, each in (0, 1], as a ratio of
+// lambda. Throws Failure (status 2).
+ParameterValues ratio_values(const Study& study, Spelling spelling);
+
 // What the settings given (by name, in any order) say together and with
 // the points: a setting given without the one it needs, a search's range
 // beyond a bound another parameter sets, a quantity above a point's
 // blocks, --find beside --hitting. Throws Failure (status 2).
-void check_settings(const Study& study, std::span<const std::string_view> given,
-                    Spelling spelling);
+void check_settings(const Study& study, std::span<const std::string_view> given, Spelling spelling);
 
 }  // namespace blocklevels

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "parameters/parameter_table.hpp"
 #include "parameters/point_parameters.hpp"
 #include "parameters/quantity.hpp"
 #include "search/threshold_search.hpp"
@@ -15,9 +16,11 @@ namespace blocklevels {
 
 struct Study {
   // Every point of the sweep in its order: the Cartesian product of the
-  // options' values, the parameter table's first parameter varying slowest.
+  // options' values (zipped lists as one), the parameter table's first
+  // parameter varying slowest.
   std::vector<Point> points;
-  // The parameters that take more than one value, by name, in table order.
+  // The parameters whose value differs between points, by name, in table
+  // order.
   std::vector<std::string> swept;
   std::int32_t max_blocks = 0;  // the largest `blocks` of all points
 
@@ -41,10 +44,18 @@ struct Study {
   std::string find_range;
   // --hitting Q=V: the first generation at which Q reaches V.
   std::optional<Condition> hitting;
+  // --zip P,Q,...: the parameters whose lists advance together.
+  std::vector<const ParameterDescription*> zip;
+  // --mu-ratio R: mu as a ratio of lambda, in place of --mu ("" for none).
+  std::string mu_ratio;
   std::string plot_map;  // --plot-map Q: "" for none
   std::string plot_x;    // --plot-x PARAM: "" for the default
   bool plot_logy = false;
   double plot_width = 11, plot_height = 8;  // --plot-size, in inches
+  // --plot-title, --plot-xlabel, --plot-ylabel: "" for the figure's own.
+  std::string plot_title, plot_xlabel, plot_ylabel;
+  std::string plot_levels;     // --plot-levels: "" for the default
+  double plot_font_scale = 1;  // --plot-font-scale
   bool no_progress = false;
 
   bool is_sweep() const { return points.size() > 1; }

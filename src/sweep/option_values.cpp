@@ -100,7 +100,8 @@ long double range_value(long double from, long double to, std::int32_t n, std::i
 
 }  // namespace
 
-std::vector<std::int32_t> integer_values(std::string_view option, std::string_view text) {
+std::vector<std::int32_t> integer_values(std::string_view option, std::string_view text,
+                                         std::string_view range_words) {
   const ExtendedArithmetic arithmetic;
   std::vector<std::int32_t> values;
   const std::vector<std::string_view> range_parts = split(text, ':');
@@ -128,7 +129,7 @@ std::vector<std::int32_t> integer_values(std::string_view option, std::string_vi
   for (const std::string_view item : items) {
     std::int32_t value = 0;
     if (!parse_decimal_integer(item, value)) {
-      refuse(option, quoted(item) + " is not an integer from -2147483648 to 2147483647");
+      refuse(option, quoted(item) + " is not an integer " + std::string(range_words));
     }
     values.push_back(value);
   }

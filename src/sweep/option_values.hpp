@@ -19,8 +19,11 @@ namespace blocklevels {
 inline constexpr std::int64_t kMaxOptionValues = 100000;
 
 // Decimal integers in the 32-bit signed range. A range's values are rounded
-// to the nearest integer; repeated neighbours are kept once.
-std::vector<std::int32_t> integer_values(std::string_view option, std::string_view text);
+// to the nearest integer; repeated neighbours are kept once. An item that is
+// no such integer is refused as "not an integer " + `range` (a parameter's
+// own, "from 1 to lambda"; by default the 32-bit range).
+std::vector<std::int32_t> integer_values(std::string_view option, std::string_view text,
+                                         std::string_view range = "from -2147483648 to 2147483647");
 
 struct RealValue {
   long double value;  // read as the dialogue reads the text

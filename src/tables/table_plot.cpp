@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "errors/failure.hpp"
 #include "figures/plot.hpp"
+#include "figures/study_figure.hpp"
+#include "output/output_files.hpp"
 #include "output/table_reader.hpp"
 #include "parameters/parameter_table.hpp"
-#include "errors/failure.hpp"
-#include "output/output_files.hpp"
-#include "figures/figure_points.hpp"
-#include "figures/study_figure.hpp"
+#include "study/run_settings.hpp"
 
 namespace blocklevels {
 namespace {
@@ -19,11 +19,32 @@ namespace {
   throw Failure(kBadUsage, "plot: " + std::move(message));
 }
 
+// The search the first row names (the parameter it moves and what it
+// looks for), as the study that wrote the table had it.
+void take_search(Study& study, const StudySettings& settings) {
+  if (settings.search.empty()) return;
+  apply_setting(study, *find_setting("find"), settings.search, Spelling::option);
+  apply_setting(study, *find_setting("where"), settings.condition, Spelling::option);
+  study.find->grid = settings.grid;
+}
+
+// The study's point a result belongs to: a search's crossing is the
+// point with the searched parameter at the crossing; the study's has the
+// range's low end there.
+Point study_point(const Study& study, Point point) {
+  if (study.find) {
+    set_parameter(point, *study.find->parameter, study.find->low,
+                  study.find_range.substr(0, study.find_range.find(':')));
+  }
+  return point;
+}
+
 }  // namespace
 
-TableFigure read_table_figure(const std::string& table_name) {
+TableFigure read_table_figure(const std::string& table_name, const Study& options) {
   TableFigure figure;
   Study& study = figure.study;
+  study = options;
   // The table's points in their order, each with what its results say.
   TableReader reader(table_name);
   TableEntry entry;
@@ -34,16 +55,19 @@ TableFigure read_table_figure(const std::string& table_name) {
         std::holds_alternative<ShardSums>(value) || std::holds_alternative<HittingCounts>(value)) {
       refuse(where + " is a shard's: merge the shards (blocklevels merge), then plot the table");
     }
-    if (std::holds_alternative<Threshold>(value)) {
-      refuse(where +
-             " is a search's threshold: its figure is drawn by the search itself "
-             "(--find ... --plot), which holds its grid");
+    if (!figure.collected) {
+      take_search(study, entry.settings);
+      figure.collected.emplace(study);
     }
-    if (study.points.empty() || !same_point(study.points.back(), entry.result.point)) {
-      study.points.push_back(entry.result.point);
-      figure.collected.begin_point(entry.result.point, study.points.size());
+    // The simulation's runs, which its rows name (the model's leave them
+    // empty).
+    if (entry.settings.runs) study.simulate_runs = *entry.settings.runs;
+    const Point point = study_point(study, entry.result.point);
+    if (study.points.empty() || !same_point(study.points.back(), point)) {
+      study.points.push_back(point);
+      figure.collected->begin_point(point, study.points.size());
     }
-    figure.collected.take(entry.result);
+    figure.collected->take(entry.result);
   }
   if (study.points.empty()) refuse("'" + table_name + "' holds no rows");
   // The parameters that take more than one value, in the table's order.
@@ -61,10 +85,10 @@ void draw_table_figure(const TableFigure& figure, const std::string& table_name)
   const std::string gnuplot = find_gnuplot();
   if (gnuplot.empty()) {
     throw Failure(kOutputRefused,
-                           "plot needs gnuplot, which is not installed (Debian: apt-get install "
-                           "gnuplot-nox)");
+                  "plot needs gnuplot, which is not installed (Debian: apt-get install "
+                  "gnuplot-nox)");
   }
-  const std::optional<PlotRequest> request = figure_request(study, figure.collected.points());
+  const std::optional<PlotRequest> request = figure_request(study, figure.collected->points());
   if (!request) refuse("'" + table_name + "' has nothing to draw: every point stopped");
   OutputFiles files(study, table_name);
   draw_plot(gnuplot, *request, files.create_figure_draft());

@@ -140,11 +140,19 @@ def _keywords(given: dict) -> dict:
     return named
 
 
+def _setting_text(value) -> str:
+    """A setting as the command line's text: a list or tuple (zip's names,
+    mu_ratio's values) joined by commas."""
+    if isinstance(value, (list, tuple)):
+        return ",".join(_text(v) for v in value)
+    return _text(value)
+
+
 def _call(parameters: dict, settings: dict, mode: str) -> dict:
     by_keyword = {p["keyword"]: p for p in _PARAMETERS}
     items = {name: _items(by_keyword[name], value) for name, value in parameters.items()
              if value is not None}
-    texts = {name: _text(value) for name, value in settings.items() if value is not None}
+    texts = {name: _setting_text(value) for name, value in settings.items() if value is not None}
     return _core.run(items, texts, mode)
 
 
@@ -350,8 +358,11 @@ def study(**kwargs):
     command line's FROM:TO:COUNT[:log]) or the command line's own text
     ("0.001,0.01", "0.001:0.1:8:log"); ``lambda`` may be given for
     ``lambda_``. The points are their Cartesian product in the command
-    line's order (lambda slowest); a value or point the command line refuses
-    raises ValueError with its refusal before anything runs.
+    line's order (lambda slowest), but the parameters ``zip`` names (a list
+    such as ``("lambda_", "mu")``), whose lists advance together;
+    ``mu_ratio`` gives mu as a ratio of lambda (with ``mu=None``). A value
+    or point the command line refuses raises ValueError with its refusal
+    before anything runs.
 {parameters}{settings}
     Returns a pandas DataFrame with exactly the table's columns and rows: per
     point its "model" rows, then (with runs) per report time its
@@ -365,7 +376,7 @@ def study(**kwargs):
     return _frame(result["table"], result["max_blocks"])
 
 
-_STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting"]
+_STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting", "zip", "mu_ratio"]
 model.__signature__ = _signature([])
 simulate.__signature__ = _signature(["runs", "seed", "jobs"])
 study.__signature__ = _signature(_STUDY_SETTINGS)

@@ -1,7 +1,7 @@
 # Types of the package blocklevels (see help(blocklevels) for the meaning).
 # tests/python/test_signatures.py checks these against the parameter and
 # settings tables the package is made from.
-from typing import Optional, Union
+from typing import Optional, Sequence, Union
 
 import numpy as np
 import pandas as pd
@@ -66,5 +66,6 @@ def study(
     lambda_: Value, mu: Value, pmut: Value, block_length: Value, blocks: Value, final: Value,
     step: Optional[Value] = ..., two_option: Optional[Value] = ..., model: Optional[Value] = ...,
     arithmetic: Optional[Value] = ..., *, runs: Optional[int] = ..., seed: Optional[int] = ...,
-    jobs: Optional[int] = ..., hitting: Optional[str] = ...
+    jobs: Optional[int] = ..., hitting: Optional[str] = ...,
+    zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
 ) -> pd.DataFrame: ...

@@ -11,6 +11,7 @@
 #include "command_line/figure_options.hpp"
 #include "errors/failure.hpp"
 #include "parameters/parameter_table.hpp"
+#include "study/quantity_checks.hpp"
 #include "study/run_settings.hpp"
 #include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
@@ -49,8 +50,9 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
     const ParameterDescription& d = parameters[n];
     const std::string meaning(d.meaning);
     app.add_option(std::string(d.option), texts.parameters[n],
-                   d.default_text.empty() ? meaning
-                                          : meaning + " (default " + std::string(d.default_text) + ")")
+                   d.default_text.empty()
+                       ? meaning
+                       : meaning + " (default " + std::string(d.default_text) + ")")
         ->type_name(std::string(d.value_name));
   }
   app.add_option("--output", study.report_file,
@@ -144,8 +146,7 @@ void expand_points(const std::vector<std::string>& texts, Study& study) {
 
 // The settings given, the search first (the points need it), then in the
 // table's order.
-std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& texts,
-                                             bool search) {
+std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& texts, bool search) {
   const auto settings = setting_table();
   std::vector<std::string_view> given;
   for (std::size_t n = 0; n < settings.size(); ++n) {
@@ -208,6 +209,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   if (!texts.shard.empty()) parse_shard(texts.shard, study);
   check_outputs(study);
   check_figure_options(study, texts.plot_size);
+  check_study_quantities(study, Spelling::option);
   return study;
 }
 

@@ -13,6 +13,7 @@
 #include "runtime/standard_error.hpp"
 #include "runtime/stop_report.hpp"
 #include "runtime/traps.hpp"
+#include "study/quantity_checks.hpp"
 #include "tables/merge.hpp"
 #include "tables/table_plot.hpp"
 
@@ -57,6 +58,7 @@ int plot(int argc, char** argv) {
   study.plot_logy = options.plot_logy;
   study.plot_map = options.plot_map;
   check_figure_options(study, size);
+  check_study_quantities(study, Spelling::option);
   draw_table_figure(figure, table_name);
   return 0;
 }

@@ -8,12 +8,19 @@
 namespace blocklevels {
 namespace {
 
-constexpr std::string_view kSourceNames[] = {
-    "model",          "stopped",        "simulation",
-    "simulation_ci95", "simulation_runs", "simulation_sum",
-    "simulation_sum_of_squares", "threshold", "hitting",
-    "simulation_hitting", "simulation_hitting_counts", "shard",
-    "shard_end"};
+constexpr std::string_view kSourceNames[] = {"model",
+                                             "stopped",
+                                             "simulation",
+                                             "simulation_ci95",
+                                             "simulation_runs",
+                                             "simulation_sum",
+                                             "simulation_sum_of_squares",
+                                             "threshold",
+                                             "hitting",
+                                             "simulation_hitting",
+                                             "simulation_hitting_counts",
+                                             "shard",
+                                             "shard_end"};
 
 // The columns after the values, in order, with what their cells hold.
 constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
@@ -148,8 +155,7 @@ void TableLayout::settings_cells(Source source, const StudySettings& settings,
 }
 
 // The condition, the search and its grid, where the row has them.
-void TableLayout::answer_cells(Source source, const StudySettings& settings,
-                               RowWriter& out) const {
+void TableLayout::answer_cells(Source source, const StudySettings& settings, RowWriter& out) const {
   const StudySettings row = row_settings(source, settings);
   if (!row.condition.empty()) out.text(condition_, row.condition);
   if (row.search.empty()) return;
@@ -163,9 +169,7 @@ void TableLayout::values(std::span<const double> tail, RowWriter& out) const {
   for (std::size_t j = 0; j < tail.size(); ++j) out.real(mean_level_ + 1 + j, tail[j]);
 }
 
-
-void TableLayout::write(const Result& result, const StudySettings& settings,
-                        RowWriter& out) const {
+void TableLayout::write(const Result& result, const StudySettings& settings, RowWriter& out) const {
   const auto row = [&](Source source) {
     out.begin_row();
     out.text(source_, source_name(source));
@@ -209,11 +213,12 @@ void TableLayout::write(const Result& result, const StudySettings& settings,
     out.integer(count_, static_cast<std::int64_t>(c->times.never));
     end();
   } else if (const auto* summary = std::get_if<HittingSummary>(&result.value)) {
-    const simulation::HittingSummary& s = summary->summary;
+    const simulation::HittingSummary& times = summary->summary;
     row(Source::simulation_hitting);
     answer_cells(Source::simulation_hitting, settings, out);
-    out.integer(reached_, static_cast<std::int64_t>(s.reached));
-    const double stats[] = {s.mean, s.half_width, s.median, s.lower_quartile, s.upper_quartile};
+    out.integer(reached_, static_cast<std::int64_t>(times.reached));
+    const double stats[] = {times.mean, times.half_width, times.median, times.lower_quartile,
+                            times.upper_quartile};
     for (std::size_t n = 0; n < std::size(stats); ++n) {
       if (stats[n] == stats[n]) out.real(mean_t_ + n, stats[n]);
     }
@@ -274,7 +279,8 @@ void TableLayout::write_simulation(const Result& result, const StudySettings& se
   const simulation::RunTotals& totals = sums.totals;
   const std::int32_t l = totals.blocks();
   row(Source::simulation_runs, sums.t);
-  for (std::int32_t j = 0; j <= l; ++j) out.count(mean_level_ + static_cast<std::size_t>(j), totals.runs());
+  for (std::int32_t j = 0; j <= l; ++j)
+    out.count(mean_level_ + static_cast<std::size_t>(j), totals.runs());
   end();
   row(Source::simulation_sum, sums.t);
   out.count(mean_level_, totals.sum_level(0));
@@ -310,6 +316,7 @@ void TableLayout::write_shard_end(const ShardIdentity& shard, const StudySetting
   settings_cells(Source::shard_end, settings, out);
   out.integer(shard_, shard.k);
   out.integer(shard_ + 1, shard.n);
+  out.text(shard_ + 2, hex64(end.fingerprint));
   out.integer(shard_ + 3, static_cast<std::int64_t>(end.rows));
   out.integer(shard_ + 4, static_cast<std::int64_t>(end.points));
   out.text(format_, kTableFormat);

@@ -11,6 +11,7 @@
 #include "errors/failure.hpp"
 #include "runs/study_run.hpp"
 #include "runtime/standard_error.hpp"
+#include "runtime/standard_streams.hpp"
 #include "runtime/stop_report.hpp"
 #include "runtime/traps.hpp"
 #include "study/quantity_checks.hpp"
@@ -49,6 +50,12 @@ int plot(int argc, char** argv) {
   if (!parse_arguments(app, argc - 1, argv + 1, "plot")) return 0;
   if (auto why = figure_name_refusal(options.plot)) {
     throw Failure(kBadUsage, "plot: " + why->message());
+  }
+  // Standard output or error into the table read: refused before it is.
+  if (const auto stream = runtime::standard_stream_on_path(table_name)) {
+    throw Failure(kBadUsage, std::string(*stream) + " is '" + table_name +
+                                 "', the table read: send " + std::string(*stream) +
+                                 " elsewhere");
   }
   TableFigure figure = read_table_figure(table_name);
   Study& study = figure.study;

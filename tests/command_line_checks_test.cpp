@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,35 @@ TEST(CommandLineChecks, PlotRefusesAMapOfALevelNoPointHas) {
     EXPECT_EQ(plot.err,
               "blocklevels: --plot-map: " + std::string(map) + " but a point has 3 blocks\n");
   }
+}
+
+// A line longer than any row in the middle of a table, read under a
+// memory limit: refused, never taken as the table's end.
+TEST(CommandLineChecks, PlotRefusesATableWithAnEndlessLine) {
+  TemporaryDirectory dir;
+  ASSERT_EQ(
+      testing::run_in(dir, {"--lambda", "20", "--mu", "5", "--pmut", "0.1:0.4:8", "--block-length",
+                            "2", "--blocks", "3", "--final", "5", "--quiet", "--csv", "t.csv"})
+          .exit_status,
+      0);
+  const std::string table = testing::read_file(dir.path() + "/t.csv");
+  const std::size_t middle = table.find("\nmodel,20,5,0.25,") + 1;
+  std::FILE* file = std::fopen((dir.path() + "/t.csv").c_str(), "wb");
+  const std::string endless(std::size_t{3} << 20, '9');
+  for (const std::string& part : {table.substr(0, middle), endless, "\n" + table.substr(middle)}) {
+    std::fwrite(part.data(), 1, part.size(), file);
+  }
+  std::fclose(file);
+  testing::RunOptions options;
+  options.args = {"plot", "t.csv", "p.svg"};
+#ifndef BLOCKLEVELS_SANITIZED
+  options.memory_limit = std::size_t{256} << 20;
+#endif
+  const ProgramRun plot = testing::run_program("", dir.path(), options);
+  EXPECT_EQ(plot.exit_status, 2) << plot.err;
+  EXPECT_NE(plot.err.find("is longer than any row the program writes"), std::string::npos)
+      << plot.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/p.svg"));
 }
 
 TEST(CommandLineChecks, ASingleRunsStopNamesItsPlace) {

@@ -27,7 +27,7 @@ std::optional<std::string> small_file(const std::string& path) {
 }
 
 std::optional<std::uint64_t> number_at(std::string_view text, std::size_t at) {
-  while (at < text.size() && text[at] == ' ') ++at;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
   std::uint64_t v = 0;
   const auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), v);
   if (error != std::errc() || end == text.data() + at) return std::nullopt;

@@ -281,7 +281,9 @@ TEST(FigureRendering, AtAColumnsSizeEveryWordFitsAndTheKeyTakesAFifth) {
       top = std::min(top, w.y_min);
       bottom = std::max(bottom, w.y_max);
     }
-    if (bottom > 0) EXPECT_LE(bottom - top, 187.2 / 5) << study[1];
+    if (bottom > 0) {
+      EXPECT_LE(bottom - top, 187.2 / 5) << study[1];
+    }
   }
 }
 

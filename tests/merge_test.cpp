@@ -95,8 +95,8 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
 std::string edit(const std::string& text, std::size_t line, const std::string& name,
                  const char* to = nullptr) {
   const std::vector<std::string> header = testing::fields_of(text.substr(0, text.find('\n')));
-  const auto field = static_cast<std::size_t>(
-      std::find(header.begin(), header.end(), name) - header.begin());
+  const auto field =
+      static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
   std::size_t at = 0;
   for (std::size_t n = 0; n < line; ++n) at = text.find('\n', at) + 1;
   for (std::size_t n = 0; n < field; ++n) at = text.find(',', at) + 1;
@@ -147,7 +147,7 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   write(dir, "x_edited", edit(m1, 2, "X1", "0.5"));
   write(dir, "mean_edited", edit(m1, 2, "mean_level", "0.5"));
   write(dir, "field_gone", edit(m1, 2, "X2"));
-  write(dir, "t_skipped", edit(m1, 3, "t", "5"));
+  write(dir, "t_skipped", edit(m1, 3, "t", "3"));
   write(dir, "sum_edited", edit(q2, 3, "X1", "4"));
   // The level sum alone one less: only its being the sum of the levels' tells.
   const testing::CsvText q2_table(q2);

@@ -77,9 +77,10 @@ std::string row(std::vector<std::pair<std::string_view, std::string>> fields) {
 
 // The point's fields with `blocks` blocks.
 std::vector<std::pair<std::string_view, std::string>> point_fields(std::string blocks) {
-  return {{"lambda", "20"}, {"mu", "5"},   {"pmut", "0.1"},      {"block_length", "3"},
-          {"two_option", "1"}, {"blocks", blocks}, {"final", "6"}, {"step", "2"},
-          {"model", "level"},  {"arithmetic", "literal"}};
+  return {{"lambda", "20"},         {"mu", "5"},         {"pmut", "0.1"},
+          {"block_length", "3"},    {"two_option", "1"}, {"blocks", blocks},
+          {"final", "6"},           {"step", "2"},       {"model", "level"},
+          {"arithmetic", "literal"}};
 }
 
 std::vector<std::pair<std::string_view, std::string>> with(
@@ -108,36 +109,61 @@ std::vector<Case> cases() {
   times.first = {{3, 2}};
   times.never = 5;
   return {
-      {"model", {point(2), ModelReport{4, {0.5, 0.25}}}, {},
-       row(with(p2, {{"source", "model"}, {"t", "4"}, {"mean_level", "0.75"}, {"X1", "0.5"},
+      {"model",
+       {point(2), ModelReport{4, {0.5, 0.25}}},
+       {},
+       row(with(p2, {{"source", "model"},
+                     {"t", "4"},
+                     {"mean_level", "0.75"},
+                     {"X1", "0.5"},
                      {"X2", "0.25"}}))},
-      {"stopped", {point(2), Stopped{203, false, std::nullopt}}, {},
+      {"stopped",
+       {point(2), Stopped{203, false, std::nullopt}},
+       {},
        row(with(p2, {{"source", "stopped"}, {"status", "203"}}))},
       {"simulation",
-       {point(2), SimulationReport{2, {1.5, std::nan("")}, {{0.5, 0.125}, {0.25, 0}}}},
+       {point(2), SimulationReport{2, {1.5, 0.375}, {{0.5, 0.125}, {0.25, 0}}}},
        simulated(),
-       row(with(with(p2, runs), {{"source", "simulation"}, {"t", "2"}, {"mean_level", "1.5"},
-                                 {"X1", "0.5"}, {"X2", "0.25"}})) +
-           row(with(with(p2, runs),
-                    {{"source", "simulation_ci95"}, {"t", "2"}, {"X1", "0.125"}, {"X2", "0"}}))},
-      {"sums", {point(1), ShardSums{6, one_run(17, 3)}}, simulated(),
-       row(with(with(p1, runs), {{"source", "simulation_runs"}, {"t", "6"}, {"mean_level", "1"},
-                                 {"X1", "1"}})) +
-           row(with(with(p1, runs), {{"source", "simulation_sum"}, {"t", "6"},
-                                     {"mean_level", "17"}, {"X1", "17"}})) +
-           row(with(with(p1, runs), {{"source", "simulation_sum_of_squares"}, {"t", "6"},
-                                     {"mean_level", "289"}, {"X1", "289"}}))},
-      {"hitting never", {point(2), ModelHitting{}}, searched(),
+       row(with(with(p2, runs), {{"source", "simulation"},
+                                 {"t", "2"},
+                                 {"mean_level", "1.5"},
+                                 {"X1", "0.5"},
+                                 {"X2", "0.25"}})) +
+           row(with(with(p2, runs), {{"source", "simulation_ci95"},
+                                     {"t", "2"},
+                                     {"mean_level", "0.375"},
+                                     {"X1", "0.125"},
+                                     {"X2", "0"}}))},
+      {"sums",
+       {point(1), ShardSums{6, one_run(17, 3)}},
+       simulated(),
+       row(with(with(p1, runs),
+                {{"source", "simulation_runs"}, {"t", "6"}, {"mean_level", "1"}, {"X1", "1"}})) +
+           row(with(
+               with(p1, runs),
+               {{"source", "simulation_sum"}, {"t", "6"}, {"mean_level", "17"}, {"X1", "17"}})) +
+           row(with(with(p1, runs), {{"source", "simulation_sum_of_squares"},
+                                     {"t", "6"},
+                                     {"mean_level", "289"},
+                                     {"X1", "289"}}))},
+      {"hitting never",
+       {point(2), ModelHitting{}},
+       searched(),
        row(with(p2, {{"source", "hitting"}, {"condition", "Xtop=0.5"}}))},
-      {"hitting counts", {point(2), HittingCounts{times}}, [] {
+      {"hitting counts",
+       {point(2), HittingCounts{times}},
+       [] {
          StudySettings s = simulated();
          s.condition = "X2=0.5";
          return s;
        }(),
-       row(with(with(p2, runs), {{"source", "simulation_hitting_counts"}, {"t", "3"},
-                                 {"condition", "X2=0.5"}, {"count", "2"}})) +
+       row(with(with(p2, runs), {{"source", "simulation_hitting_counts"},
+                                 {"t", "3"},
+                                 {"condition", "X2=0.5"},
+                                 {"count", "2"}})) +
            row(with(with(p2, runs), {{"source", "simulation_hitting_counts"},
-                                     {"condition", "X2=0.5"}, {"count", "5"}}))},
+                                     {"condition", "X2=0.5"},
+                                     {"count", "5"}}))},
       {"hitting summary",
        {point(2), HittingSummary{{7, 3, 3.0 / 7, 0.125, 0.75, 4, 5, std::nullopt, 5.5, 280}}},
        [] {
@@ -145,28 +171,46 @@ std::vector<Case> cases() {
          s.condition = "X2=0.5";
          return s;
        }(),
-       row(with(with(p2, runs), {{"source", "simulation_hitting"}, {"condition", "X2=0.5"},
-                                 {"reached", "3"}, {"success_rate", "0.42857142857142855"},
-                                 {"success_low", "0.125"}, {"success_high", "0.75"},
-                                 {"lower_quartile_t", "4"}, {"median_t", "5"},
-                                 {"restricted_mean_t", "5.5"}, {"evaluations", "280"}}))},
-      {"crossing", {at, crossing}, searched(),
-       row(with(p2, {{"source", "threshold"}, {"t", "6"}, {"mean_level", "0.75"}, {"X1", "0.5"},
-                     {"X2", "0.25"}, {"condition", "Xtop=0.5"}, {"search", "pmut:0.01:0.2"},
-                     {"grid", "64"}, {"direction", "rising"}, {"lower", "0.0625"},
+       row(with(with(p2, runs), {{"source", "simulation_hitting"},
+                                 {"condition", "X2=0.5"},
+                                 {"reached", "3"},
+                                 {"success_rate", "0.42857142857142855"},
+                                 {"success_low", "0.125"},
+                                 {"success_high", "0.75"},
+                                 {"lower_quartile_t", "4"},
+                                 {"median_t", "5"},
+                                 {"restricted_mean_t", "5.5"},
+                                 {"evaluations", "280"}}))},
+      {"crossing",
+       {at, crossing},
+       searched(),
+       row(with(p2, {{"source", "threshold"},
+                     {"t", "6"},
+                     {"mean_level", "0.75"},
+                     {"X1", "0.5"},
+                     {"X2", "0.25"},
+                     {"condition", "Xtop=0.5"},
+                     {"search", "pmut:0.01:0.2"},
+                     {"grid", "64"},
+                     {"direction", "rising"},
+                     {"lower", "0.0625"},
                      {"upper", "0.125"}}))},
-      {"no crossing", {[] {
-                         Point p = point(2);
-                         p.real_texts[0] = "0.01";
-                         p.p.Pmut = 0.01L;
-                         return p;
-                       }(),
-                       Threshold{}},
-       searched(), [&] {
+      {"no crossing",
+       {[] {
+          Point p = point(2);
+          p.real_texts[0] = "0.01";
+          p.p.Pmut = 0.01L;
+          return p;
+        }(),
+        Threshold{}},
+       searched(),
+       [&] {
          auto fields = p2;
          fields[2].second = "";  // no pmut that looks like an answer
-         return row(with(fields, {{"source", "threshold"}, {"condition", "Xtop=0.5"},
-                                  {"search", "pmut:0.01:0.2"}, {"grid", "64"}}));
+         return row(with(fields, {{"source", "threshold"},
+                                  {"condition", "Xtop=0.5"},
+                                  {"search", "pmut:0.01:0.2"},
+                                  {"grid", "64"}}));
        }()},
   };
 }
@@ -194,12 +238,11 @@ TEST_P(Layout, WritesItsRowsAndReadsThemBack) {
   EXPECT_FALSE(reader.next(entry));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, Layout, ::testing::ValuesIn(cases()),
-                         [](const auto& param) {
-                           std::string name = param.param.name;
-                           for (char& c : name) c = std::isalnum(c) != 0 ? c : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryKind, Layout, ::testing::ValuesIn(cases()), [](const auto& param) {
+  std::string name = param.param.name;
+  for (char& c : name) c = std::isalnum(c) != 0 ? c : '_';
+  return name;
+});
 
 }  // namespace
 }  // namespace blocklevels

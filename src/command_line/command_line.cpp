@@ -11,6 +11,7 @@
 #include "command_line/figure_options.hpp"
 #include "errors/failure.hpp"
 #include "parameters/parameter_table.hpp"
+#include "study/quantity_checks.hpp"
 #include "study/run_settings.hpp"
 #include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
@@ -235,6 +236,7 @@ std::optional<Study> parse_command_line(int argc, char** argv) {
   if (!texts.shard.empty()) parse_shard(texts.shard, study);
   check_outputs(study);
   check_figure_options(study);
+  check_study_quantities(study, Spelling::option);
   return study;
 }
 

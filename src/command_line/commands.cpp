@@ -11,8 +11,10 @@
 #include "errors/failure.hpp"
 #include "runs/study_run.hpp"
 #include "runtime/standard_error.hpp"
+#include "runtime/standard_streams.hpp"
 #include "runtime/stop_report.hpp"
 #include "runtime/traps.hpp"
+#include "study/quantity_checks.hpp"
 #include "tables/merge.hpp"
 #include "tables/table_plot.hpp"
 
@@ -60,9 +62,15 @@ int plot(int argc, char** argv) {
   if (auto why = figure_name_refusal(options.plot)) {
     throw Failure(kBadUsage, "plot: " + why->message());
   }
+  // Standard output or error into the table read: refused before it is.
+  if (const auto stream = runtime::standard_stream_on_path(table_name)) {
+    throw Failure(kBadUsage, std::string(*stream) + " is '" + table_name +
+                                 "', the table read: send " + std::string(*stream) + " elsewhere");
+  }
   check_figure_syntax(options, texts);
   const TableFigure figure = read_table_figure(table_name, options);
   check_figure_options(figure.study);
+  check_study_quantities(figure.study, Spelling::option);
   draw_table_figure(figure, table_name);
   return 0;
 }

@@ -7,16 +7,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
+#include "errors/failure.hpp"
 #include "runtime/descriptors.hpp"
 #include "runtime/draft_file.hpp"
-#include "errors/failure.hpp"
 #include "runtime/os_error.hpp"
+#include "runtime/standard_streams.hpp"
 
 namespace blocklevels {
 namespace {
@@ -77,8 +79,7 @@ Identity check_place(const std::string& role, const std::string& name, bool forc
     if (S_ISDIR(info.st_mode)) {
       throw Failure(kAccessDenied, role + ": " + quoted(name) + " is a directory");
     }
-    if (!force)
-      throw Failure(kOutputRefused, quoted(name) + " exists; --force replaces it");
+    if (!force) throw Failure(kOutputRefused, quoted(name) + " exists; --force replaces it");
     if (::access(name.c_str(), W_OK) != 0) {
       throw Failure(runtime::os_error_number(errno),
                     role + ": " + quoted(name) + " cannot be written: " + std::strerror(errno));
@@ -102,6 +103,18 @@ Identity check_place(const std::string& role, const std::string& name, bool forc
   return {place.st_dev, place.st_ino, base_of(created)};
 }
 
+// Standard output or error sent into a file the study writes or reads
+// (`--csv s.csv > s.csv`): refused before anything is written.
+void refuse_standard_stream(const Identity& identity, const std::string& name,
+                            const std::string& what) {
+  if (!identity.name.empty()) return;  // not there yet: no stream is it
+  if (const auto stream = runtime::standard_stream_on(identity.device, identity.inode)) {
+    throw Failure(kBadUsage, std::string(*stream) + " is " + quoted(name) + ", " + what +
+                                 ": the two would overwrite each other; send " +
+                                 std::string(*stream) + " elsewhere");
+  }
+}
+
 [[noreturn]] void cannot_create(const std::string& name) {
   const int error = errno;
   throw Failure(runtime::os_error_number(error),
@@ -121,8 +134,7 @@ int open_locked(const std::string& name, bool force, bool keep) {
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    throw Failure(kOutputRefused,
-                  quoted(name) + " is being written by another study; refused");
+    throw Failure(kOutputRefused, quoted(name) + " is being written by another study; refused");
   }
   // Only a regular file is emptied: a device (/dev/null, a terminal) or a
   // pipe is written as it is.
@@ -147,14 +159,15 @@ OutputFiles::OutputFiles(const Study& study, const std::string& input) : study_(
   struct stat input_info {};
   if (!input.empty() && ::stat(input.c_str(), &input_info) == 0) {
     seen.emplace_back(Identity{input_info.st_dev, input_info.st_ino, ""}, &read);
+    refuse_standard_stream(seen.back().first, input, "the table read");
   }
   const Output* on_standard_output = nullptr;
   for (const Output& output : outputs) {
     if (output.name->empty()) continue;
     if (*output.name == "-") {
       if (on_standard_output != nullptr) {
-        throw Failure(kBadUsage, "standard output is named for " +
-                                              on_standard_output->role + " and " + output.role);
+        throw Failure(kBadUsage, "standard output is named for " + on_standard_output->role +
+                                     " and " + output.role);
       }
       on_standard_output = &output;
       continue;
@@ -162,11 +175,11 @@ OutputFiles::OutputFiles(const Study& study, const std::string& input) : study_(
     // A resumed table is kept, so that it must exist is no refusal.
     const bool force = study.force || (study.resume && output.name == &study.csv);
     const Identity identity = check_place(output.role, *output.name, force);
+    refuse_standard_stream(identity, *output.name, "which " + output.role + " writes");
     for (const auto& [other, by] : seen) {
       if (other == identity) {
         throw Failure(kBadUsage, quoted(*output.name) + " (" + output.role + ") and " +
-                                              quoted(*by->name) + " (" + by->role +
-                                              ") are one file");
+                                     quoted(*by->name) + " (" + by->role + ") are one file");
       }
     }
     seen.emplace_back(identity, &output);
@@ -174,10 +187,10 @@ OutputFiles::OutputFiles(const Study& study, const std::string& input) : study_(
 }
 
 OutputFiles::~OutputFiles() {
-  for (const int fd : {report_fd_, table_fd_, old_table_fd_}) {
+  if (!table_draft_.empty()) ::unlinkat(directory_fd_, table_draft_.c_str(), 0);
+  for (const int fd : {report_fd_, table_fd_, old_table_fd_, directory_fd_}) {
     if (fd >= 0) ::close(fd);
   }
-  if (!table_draft_.empty()) ::unlink(table_draft_.c_str());
   if (!figure_draft_.empty()) {
     ::unlink(figure_draft_.c_str());
     runtime::release_draft_file();
@@ -195,12 +208,54 @@ void OutputFiles::open(bool resume) {
     return;
   }
   old_table_fd_ = open_locked(study_.csv, true, true);
-  std::string draft = dangling_target(study_.csv) + ".resumed-XXXXXX";
-  const int fd = ::mkostemp(draft.data(), O_CLOEXEC);
-  if (fd < 0) cannot_create(draft);
-  table_draft_ = draft;
-  table_fd_ = above_standard(fd);
-  ::fchmod(table_fd_, 0666 & ~current_umask());
+  open_resumed_place();
+  table_fd_ = create_table_draft();
+}
+
+// The directory of the table resumed, held open, and its name there: the
+// file just opened, checked to be it. The resumed table replaces that name
+// in that directory; no name is followed again.
+void OutputFiles::open_resumed_place() {
+  const std::string target = dangling_target(study_.csv);
+  directory_fd_ = runtime::above_standard(
+      ::open(directory_of(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (directory_fd_ < 0) cannot_create(study_.csv);
+  table_name_ = base_of(target);
+  if (!still_the_table()) {
+    throw Failure(kOutputRefused,
+                  quoted(study_.csv) + " changed while it was opened; refused, left as it is");
+  }
+}
+
+// Whether the table's name in its directory is still the file resumed.
+bool OutputFiles::still_the_table() const {
+  struct stat named {
+  }, opened{};
+  return ::fstatat(directory_fd_, table_name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(old_table_fd_, &opened) == 0 && S_ISREG(named.st_mode) &&
+         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// A new file beside the table, "NAME.resumed-XXXXXX", the umask applied.
+int OutputFiles::create_table_draft() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u ^
+                       static_cast<std::uint64_t>(::time(nullptr));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = table_name_ + ".resumed-";
+    for (int n = 0; n < 6; ++n) {
+      seed = seed * 6364136223846793005u + 1442695040888963407u;
+      name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    }
+    const int fd = runtime::above_standard(::openat(
+        directory_fd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd >= 0) {
+      table_draft_ = name;
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  cannot_create(study_.csv + ".resumed-XXXXXX");
 }
 
 void OutputFiles::close_table() {
@@ -211,7 +266,17 @@ void OutputFiles::close_table() {
 
 void OutputFiles::replace_table() {
   if (table_draft_.empty()) return;
-  if (::rename(table_draft_.c_str(), dangling_target(study_.csv).c_str()) != 0) {
+  // A name swapped for another file (or a link) while the study ran is
+  // not replaced: the resumed table stays beside it under its own name.
+  if (!still_the_table()) {
+    const std::string kept = table_draft_;
+    table_draft_.clear();
+    throw Failure(kOutputRefused, quoted(study_.csv) +
+                                      " was replaced by another file while the study resumed "
+                                      "it; it is left as it is, and the resumed table is '" +
+                                      directory_of(dangling_target(study_.csv)) + "/" + kept + "'");
+  }
+  if (::renameat(directory_fd_, table_draft_.c_str(), directory_fd_, table_name_.c_str()) != 0) {
     cannot_create(study_.csv);
   }
   table_draft_.clear();

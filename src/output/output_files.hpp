@@ -37,7 +37,10 @@ class OutputFiles {
   int old_table_fd() const { return old_table_fd_; }
   // Closes the table once written; a failure throws Stop with its number.
   void close_table();
-  // Puts a resumed study's new table in the place of the old one.
+  // Puts a resumed study's new table in the place of the old one: in the
+  // directory opened at the start, under the name the old one had there,
+  // never through a link. Throws Failure (1) when that name no longer is
+  // the old table (it was swapped while the study ran), leaving both.
   void replace_table();
   // After a failed write: cuts the CSV back to its last whole row.
   void cut_table_to_whole_rows();
@@ -49,11 +52,17 @@ class OutputFiles {
   void place_figure();
 
  private:
+  void open_resumed_place();
+  bool still_the_table() const;
+  int create_table_draft();
+
   const Study& study_;
   int report_fd_ = -1;
   int table_fd_ = -1;
   int old_table_fd_ = -1;
-  std::string table_draft_;   // a resumed table's name until it is in place
+  int directory_fd_ = -1;     // a resumed table's directory
+  std::string table_name_;    // the resumed table's name there
+  std::string table_draft_;   // the resumed table's draft's name there, until it is in place
   std::string figure_draft_;  // the figure's, until it is in place
 };
 

@@ -8,12 +8,19 @@
 namespace blocklevels {
 namespace {
 
-constexpr std::string_view kSourceNames[] = {
-    "model",          "stopped",        "simulation",
-    "simulation_ci95", "simulation_runs", "simulation_sum",
-    "simulation_sum_of_squares", "threshold", "hitting",
-    "simulation_hitting", "simulation_hitting_counts", "shard",
-    "shard_end"};
+constexpr std::string_view kSourceNames[] = {"model",
+                                             "stopped",
+                                             "simulation",
+                                             "simulation_ci95",
+                                             "simulation_runs",
+                                             "simulation_sum",
+                                             "simulation_sum_of_squares",
+                                             "threshold",
+                                             "hitting",
+                                             "simulation_hitting",
+                                             "simulation_hitting_counts",
+                                             "shard",
+                                             "shard_end"};
 
 // The columns after the values, in order, with what their cells hold.
 constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
@@ -151,8 +158,7 @@ void TableLayout::settings_cells(Source source, const StudySettings& settings,
 }
 
 // The condition, the search and its grid, where the row has them.
-void TableLayout::answer_cells(Source source, const StudySettings& settings,
-                               RowWriter& out) const {
+void TableLayout::answer_cells(Source source, const StudySettings& settings, RowWriter& out) const {
   const StudySettings row = row_settings(source, settings);
   if (!row.condition.empty()) out.text(condition_, row.condition);
   if (row.search.empty()) return;
@@ -166,9 +172,7 @@ void TableLayout::values(std::span<const double> tail, RowWriter& out) const {
   for (std::size_t j = 0; j < tail.size(); ++j) out.real(mean_level_ + 1 + j, tail[j]);
 }
 
-
-void TableLayout::write(const Result& result, const StudySettings& settings,
-                        RowWriter& out) const {
+void TableLayout::write(const Result& result, const StudySettings& settings, RowWriter& out) const {
   const auto row = [&](Source source) {
     out.begin_row();
     out.text(source_, source_name(source));
@@ -219,7 +223,8 @@ void TableLayout::write(const Result& result, const StudySettings& settings,
     out.real(success_, hs.success_rate);
     out.real(success_ + 1, hs.success_low);
     out.real(success_ + 2, hs.success_high);
-    const std::optional<std::int64_t> quartiles[] = {hs.lower_quartile, hs.median, hs.upper_quartile};
+    const std::optional<std::int64_t> quartiles[] = {hs.lower_quartile, hs.median,
+                                                     hs.upper_quartile};
     for (std::size_t n = 0; n < 3; ++n) {
       if (quartiles[n]) out.integer(success_ + 3 + n, *quartiles[n]);
     }
@@ -282,7 +287,8 @@ void TableLayout::write_simulation(const Result& result, const StudySettings& se
   const simulation::RunTotals& totals = sums.totals;
   const std::int32_t l = totals.blocks();
   row(Source::simulation_runs, sums.t);
-  for (std::int32_t j = 0; j <= l; ++j) out.count(mean_level_ + static_cast<std::size_t>(j), totals.runs());
+  for (std::int32_t j = 0; j <= l; ++j)
+    out.count(mean_level_ + static_cast<std::size_t>(j), totals.runs());
   end();
   row(Source::simulation_sum, sums.t);
   out.count(mean_level_, totals.sum_level(0));
@@ -318,6 +324,7 @@ void TableLayout::write_shard_end(const ShardIdentity& shard, const StudySetting
   settings_cells(Source::shard_end, settings, out);
   out.integer(shard_, shard.k);
   out.integer(shard_ + 1, shard.n);
+  out.text(shard_ + 2, hex64(end.fingerprint));
   out.integer(shard_ + 3, static_cast<std::int64_t>(end.rows));
   out.integer(shard_ + 4, static_cast<std::int64_t>(end.points));
   out.text(format_, kTableFormat);

@@ -24,7 +24,9 @@
 //   evaluations       the expected running time in evaluations; empty when no
 //                     run reached the value
 //   count             runs that first reached the value at t (none: never)
-//   shard, shards, fingerprint, rows, points   a shard's bookkeeping
+//   shard, shards, fingerprint, rows, points   a shard's bookkeeping (the
+//                     fingerprint: the study's in the shard row, the rows'
+//                     between in the shard_end row)
 //   format            the table's format, "3.0.0", in every row
 //
 // Sources: "model" (a report of the model), "stopped" (a point that
@@ -80,10 +82,12 @@ struct ShardIdentity {
   bool operator==(const ShardIdentity&) const = default;
 };
 
-// A shard's last row: what lies between it and its first.
+// A shard's last row: what lies between it and its first, counted and
+// fingerprinted (output/row_fingerprint.hpp), in its fingerprint column.
 struct ShardEnd {
   std::uint64_t rows = 0;
   std::uint64_t points = 0;
+  std::uint64_t fingerprint = 0;
 };
 
 // Receives one row's cells, each at most once and in column order; the
@@ -129,8 +133,7 @@ class TableLayout {
   // Writes the rows of `result` under `settings`. The grid of a search
   // writes no row.
   void write(const Result& result, const StudySettings& settings, RowWriter& out) const;
-  void write_shard(const ShardIdentity& shard, const StudySettings& settings,
-                   RowWriter& out) const;
+  void write_shard(const ShardIdentity& shard, const StudySettings& settings, RowWriter& out) const;
   void write_shard_end(const ShardIdentity& shard, const StudySettings& settings,
                        const ShardEnd& end, RowWriter& out) const;
 
@@ -141,8 +144,7 @@ class TableLayout {
   void values(std::span<const double> tail, RowWriter& out) const;
   void write_threshold(const Result& result, const Threshold& threshold,
                        const StudySettings& settings, RowWriter& out) const;
-  void write_simulation(const Result& result, const StudySettings& settings,
-                        RowWriter& out) const;
+  void write_simulation(const Result& result, const StudySettings& settings, RowWriter& out) const;
 
   std::int32_t max_blocks_;
   std::vector<TableColumn> columns_;

@@ -4,6 +4,9 @@
 
 #include "errors/failure.hpp"
 #include "parameters/parameter_table.hpp"
+#include "study/quantity_checks.hpp"
+#include "study/run_settings.hpp"
+#include "sweep/option_values.hpp"
 #include "sweep/sweep_points.hpp"
 #include "text/double_text.hpp"
 
@@ -17,6 +20,14 @@ using simulation::uint128;
 constexpr std::string_view kFormat2Header =
     "source,lambda,mu,pmut,block_length,two_option,blocks,final,step,runs,seed,t,status,"
     "mean_level";
+
+// The highest signal number (SIGRTMAX on Linux).
+constexpr int kLastSignal = 64;
+
+// A half-width of a fraction is at most t(0.975, 1) * 0.5 / sqrt(1) = 6.36
+// (two runs); of the level, that times the blocks. Anything above is no
+// run's.
+constexpr double kMostHalfWidth = 6.4;
 
 // Decimal digits only, no sign, no leading zero but for 0 itself, below 2^128.
 bool read_unsigned(std::string_view text, uint128& v) {
@@ -56,9 +67,13 @@ bool read_hex64(std::string_view text, std::uint64_t& v) {
 std::int32_t x_columns(const std::vector<std::string>& columns) {
   std::int32_t n = 0;
   for (const std::string& name : columns) {
-    if (name == "X" + std::to_string(n + 1)) ++n;
+    if (n < kMaxBlocks && name == "X" + std::to_string(n + 1)) ++n;
   }
   return n;
+}
+
+bool is_shard_row(Source source) {
+  return source == Source::shard || source == Source::shard_end;
 }
 
 // Thrown inside the reader when a table that may be cut ends inside an
@@ -68,7 +83,17 @@ struct EndsInsideAnEntry {};
 }  // namespace
 
 TableReader::TableReader(std::string path, bool cut_ok)
-    : reader_(std::move(path)), cut_ok_(cut_ok) {
+    : reader_(std::move(path), cut_ok), cut_ok_(cut_ok) {
+  check_header();
+}
+
+TableReader::TableReader(int fd, std::string path, bool cut_ok)
+    : reader_(fd, std::move(path), cut_ok), cut_ok_(cut_ok) {
+  check_header();
+}
+
+void TableReader::check_header() {
+  if (!holds_header()) return;
   table_ = CsvTable(x_columns(reader_.columns()));
   if (reader_.header() + "\n" == table_.header()) return;
   if (reader_.header().starts_with(kFormat2Header)) {
@@ -98,10 +123,16 @@ std::int64_t TableReader::integer_field(std::size_t column, std::int64_t lowest,
   return v;
 }
 
-std::optional<std::int64_t> TableReader::optional_time() const {
+// The row's time: one of the point's generations (a report time, with
+// `report`), or nothing when the field is empty.
+std::optional<std::int64_t> TableReader::optional_time(const PointParameters& p,
+                                                       bool report) const {
   const std::size_t t = table_.layout().column("t");
   if (reader_.field(static_cast<int>(t)).empty()) return std::nullopt;
-  return integer_field(t, 1, INT32_MAX, "a time");
+  const std::int64_t last = std::max<std::int64_t>(p.final_iteration, last_report_time(p));
+  const std::int64_t v = integer_field(t, 1, last, "a time");
+  if (report && v % p.step_generations != 0) refuse("a time that is no report's");
+  return v;
 }
 
 // The point's parameters, each a text its option takes on its own and that
@@ -110,8 +141,8 @@ std::optional<std::int64_t> TableReader::optional_time() const {
 void TableReader::read_point(Point& point, Source source, const StudySettings& settings) {
   const auto table = parameter_table();
   std::size_t column = table_.layout().column("source") + 1;
-  const std::string_view searched = std::string_view(settings.search).substr(
-      0, std::string_view(settings.search).find(':'));
+  const std::string_view searched =
+      std::string_view(settings.search).substr(0, std::string_view(settings.search).find(':'));
   for (const ParameterDescription& d : table) {
     std::string_view text = reader_.field(static_cast<int>(column++));
     if (text.empty() && source == Source::threshold && d.name == searched) {
@@ -141,8 +172,8 @@ void TableReader::read_settings(StudySettings& settings, bool simulated) {
     return reader_.field(static_cast<int>(layout.column(name)));
   };
   if (simulated || !field("runs").empty() || !field("seed").empty()) {
-    settings.runs = static_cast<std::int32_t>(
-        integer_field(layout.column("runs"), 1, INT32_MAX, "runs"));
+    settings.runs =
+        static_cast<std::int32_t>(integer_field(layout.column("runs"), 1, INT32_MAX, "runs"));
     uint128 seed = 0;
     if (!read_unsigned(field("seed"), seed) || seed > UINT64_MAX) refuse("a seed that is not one");
     settings.seed = static_cast<std::uint64_t>(seed);
@@ -150,7 +181,68 @@ void TableReader::read_settings(StudySettings& settings, bool simulated) {
   settings.condition = field("condition");
   settings.search = field("search");
   if (!field("grid").empty()) {
-    settings.grid = static_cast<std::int32_t>(integer_field(layout.column("grid"), 2, 4096, "a grid"));
+    settings.grid =
+        static_cast<std::int32_t>(integer_field(layout.column("grid"), 2, 4096, "a grid"));
+  }
+  check_settings_texts(settings);
+}
+
+// The condition and the search as the command line takes them: a search
+// PARAM:LOW:HIGH its --find runs, with its --where's condition.
+void TableReader::check_settings_texts(const StudySettings& settings) {
+  if (settings.search == search_text_ && settings.condition == condition_text_) return;
+  search_text_.clear();
+  condition_text_.clear();
+  condition_.reset();
+  std::optional<Condition> condition;
+  if (!settings.condition.empty()) {
+    condition = parse_condition(settings.condition);
+    std::vector<RealValue> value;
+    try {
+      if (condition) value = real_values("", condition->value_text);
+    } catch (const Failure&) {
+    }
+    if (!condition || value.size() != 1 || value[0].text != condition->value_text) {
+      refuse("a condition no study asks: '" + settings.condition + "'");
+    }
+    std::string_view digits = condition->value_text;
+    if (digits.starts_with('+')) digits.remove_prefix(1);
+    if (!read_double(digits, condition->value))
+      refuse("a condition no study asks: '" + settings.condition + "'");
+  }
+  if (!settings.search.empty()) {
+    Study scratch;
+    try {
+      apply_setting(scratch, *find_setting("find"), settings.search, Spelling::option);
+    } catch (const Failure& failure) {
+      refuse("a search no study runs: " + failure.message());
+    }
+    search_low_ = scratch.find->low;
+    search_high_ = scratch.find->high;
+  }
+  condition_ = condition;
+  search_text_ = settings.search;
+  condition_text_ = settings.condition;
+}
+
+// The settings as they bear on the point: a condition it can reach, a
+// search that does not search outside its range.
+void TableReader::check_point_settings(const Point& point, Source source,
+                                       const StudySettings& settings) {
+  if (condition_) {
+    if (auto why = condition_refusal(*condition_, std::span(&point, 1))) {
+      refuse("a condition no study of this point asks: " + *why);
+    }
+  }
+  if (source == Source::threshold && settings.search.empty()) refuse("a crossing of no search");
+  if (!settings.search.empty()) {
+    const ParameterDescription& d =
+        *find_parameter(std::string_view(settings.search).substr(0, settings.search.find(':')));
+    const auto value = static_cast<double>(parameter_value(point.p, d));
+    if (!(value >= static_cast<double>(search_low_) &&
+          value <= static_cast<double>(search_high_))) {
+      refuse("a " + std::string(d.name) + " outside the search's range");
+    }
   }
 }
 
@@ -191,28 +283,40 @@ bool TableReader::read_row(Source& source, Point& point, StudySettings& settings
   const std::optional<Source> called = source_called(name);
   if (!called) refuse("no source '" + std::string(name) + "'");
   source = *called;
+  if (source == Source::shard_end) fingerprint_before_end_ = fingerprint_.value();
+  fingerprint_.add(reader_.row());
+  fingerprint_.add("\n");
   // Rows of simulated runs must say which runs (a shard's first row says
   // it when the study simulates).
   StudySettings simulating;
   simulating.runs = 1;
-  const bool simulated = source != Source::shard && source != Source::shard_end &&
-                         row_settings(source, simulating).runs.has_value();
+  const bool simulated = !is_shard_row(source) && row_settings(source, simulating).runs.has_value();
   settings = StudySettings{};
   read_settings(settings, simulated);
   point = Point{};
-  if (source != Source::shard && source != Source::shard_end) read_point(point, source, settings);
+  if (!is_shard_row(source)) {
+    read_point(point, source, settings);
+    check_point_settings(point, source, settings);
+  }
   return true;
 }
 
 bool TableReader::next(TableEntry& entry) {
+  if (!holds_header()) return false;
   entry = TableEntry{};
   entry_text_.clear();
   entry.start = reader_.row_end();
-  if (!read_row(entry.source, entry.result.point, entry.settings)) return false;
-  entry.first_line = reader_.line();
+  const RowFingerprint before = fingerprint_;
   try {
+    if (!read_row(entry.source, entry.result.point, entry.settings)) {
+      if (reader_.cut() != ~std::uint64_t{0}) cut_ = entry.start;
+      return false;
+    }
+    entry.first_line = reader_.line();
     read_entry(entry);
   } catch (const EndsInsideAnEntry&) {
+    fingerprint_ = before;
+    cut_ = entry.start;
     return false;
   }
   entry.end_offset = reader_.row_end();
@@ -235,31 +339,35 @@ void TableReader::continue_with(Source source, const TableEntry& entry) {
 
 void TableReader::read_entry(TableEntry& entry) {
   const TableLayout& layout = table_.layout();
-  const std::int32_t l = entry.result.point.p.blocks;
-  if (entry.source != Source::shard && entry.source != Source::shard_end &&
-      l > table_.max_blocks()) {
+  const PointParameters& p = entry.result.point.p;
+  if (!is_shard_row(entry.source) && p.blocks > table_.max_blocks()) {
     refuse("more values than the table has columns");
   }
   switch (entry.source) {
     case Source::model: {
-      const std::optional<std::int64_t> t = optional_time();
+      const std::optional<std::int64_t> t = optional_time(p, true);
       if (!t) refuse("a model row without its time");
-      entry.result.value = ModelReport{*t, fractions(l)};
+      entry.result.value = ModelReport{*t, fractions(p.blocks)};
       return;
     }
-    case Source::stopped:
-      entry.result.value = Stopped{static_cast<int>(integer_field(layout.column("status"), 1,
-                                                                  255, "a stop number")),
-                                   false, std::nullopt};
+    case Source::stopped: {
+      // 128 + a signal: the point's process was ended from outside (its
+      // own stops end it with their numbers, none of them in 129..192).
+      const auto status =
+          static_cast<int>(integer_field(layout.column("status"), 1, 255, "a stop number"));
+      entry.result.value =
+          Stopped{status, status > 128 && status <= 128 + kLastSignal, std::nullopt};
       return;
+    }
     case Source::simulation:
       return read_simulation(entry);
     case Source::simulation_runs:
       return read_sums(entry);
     case Source::hitting: {
+      if (entry.settings.condition.empty()) refuse("a hitting time of no condition");
       ModelHitting hitting;
-      hitting.t = optional_time();
-      if (hitting.t) hitting.tail = fractions(l);
+      hitting.t = optional_time(p, false);
+      if (hitting.t) hitting.tail = fractions(p.blocks);
       entry.result.value = std::move(hitting);
       return;
     }
@@ -267,28 +375,8 @@ void TableReader::read_entry(TableEntry& entry) {
       return read_hitting_summary(entry);
     case Source::simulation_hitting_counts:
       return read_counts(entry);
-    case Source::threshold: {
-      Threshold threshold;
-      const std::optional<std::int64_t> t = optional_time();
-      threshold.found = t.has_value();
-      if (threshold.found) {
-        threshold.t = *t;
-        threshold.tail = fractions(l);
-        const std::string_view direction = reader_.field(static_cast<int>(layout.column("direction")));
-        if (direction != "falling" && direction != "rising") refuse("a crossing without direction");
-        threshold.direction = direction == "falling" ? Direction::falling : Direction::rising;
-        double lower = 0, upper = 0;
-        if (!read_double(reader_.field(static_cast<int>(layout.column("lower"))), lower) ||
-            !read_double(reader_.field(static_cast<int>(layout.column("upper"))), upper) ||
-            !(lower <= upper)) {
-          refuse("a crossing without its bracket");
-        }
-        threshold.lower = lower;
-        threshold.upper = upper;
-      }
-      entry.result.value = std::move(threshold);
-      return;
-    }
+    case Source::threshold:
+      return read_threshold(entry);
     case Source::shard:
     case Source::shard_end:
       return read_shard(entry);
@@ -298,33 +386,35 @@ void TableReader::read_entry(TableEntry& entry) {
 }
 
 void TableReader::read_simulation(TableEntry& entry) {
-  const std::int32_t l = entry.result.point.p.blocks;
-  const std::optional<std::int64_t> t = optional_time();
+  const PointParameters& p = entry.result.point.p;
+  const std::optional<std::int64_t> t = optional_time(p, true);
   if (!t) refuse("a simulation row without its time");
   SimulationReport report;
   report.t = *t;
   const std::size_t first = table_.layout().first_value();
-  // Means lie in [0, 1] (the level's in [0, l]); a half-width is at least
-  // 0, and empty for one run.
-  const auto read_value = [&](int j, double most) {
+  // Means lie in [0, 1] (the level's in [0, l]); a half-width is finite and
+  // at least 0, and empty for one run only.
+  const bool one_run = entry.settings.runs == 1;
+  const auto read_value = [&](int j, double most, bool half_width) {
     double v = std::nan("");
     const std::string_view text = reader_.field(static_cast<int>(first) + j);
+    if (half_width && one_run && text.empty()) return v;
     if (!read_double(text, v) || !(v >= 0 && v <= most)) {
-      if (!(text.empty() && most == INFINITY)) refuse("a simulated value out of its range");
+      refuse(half_width ? "a half-width no runs give" : "a simulated value out of its range");
     }
     return v;
   };
-  const auto l_size = static_cast<std::size_t>(l);
-  report.level.mean = read_value(0, l);
-  report.fractions.resize(l_size);
-  for (std::size_t j = 1; j <= l_size; ++j) {
-    report.fractions[j - 1].mean = read_value(static_cast<int>(j), 1.0);
+  const auto l = static_cast<std::size_t>(p.blocks);
+  report.level.mean = read_value(0, p.blocks, false);
+  report.fractions.resize(l);
+  for (std::size_t j = 1; j <= l; ++j) {
+    report.fractions[j - 1].mean = read_value(static_cast<int>(j), 1.0, false);
   }
   continue_with(Source::simulation_ci95, entry);
-  if (optional_time() != t) refuse("a simulation_ci95 row of another time");
-  report.level.half_width = read_value(0, INFINITY);
-  for (std::size_t j = 1; j <= l_size; ++j) {
-    report.fractions[j - 1].half_width = read_value(static_cast<int>(j), INFINITY);
+  if (optional_time(p, true) != t) refuse("a simulation_ci95 row of another time");
+  report.level.half_width = read_value(0, kMostHalfWidth * p.blocks, true);
+  for (std::size_t j = 1; j <= l; ++j) {
+    report.fractions[j - 1].half_width = read_value(static_cast<int>(j), kMostHalfWidth, true);
   }
   entry.result.value = std::move(report);
 }
@@ -350,9 +440,9 @@ void TableReader::read_hitting_summary(TableEntry& entry) {
   s.success_low = real("success_low", 0, 1);
   s.success_high = real("success_high", 0, 1);
   std::int64_t before = 1;
-  for (const auto& [name, q] : {std::pair{"lower_quartile_t", &s.lower_quartile},
-                                std::pair{"median_t", &s.median},
-                                std::pair{"upper_quartile_t", &s.upper_quartile}}) {
+  for (const auto& [name, q] :
+       {std::pair{"lower_quartile_t", &s.lower_quartile}, std::pair{"median_t", &s.median},
+        std::pair{"upper_quartile_t", &s.upper_quartile}}) {
     if (reader_.field(static_cast<int>(layout.column(name))).empty()) continue;
     *q = integer_field(layout.column(name), before, final, "a quartile");
     before = **q;
@@ -365,18 +455,23 @@ void TableReader::read_hitting_summary(TableEntry& entry) {
 }
 
 void TableReader::read_sums(TableEntry& entry) {
-  const std::int32_t l = entry.result.point.p.blocks;
-  const std::optional<std::int64_t> t = optional_time();
+  const PointParameters& p = entry.result.point.p;
+  const std::int32_t l = p.blocks;
+  const std::optional<std::int64_t> t = optional_time(p, true);
   if (!t) refuse("a sum row without its time");
   const std::vector<uint128> runs = counts(l);
   continue_with(Source::simulation_sum, entry);
-  if (optional_time() != t) refuse("a simulation_sum row of another time");
+  if (optional_time(p, true) != t) refuse("a simulation_sum row of another time");
   const std::vector<uint128> sums = counts(l);
   continue_with(Source::simulation_sum_of_squares, entry);
-  if (optional_time() != t) refuse("a simulation_sum_of_squares row of another time");
+  if (optional_time(p, true) != t) refuse("a simulation_sum_of_squares row of another time");
   const std::vector<uint128> squares = counts(l);
+  // A shard may hold no runs of a point (more shards than runs): its sums
+  // are then all 0.
   for (const uint128 r : runs) {
-    if (r != runs[0] || r == 0 || r > INT32_MAX) refuse("the sums of no runs");
+    if (r != runs[0] || r > static_cast<uint128>(*entry.settings.runs)) {
+      refuse("the sums of no runs");
+    }
   }
   std::vector<std::uint64_t> narrow;
   for (const uint128 s : sums) {
@@ -391,38 +486,79 @@ void TableReader::read_sums(TableEntry& entry) {
 }
 
 void TableReader::read_counts(TableEntry& entry) {
+  const PointParameters& p = entry.result.point.p;
+  if (entry.settings.condition.empty()) refuse("hitting counts of no condition");
   HittingCounts counts;
   const std::size_t count_column = table_.layout().column("count");
+  const std::int64_t runs = *entry.settings.runs;
+  std::int64_t counted = 0;
   for (;;) {
-    const std::optional<std::int64_t> t = optional_time();
-    const auto runs = static_cast<std::uint64_t>(
-        integer_field(count_column, t ? 1 : 0, INT32_MAX, "a count of runs"));
+    const std::optional<std::int64_t> t = optional_time(p, false);
+    const std::int64_t n = integer_field(count_column, t ? 1 : 0, runs, "a count of runs");
+    counted += n;
+    if (counted > runs) refuse("hitting counts of more runs than the study's");
     if (!t) {
-      counts.times.never = runs;
+      counts.times.never = static_cast<std::uint64_t>(n);
       break;
     }
     if (!counts.times.first.empty() && counts.times.first.rbegin()->first >= *t) {
       refuse("hitting counts out of the order of their generations");
     }
-    counts.times.first[*t] = runs;
+    counts.times.first[*t] = static_cast<std::uint64_t>(n);
     continue_with(Source::simulation_hitting_counts, entry);
   }
   entry.result.value = std::move(counts);
 }
 
+void TableReader::read_threshold(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  const PointParameters& p = entry.result.point.p;
+  Threshold threshold;
+  const std::optional<std::int64_t> t = optional_time(p, false);
+  threshold.found = t.has_value();
+  if (threshold.found) {
+    threshold.t = *t;
+    threshold.tail = fractions(p.blocks);
+    const std::string_view direction = reader_.field(static_cast<int>(layout.column("direction")));
+    if (direction != "falling" && direction != "rising") refuse("a crossing without direction");
+    threshold.direction = direction == "falling" ? Direction::falling : Direction::rising;
+    double lower = 0, upper = 0;
+    if (!read_double(reader_.field(static_cast<int>(layout.column("lower"))), lower) ||
+        !read_double(reader_.field(static_cast<int>(layout.column("upper"))), upper) ||
+        !(lower <= upper) || !(lower >= static_cast<double>(search_low_)) ||
+        !(upper <= static_cast<double>(search_high_))) {
+      refuse("a crossing without its bracket");
+    }
+    threshold.lower = lower;
+    threshold.upper = upper;
+  }
+  entry.result.value = std::move(threshold);
+}
+
 void TableReader::read_shard(TableEntry& entry) {
   const TableLayout& layout = table_.layout();
-  entry.shard.n = static_cast<std::int32_t>(integer_field(layout.column("shards"), 1, INT32_MAX, "a shard count"));
-  entry.shard.k = static_cast<std::int32_t>(integer_field(layout.column("shard"), 0, entry.shard.n - 1, "a shard"));
+  entry.shard.n = static_cast<std::int32_t>(
+      integer_field(layout.column("shards"), 1, INT32_MAX, "a shard count"));
+  entry.shard.k = static_cast<std::int32_t>(
+      integer_field(layout.column("shard"), 0, entry.shard.n - 1, "a shard"));
+  std::uint64_t fingerprint = 0;
+  if (!read_hex64(reader_.field(static_cast<int>(layout.column("fingerprint"))), fingerprint)) {
+    refuse(entry.source == Source::shard ? "a shard row without its study's fingerprint"
+                                         : "a shard_end row without its rows' fingerprint");
+  }
   if (entry.source == Source::shard) {
-    if (!read_hex64(reader_.field(static_cast<int>(layout.column("fingerprint"))),
-                    entry.shard.fingerprint)) {
-      refuse("a shard row without its study's fingerprint");
-    }
+    entry.shard.fingerprint = fingerprint;
+    // The rows from this one on are fingerprinted from the study's.
+    fingerprint_ = RowFingerprint(fingerprint);
+    fingerprint_.add(reader_.row());
+    fingerprint_.add("\n");
     return;
   }
-  entry.end.rows = static_cast<std::uint64_t>(integer_field(layout.column("rows"), 0, INT64_MAX, "a count of rows"));
-  entry.end.points = static_cast<std::uint64_t>(integer_field(layout.column("points"), 0, INT64_MAX, "a count of points"));
+  entry.end.fingerprint = fingerprint;
+  entry.end.rows = static_cast<std::uint64_t>(
+      integer_field(layout.column("rows"), 0, INT64_MAX, "a count of rows"));
+  entry.end.points = static_cast<std::uint64_t>(
+      integer_field(layout.column("points"), 0, INT64_MAX, "a count of points"));
 }
 
 void TableReader::check_written_again(const TableEntry& entry) {

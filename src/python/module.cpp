@@ -28,8 +28,11 @@
 #include "output/table_layout.hpp"
 #include "parameters/parameter_table.hpp"
 #include "python/point_runs.hpp"
+#include "runtime/memory_room.hpp"
+#include "study/quantity_checks.hpp"
 #include "study/run_settings.hpp"
 #include "study/study_identity.hpp"
+#include "study/study_memory.hpp"
 #include "sweep/sweep_points.hpp"
 #include "text/double_text.hpp"
 #include "text/number_text.hpp"
@@ -49,6 +52,12 @@ constexpr std::chrono::milliseconds kSignalPoll{20};
 using Item = std::variant<std::string, double>;
 
 ParameterValues values_of(const ParameterDescription& parameter, const std::vector<Item>& items) {
+  // An empty list would make a study of no points: an empty table, and
+  // no word of why.
+  if (items.empty()) {
+    throw Failure(kBadUsage,
+                  std::string(parameter.keyword) + "=[] gives no value; give one or more");
+  }
   ParameterValues values;
   for (const Item& item : items) {
     if (const auto* text = std::get_if<std::string>(&item)) {
@@ -325,8 +334,8 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
       if (found != items.end()) {
         throw Failure(kBadUsage, std::string(d.keyword) + ": find searches it; give one of them");
       }
-      values.push_back(parameter_values(
-          d, study.find_range.substr(0, study.find_range.find(':')), Spelling::keyword));
+      values.push_back(parameter_values(d, study.find_range.substr(0, study.find_range.find(':')),
+                                        Spelling::keyword));
     } else if (found != items.end()) {
       values.push_back(values_of(d, found->second));
     } else if (d.default_text.empty()) {
@@ -346,6 +355,7 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
     given.push_back(s.name);
   }
   check_settings(study, given, Spelling::keyword);
+  check_study_quantities(study, Spelling::keyword);
   if (settings.find("jobs") == settings.end()) {
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
     study.jobs = static_cast<int>(cores < 1 ? 1 : cores);
@@ -372,8 +382,7 @@ PointWork work_of(const Study& study, const std::string& mode) {
 Result as_summary(const Result& result) {
   const auto* sums = std::get_if<ShardSums>(&result.value);
   if (sums == nullptr) return result;
-  const simulation::Summary summary =
-      simulation::summarize(sums->totals, result.point.p.lambda);
+  const simulation::Summary summary = simulation::summarize(sums->totals, result.point.p.lambda);
   SimulationReport report{sums->t, summary.mean_level[0], {}};
   for (std::int32_t j = 1; j <= result.point.p.blocks; ++j) {
     report.fractions.push_back(summary.fraction_at(0, j));
@@ -384,10 +393,15 @@ Result as_summary(const Result& result) {
 py::dict run(const std::map<std::string, std::vector<Item>>& items,
              const std::map<std::string, std::string>& settings, const std::string& mode) {
   const Study study = study_of(items, settings);
+  if (!study.is_sweep()) {
+    // One point too big for memory is refused before it runs; a study's
+    // points stop on their own (python/point_runs.cpp).
+    const runtime::MemoryRoom room = runtime::memory_room();
+    check_study_memory(study, room.bytes, room.limit, Spelling::keyword);
+  }
   const PointWork work = work_of(study, mode);
-  const std::vector<std::vector<Result>> results = run_interruptibly([&](std::stop_token cancel) {
-    return run_points(study.points, work, study.jobs, cancel);
-  });
+  const std::vector<std::vector<Result>> results = run_interruptibly(
+      [&](std::stop_token cancel) { return run_points(study.points, work, study.jobs, cancel); });
   py::dict out;
   out["swept"] = study.swept;
   out["max_blocks"] = study.max_blocks;
@@ -426,8 +440,9 @@ py::dict run_unchecked(std::int32_t lambda, std::int32_t mu, const std::string& 
                           .model = ModelKind::level},
                     .real_texts = {pmut}};
   const PointWork work;
-  const std::vector<std::vector<Result>> results = run_interruptibly(
-      [&](std::stop_token cancel) { return run_points({&point, 1}, work, 1, cancel); });
+  const std::vector<std::vector<Result>> results = run_interruptibly([&](std::stop_token cancel) {
+    return run_points({&point, 1}, work, 1, cancel);
+  });
   return point_dict(point, results[0]);
 }
 
@@ -483,18 +498,47 @@ std::vector<std::string> table_columns(std::int32_t max_blocks) {
   return names;
 }
 
+// A message as a Python str, whole: a NUL or another control character
+// from an argument is shown escaped (\x00) rather than ending the text.
+py::str message_text(const std::string& message) {
+  std::string shown;
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\n') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    } else {
+      shown += c;
+    }
+  }
+  PyObject* text =
+      PyUnicode_DecodeUTF8(shown.data(), static_cast<Py_ssize_t>(shown.size()), "backslashreplace");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
 }  // namespace
 }  // namespace blocklevels::python
 
 PYBIND11_MODULE(_core, m) {
   using namespace blocklevels::python;
   m.doc() = "The numeric core of blocklevels; use the package blocklevels, not this module.";
-  // A refused value is a ValueError with the refusal's words.
+  // A refused value is a ValueError with the refusal's words; a refusal
+  // with a stop number (a simulation too big for memory: 203) is a
+  // StopRefused(status, words), which the package raises as its Stop.
+  static py::exception<blocklevels::Failure> stop_refused(m, "StopRefused", PyExc_Exception);
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
     } catch (const blocklevels::Failure& failure) {
-      PyErr_SetString(PyExc_ValueError, failure.message().c_str());
+      const py::str words = message_text(failure.message());
+      if (failure.status() == blocklevels::kBadUsage) {
+        PyErr_SetObject(PyExc_ValueError, words.ptr());
+      } else {
+        PyErr_SetObject(stop_refused.ptr(), py::make_tuple(failure.status(), words).ptr());
+      }
     }
   });
   m.def("run", &run, py::arg("items"), py::arg("settings"), py::arg("mode"));

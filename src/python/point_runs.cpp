@@ -7,6 +7,9 @@
 
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/stop.hpp"
+#include "arithmetic/stop_numbers.hpp"
+#include "runtime/memory_room.hpp"
+#include "study/study_memory.hpp"
 
 namespace blocklevels::python {
 namespace {
@@ -25,6 +28,14 @@ std::vector<Result> run_one(const Point& point, const PointWork& work,
                             const std::stop_token& cancel) {
   std::vector<Result> results;
   KeptResults kept(results);
+  // A simulation that would take more memory than there is stops as it
+  // would when an allocation fails, before the system ends the process.
+  if (work.runs > 0) {
+    const runtime::MemoryRoom room = runtime::memory_room();
+    if (simulation_memory_refusal(point, work.runs, room.bytes, room.limit)) {
+      return {{point, Stopped{kOutOfMemory, false, std::nullopt}}};
+    }
+  }
   try {
     run_point(point, work, kept, nullptr, nullptr, cancel);
   } catch (const Stop& stop) {

@@ -13,8 +13,10 @@
 #include "output/write_statement.hpp"
 #include "runs/point_records.hpp"
 #include "runtime/code_place.hpp"
+#include "runtime/memory_room.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
+#include "study/study_memory.hpp"
 
 namespace blocklevels {
 namespace {
@@ -86,14 +88,13 @@ void write_simulation_line(runtime::OutputStream& console, const PointParameters
 // simulated console line of a single run.
 class RecordSink final : public ResultSink {
  public:
-  RecordSink(runtime::OutputStream* records, runtime::OutputStream* console,
-             const Point& point, const PointWork& work)
+  RecordSink(runtime::OutputStream* records, runtime::OutputStream* console, const Point& point,
+             const PointWork& work)
       : records_(records), console_(console), point_(point), work_(work) {}
 
   void take(const Result& result) override {
     const auto* simulated = std::get_if<SimulationReport>(&result.value);
-    if (console_ != nullptr && simulated != nullptr &&
-        simulated->t == last_report_time(point_.p)) {
+    if (console_ != nullptr && simulated != nullptr && simulated->t == last_report_time(point_.p)) {
       write_simulation_line(*console_, point_.p, work_.runs, *simulated);
     }
     if (records_ == nullptr) return;
@@ -115,9 +116,19 @@ class RecordSink final : public ResultSink {
   std::string bytes_;
 };
 
-void run(const Point& point, const PointWork& work, const ProcessSettings& settings,
-         int records_fd, int progress_fd) {
+void run(const Point& point, const PointWork& work, const ProcessSettings& settings, int records_fd,
+         int progress_fd) {
   const PointParameters& p = point.p;
+  // A simulation that would take more memory than there is stops with 203
+  // before it takes it, as when an allocation fails, rather than being
+  // ended by the system once its pages are touched. (A study of this one
+  // point was refused with the figures before it began.)
+  if (work.runs > 0) {
+    const runtime::MemoryRoom room = runtime::memory_room();
+    if (simulation_memory_refusal(point, work.runs, room.bytes, room.limit)) {
+      throw_stop(kOutOfMemory);
+    }
+  }
   runtime::OutputStream* console = nullptr;
   runtime::OutputStream* file = nullptr;
   runtime::OutputStream* records = nullptr;
@@ -140,8 +151,7 @@ void run(const Point& point, const PointWork& work, const ProcessSettings& setti
   ProgressPipe progress(progress_fd);
   ReportLines lines(console, file, p.blocks);
   RecordSink sink(records, work.sums ? nullptr : console, point, work);
-  run_point(point, work, sink, &progress,
-            console != nullptr || file != nullptr ? &lines : nullptr);
+  run_point(point, work, sink, &progress, console != nullptr || file != nullptr ? &lines : nullptr);
   close_stream(runtime::report_file());
   close_stream(runtime::records());
   close_stream(runtime::console());

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "arithmetic/stop.hpp"
+#include "errors/failure.hpp"
 #include "runs/point_process.hpp"
 #include "runs/point_records.hpp"
 #include "runtime/child_processes.hpp"
@@ -19,34 +22,49 @@
 namespace blocklevels {
 namespace {
 
-// An unnamed file that holds a point's records until its results are
-// written: in `directory` (the table's), so that they wait on the disk the
-// table goes to, or in TMPDIR.
-int records_file(const std::string& directory) {
-  for (const std::string& place : {directory, std::string()}) {
-    std::string dir = place;
-    if (dir.empty()) {
-      const char* tmp = std::getenv("TMPDIR");
-      dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    }
-    const int fd =
-        runtime::above_standard(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd >= 0) return fd;
-    std::string name = dir + "/.blocklevels-records-XXXXXX";
-    const int named = runtime::above_standard(::mkostemp(name.data(), O_CLOEXEC));
-    if (named >= 0) {
-      ::unlink(name.c_str());
-      return named;
-    }
-  }
-  throw_stop(runtime::os_error_number(errno));
+// Where a study's records files go when its table's directory is not one:
+// TMPDIR, or /tmp; for messages, how it was named.
+std::pair<std::string, std::string> temporary_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp != nullptr && *tmp != '\0') return {tmp, "TMPDIR ('" + std::string(tmp) + "')"};
+  return {"/tmp", "'/tmp'"};
+}
+
+// An unnamed file in `dir`, or -1 with errno set.
+int unnamed_file(const std::string& dir) {
+  const int fd = runtime::above_standard(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  std::string name = dir + "/.blocklevels-records-XXXXXX";
+  const int named = runtime::above_standard(::mkostemp(name.data(), O_CLOEXEC));
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
 }
 
 }  // namespace
 
+// In `directory` (the table's), so that they wait on the disk the table
+// goes to, or else in TMPDIR.
+int records_file(const std::string& directory) {
+  if (!directory.empty()) {
+    const int fd = unnamed_file(directory);
+    if (fd >= 0) return fd;
+  }
+  const auto [dir, named] = temporary_directory();
+  const int fd = unnamed_file(dir);
+  if (fd >= 0) return fd;
+  const int error = errno;
+  throw Failure(runtime::os_error_number(error),
+                "cannot create a file for the points' results in " + named + ": " +
+                    runtime::os_error_words(error));
+}
+
+void check_records_place(const std::string& directory) {
+  ::close(records_file(directory));
+}
+
 ProcessWorkers::ProcessWorkers(const std::vector<const Point*>& points,
-                               const std::vector<PointWork>& work,
-                               const ProcessSettings& settings, int wake)
+                               const std::vector<PointWork>& work, const ProcessSettings& settings,
+                               int wake)
     : points_(points),
       work_(work),
       settings_(settings),
@@ -63,10 +81,15 @@ ProcessWorkers::~ProcessWorkers() {
 
 void ProcessWorkers::start(std::size_t index, std::size_t running) {
   int progress[2] = {-1, -1};
-  if (::pipe2(progress, O_CLOEXEC) != 0) throw_stop(runtime::os_error_number(errno));
+  const auto cannot_start = [] {
+    const int error = errno;
+    throw Failure(runtime::os_error_number(error),
+                  "cannot start a point's process: " + runtime::os_error_words(error));
+  };
+  if (::pipe2(progress, O_CLOEXEC) != 0) cannot_start();
   for (int& fd : progress) {
     fd = runtime::above_standard(fd);
-    if (fd < 0) throw_stop(runtime::os_error_number(errno));
+    if (fd < 0) cannot_start();
   }
   records_fds_[index] = records_file(settings_.records_directory);
   // What a child inherits of the parent's buffers must already be written.
@@ -94,10 +117,8 @@ bool ProcessWorkers::receive(std::size_t slot, std::vector<WorkerEvent>& events)
   try {
     while (const std::optional<records::Record> record = r.progress.next()) {
       if (const auto* p = std::get_if<records::Progress>(&*record)) {
-        events.push_back({.index = r.index,
-                          .t = p->t,
-                          .runs_done = p->runs_done,
-                          .runs_total = p->runs_total});
+        events.push_back(
+            {.index = r.index, .t = p->t, .runs_done = p->runs_done, .runs_total = p->runs_total});
       }
     }
   } catch (const records::RecordError&) {

@@ -30,6 +30,14 @@ struct ProcessSettings {
   std::string records_directory;  // where the records files go ("": TMPDIR)
 };
 
+// A file for a point's records (unnamed: it goes when closed), in
+// `directory` (the table's) when it can be made there, else in TMPDIR (or
+// /tmp). Throws Failure naming the place and the reason when neither can.
+int records_file(const std::string& directory);
+// Makes and closes one, so that a study that could not keep its points'
+// results is refused before anything runs.
+void check_records_place(const std::string& directory);
+
 class ProcessWorkers final : public PointWorkers {
  public:
   // `points` and `work` (one per point) outlive the workers. `wake` is the

@@ -10,14 +10,12 @@ constexpr std::chrono::milliseconds kProgressInterval{250};
 
 }  // namespace
 
-Scheduler::Scheduler(std::vector<SchedulerPoint> points, std::size_t jobs,
-                     PointWorkers& workers, PointWriter& writer, ProgressDisplay& progress)
+Scheduler::Scheduler(std::vector<SchedulerPoint> points, std::size_t jobs, PointWorkers& workers,
+                     PointWriter& writer, ProgressDisplay& progress)
     : points_(std::move(points)),
       states_(points_.size()),
       concurrency_(std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(points_.size(), 1))),
-      // Points ended but not yet written hold their results (a file each):
-      // how far ahead of the first unwritten point new ones may start.
-      look_ahead_(std::max<std::size_t>(4 * concurrency_, 32)),
+      look_ahead_(look_ahead(concurrency_)),
       workers_(workers),
       writer_(writer),
       progress_(progress) {
@@ -26,6 +24,12 @@ Scheduler::Scheduler(std::vector<SchedulerPoint> points, std::size_t jobs,
     states_[i].phase = Phase::kept;
     set_share(states_[i], 1.0);
   }
+}
+
+std::size_t Scheduler::look_ahead(std::size_t jobs) {
+  // Points ended but not yet written hold their results (a file each):
+  // how far ahead of the first unwritten point new ones may start.
+  return std::max<std::size_t>(4 * jobs, 32);
 }
 
 void Scheduler::set_share(State& state, double share) {
@@ -65,11 +69,10 @@ void Scheduler::take(const WorkerEvent& event) {
   state.last.runs_total = event.runs_total;
   // Simulated runs take longer than the model: once they have begun they
   // are the measure of the point's work, else its generations.
-  const double share = event.runs_total > 0
-                           ? static_cast<double>(event.runs_done) /
-                                 static_cast<double>(event.runs_total)
-                           : static_cast<double>(event.t) /
-                                 static_cast<double>(points_[event.index].last_t) * 0.999;
+  const double share =
+      event.runs_total > 0
+          ? static_cast<double>(event.runs_done) / static_cast<double>(event.runs_total)
+          : static_cast<double>(event.t) / static_cast<double>(points_[event.index].last_t) * 0.999;
   set_share(state, std::min(share, 0.999));
 }
 

@@ -49,15 +49,20 @@ class ProgressDisplay {
 };
 
 struct SchedulerPoint {
-  std::size_t number = 0;      // in the whole study, from 1
-  std::int64_t last_t = 0;     // its last report time
-  bool kept = false;           // complete in the table resumed
+  std::size_t number = 0;   // in the whole study, from 1
+  std::int64_t last_t = 0;  // its last report time
+  bool kept = false;        // complete in the table resumed
 };
 
 class Scheduler {
  public:
   Scheduler(std::vector<SchedulerPoint> points, std::size_t jobs, PointWorkers& workers,
             PointWriter& writer, ProgressDisplay& progress);
+
+  // How far ahead of the first unwritten point points start with `jobs`
+  // running at once: the most points ended and waiting for their turn,
+  // each holding its results (a file, for the process workers).
+  static std::size_t look_ahead(std::size_t jobs);
 
   // Runs and writes every point. Returns the interrupt that stopped it (0
   // when every point was written): then every point that had ended is

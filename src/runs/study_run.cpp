@@ -13,6 +13,7 @@
 #include "output/output_files.hpp"
 #include "output/point_messages.hpp"
 #include "output/progress.hpp"
+#include "output/row_fingerprint.hpp"
 #include "output/summary_line.hpp"
 #include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
@@ -21,12 +22,21 @@
 #include "runs/table_resume.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/deferred_interrupts.hpp"
+#include "runtime/descriptors.hpp"
+#include "runtime/memory_room.hpp"
+#include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
 #include "study/study_identity.hpp"
+#include "study/study_memory.hpp"
 
 namespace blocklevels {
 namespace {
+
+// The descriptors a study holds besides its points': the standard streams,
+// the table and the one resumed, the report file, the wake pipe, a figure's
+// drawing and room to spare.
+constexpr std::size_t kDescriptorsBeside = 24;
 
 // The table's rows, written as each result is taken, whole rows only.
 class TableSink final : public ResultSink {
@@ -38,15 +48,23 @@ class TableSink final : public ResultSink {
     table_.append(text_, result, settings_);
     if (text_.empty()) return;
     rows_ += static_cast<std::uint64_t>(std::count(text_.begin(), text_.end(), '\n'));
+    fingerprint_.add(text_);
     write_line(runtime::table_file(), text_);
   }
   std::uint64_t rows() const { return rows_; }
+  // A shard's rows are fingerprinted from its shard row on.
+  void begin_shard(std::uint64_t study, std::string_view shard_row) {
+    fingerprint_ = RowFingerprint(study);
+    fingerprint_.add(shard_row);
+  }
+  std::uint64_t fingerprint() const { return fingerprint_.value(); }
 
  private:
   const CsvTable& table_;
   const StudySettings& settings_;
   std::string text_;
   std::uint64_t rows_ = 0;  // the rows of points written so far
+  RowFingerprint fingerprint_{0};
 };
 
 // Hands each result to every sink that is there.
@@ -118,6 +136,8 @@ class StudyRunner final : public PointWriter {
   [[noreturn]] void interrupted(int signal, const std::vector<std::size_t>& missing);
   void finish_table();
   void draw_figure();
+  std::size_t concurrency();
+  void keep_whole_rows();
 
   const Study& study_;
   StudySettings settings_;
@@ -174,10 +194,12 @@ void StudyRunner::make_work() {
 void StudyRunner::open_outputs() {
   files_.open(study_.resume);
   if (files_.old_table_fd() >= 0) {
-    for (const KeptPoint& kept : kept_points(study_, mine_, study_.csv)) {
-      kept_[kept.place] = kept;
-    }
-    old_table_.emplace(study_.csv);
+    // The table is read through the descriptor opened (and locked) once,
+    // never by its name again.
+    const ResumedTable resumed = kept_points(study_, mine_, files_.old_table_fd(), study_.csv);
+    for (const KeptPoint& kept : resumed.kept) kept_[kept.place] = kept;
+    if (!resumed.note.empty()) runtime::say(resumed.note);
+    if (!resumed.kept.empty()) old_table_.emplace(files_.old_table_fd(), study_.csv, true);
   }
   const bool csv_on_stdout = study_.csv == "-";
   // --quiet is for standard output: the progress line stays.
@@ -231,8 +253,10 @@ void StudyRunner::shard_row(Source source) {
   std::string text;
   if (source == Source::shard) {
     table_.append_shard(text, shard, settings_);
+    table_sink_.begin_shard(shard.fingerprint, text);
   } else {
-    table_.append_shard_end(text, shard, settings_, {table_sink_.rows(), points_.size()});
+    table_.append_shard_end(text, shard, settings_,
+                            {table_sink_.rows(), points_.size(), table_sink_.fingerprint()});
   }
   write_line(runtime::table_file(), text);
 }
@@ -275,6 +299,35 @@ void StudyRunner::draw_figure() {
   }
 }
 
+// The points run at once: --jobs, as far as the descriptors allow. Each
+// running point holds a pipe and a records file, and each point ended
+// ahead of its turn a records file (Scheduler::look_ahead).
+std::size_t StudyRunner::concurrency() {
+  const auto asked = static_cast<std::size_t>(std::min(study_.jobs, runtime::kMaxChildProcesses));
+  const std::size_t limit = runtime::raise_descriptor_limit();
+  const auto descriptors = [](std::size_t jobs) {
+    return kDescriptorsBeside + jobs + Scheduler::look_ahead(jobs);
+  };
+  std::size_t jobs = asked;
+  while (jobs > 1 && descriptors(jobs) > limit) --jobs;
+  if (jobs < asked) {
+    runtime::say("--jobs " + std::to_string(study_.jobs) + ": " + std::to_string(jobs) +
+                 " points run at once, as many as the limit of " + std::to_string(limit) +
+                 " open files allows (ulimit -n raises it)");
+  }
+  return jobs;
+}
+
+// A study that stops on a failure other than its table's (standard output
+// gone, a point's records lost, no memory): the table holds whole rows,
+// every point it had written whole, and --resume continues it. A resumed
+// table is left as it was: its kept points not yet written again would
+// be lost.
+void StudyRunner::keep_whole_rows() {
+  runtime::table_file().flush();
+  files_.cut_table_to_whole_rows();
+}
+
 int StudyRunner::run() {
   if (!study_.plot.empty()) {
     gnuplot_ = find_gnuplot();
@@ -284,18 +337,26 @@ int StudyRunner::run() {
                     "gnuplot-nox)");
     }
   }
+  if (!study_.is_sweep()) {
+    // One point too big for memory is refused before anything runs; a
+    // sweep's points find out in their processes.
+    const runtime::MemoryRoom room = runtime::memory_room();
+    check_study_memory(study_, room.bytes, room.limit, Spelling::option);
+  }
+  ProcessSettings process;
+  if (!study_.csv.empty() && study_.csv != "-") {
+    const std::size_t slash = study_.csv.rfind('/');
+    process.records_directory = slash == std::string::npos ? "." : study_.csv.substr(0, slash + 1);
+  }
+  check_records_place(process.records_directory);
   choose_points();
+  const std::size_t jobs = concurrency();
   open_outputs();
   make_work();
-  ProcessSettings process;
   process.console_lines = !study_.is_sweep() && !study_.quiet && study_.csv != "-";
   process.report_fd = study_.report_file == "-" ? STDOUT_FILENO : files_.report_fd();
   process.stop_style = study_.is_sweep() ? runtime::StopStyle::silent : runtime::StopStyle::words;
   process.jobs = study_.jobs;
-  if (csv() && study_.csv != "-") {
-    const std::size_t slash = study_.csv.rfind('/');
-    process.records_directory = slash == std::string::npos ? "." : study_.csv.substr(0, slash + 1);
-  }
   std::vector<SchedulerPoint> scheduled;
   for (std::size_t i = 0; i < points_.size(); ++i) {
     scheduled.push_back({mine_[i] + 1, last_report_time(points_[i]->p), kept_[i].has_value()});
@@ -310,9 +371,7 @@ int StudyRunner::run() {
     const int wake = runtime::defer_interrupts();
     workers_.emplace(points_, work_, process, wake);
     ProgressLine line(progress_, study_.find.has_value());
-    Scheduler scheduler(std::move(scheduled),
-                        static_cast<std::size_t>(std::min(study_.jobs, runtime::kMaxChildProcesses)),
-                        *workers_, *this, line);
+    Scheduler scheduler(std::move(scheduled), jobs, *workers_, *this, line);
     if (const int signal = scheduler.run(runtime::pending_interrupt)) {
       interrupted(signal, scheduler.missing());
     }
@@ -323,12 +382,15 @@ int StudyRunner::run() {
   } catch (...) {
     // Whatever ends the study ends its points too.
     runtime::end_child_processes();
+    if (files_.table_fd() >= 0) keep_whole_rows();
     if (runtime::table_file().result() != 0 && files_.table_fd() >= 0) {
-      files_.cut_table_to_whole_rows();
       const int number = runtime::table_file().result();
-      throw Failure(number, "cannot write '" + study_.csv + "': " +
-                                std::string(stop_meaning(number)) + " (status " +
-                                std::to_string(number) + "); the table ends with its last whole row");
+      throw Failure(number,
+                    "cannot write '" + study_.csv +
+                        "': " + runtime::os_error_words(runtime::table_file().failure_code()) +
+                        " (status " + std::to_string(number) + "); " +
+                        (files_.old_table_fd() >= 0 ? "the table is left as it was before --resume"
+                                                    : "the table ends with its last whole row"));
     }
     throw;
   }

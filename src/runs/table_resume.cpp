@@ -1,5 +1,7 @@
 #include "runs/table_resume.hpp"
 
+#include <unistd.h>
+
 #include <optional>
 
 #include "errors/failure.hpp"
@@ -45,7 +47,8 @@ std::vector<EntryShape> entries_of(const Study& study, const Point& point) {
     if (study.hitting) shapes.push_back({kind_of<ModelHitting>(), std::nullopt, true});
   }
   if (study.simulate_runs > 0) {
-    const std::size_t kind = study.shards_runs() ? kind_of<ShardSums>() : kind_of<SimulationReport>();
+    const std::size_t kind =
+        study.shards_runs() ? kind_of<ShardSums>() : kind_of<SimulationReport>();
     for (std::int64_t r = 0; r < reports; ++r) shapes.push_back({kind, report_time(point.p, r)});
     if (study.hitting) {
       shapes.push_back({study.shards_runs() ? kind_of<HittingCounts>() : kind_of<HittingSummary>(),
@@ -67,18 +70,23 @@ Point with_searched_of(const Point& point, Point entry, const Study& study) {
 
 class KeptReader {
  public:
-  KeptReader(const Study& study, std::span<const std::size_t> mine, const std::string& path)
-      : study_(study), mine_(mine), path_(path), reader_(path, true), settings_(settings_of(study)) {}
+  KeptReader(const Study& study, std::span<const std::size_t> mine, int fd, const std::string& path)
+      : study_(study),
+        mine_(mine),
+        path_(path),
+        fd_(fd),
+        reader_(fd, path, true),
+        settings_(settings_of(study)) {}
 
-  std::vector<KeptPoint> read();
+  ResumedTable read();
 
  private:
   [[noreturn]] void refuse(const std::string& why) const {
-    throw Failure(kBadUsage, "--resume: '" + path_ + "' line " +
-                                 std::to_string(reader_.line()) +
+    throw Failure(kBadUsage, "--resume: '" + path_ + "' line " + std::to_string(reader_.line()) +
                                  " is not of this study: " + why + "; it is left as it was");
   }
   void check_shard_row();
+  std::string without_header() const;
   void take(const TableEntry& entry);
   void start(const TableEntry& entry);
   void keep(std::uint64_t to) {
@@ -89,6 +97,7 @@ class KeptReader {
   const Study& study_;
   std::span<const std::size_t> mine_;
   const std::string& path_;
+  int fd_;
   TableReader reader_;
   StudySettings settings_;
   std::vector<KeptPoint> kept_;
@@ -114,7 +123,25 @@ void KeptReader::check_shard_row() {
   }
 }
 
-std::vector<KeptPoint> KeptReader::read() {
+// A table without a whole header: a study ended before its first row was
+// written, or a file of something else. The first is started afresh.
+std::string KeptReader::without_header() const {
+  const std::string header = CsvTable(study_.max_blocks).header();
+  std::string start(header.size(), '\0');
+  const ssize_t n = ::pread(fd_, start.data(), start.size(), 0);
+  if (n < 0 ||
+      !header.starts_with(std::string_view(start).substr(0, static_cast<std::size_t>(n)))) {
+    throw Failure(kBadUsage, "--resume: '" + path_ +
+                                 "' holds no table header, nor the start of this study's; it "
+                                 "is left as it was");
+  }
+  return "--resume: '" + path_ + "' holds no whole header (" +
+         (n == 0 ? std::string("it is empty") : "it ends inside it") +
+         "): the study it was begun for wrote no row; it starts afresh";
+}
+
+ResumedTable KeptReader::read() {
+  if (!reader_.holds_header()) return {{}, without_header()};
   if (reader_.table().max_blocks() != study_.max_blocks) {
     throw Failure(kBadUsage, "--resume: '" + path_ +
                                  "' has the columns of another study; it is left as it was");
@@ -137,7 +164,13 @@ std::vector<KeptPoint> KeptReader::read() {
     }
     take(entry);
   }
-  return kept_;
+  std::string note;
+  if (reader_.ends_inside_a_row()) {
+    note = "--resume: '" + path_ + "' ends inside line " + std::to_string(reader_.line() + 1) +
+           " (its study was ended while writing it): the whole rows before are kept, the " +
+           "rest run again";
+  }
+  return {std::move(kept_), std::move(note)};
 }
 
 void KeptReader::take(const TableEntry& entry) {
@@ -179,8 +212,10 @@ void KeptReader::start(const TableEntry& entry) {
   next_ = place + 1;
   open_place_ = place;
   from_ = entry.start;
-  if (std::holds_alternative<Stopped>(value)) {
-    kept_.push_back({place, from_, entry.end_offset});
+  if (const auto* stopped = std::get_if<Stopped>(&value)) {
+    // Ended by a signal from outside (killed, or the system out of
+    // memory): no answer of the point's own, so it runs again.
+    if (!stopped->by_signal) kept_.push_back({place, from_, entry.end_offset});
     return;
   }
   if (study_.find) {
@@ -204,9 +239,9 @@ void KeptReader::start(const TableEntry& entry) {
 
 }  // namespace
 
-std::vector<KeptPoint> kept_points(const Study& study, std::span<const std::size_t> mine,
-                                   const std::string& path) {
-  return KeptReader(study, mine, path).read();
+ResumedTable kept_points(const Study& study, std::span<const std::size_t> mine, int fd,
+                         const std::string& path) {
+  return KeptReader(study, mine, fd, path).read();
 }
 
 }  // namespace blocklevels

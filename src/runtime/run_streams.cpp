@@ -33,6 +33,14 @@ void detach_run_streams() {
   input_stream.open(-1);
 }
 
+int failure_code_of(int number) noexcept {
+  for (const OutputStream* stream :
+       {&console_stream, &report_file_stream, &table_file_stream, &records_stream}) {
+    if (stream->result() == number && stream->failure_code() != 0) return stream->failure_code();
+  }
+  return 0;
+}
+
 void flush_run_streams() noexcept {
   report_file_stream.flush_for_stop();
   table_file_stream.flush_for_stop();

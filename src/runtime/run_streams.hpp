@@ -18,6 +18,10 @@ InputStream& standard_input();
 // owns, so that the parent's buffered bytes are not written twice.
 void detach_run_streams();
 
+// The system's error code (errno) of the stream that failed with stop
+// number `number`, 0 when none did. Async-signal-safe.
+int failure_code_of(int number) noexcept;
+
 // Writes out the buffers of the report file, the table, the records and the
 // console, in that order. Async-signal-safe.
 void flush_run_streams() noexcept;

@@ -9,6 +9,7 @@
 #include "runtime/child_processes.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/draft_file.hpp"
+#include "runtime/os_error.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/signals.hpp"
 #include "runtime/standard_error.hpp"
@@ -29,14 +30,14 @@ void write_fully(int fd, const char* bytes, std::size_t size) noexcept {
 
 }  // namespace
 
-std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
-                              std::uint32_t place) {
+std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number, std::uint32_t place,
+                              std::string_view meaning) {
   char report[kStopReportLength];
   format_stop_report(report, stop_number, place);
   std::string_view number(report + 14, 3);  // right-aligned in three columns
   while (number.front() == ' ') number.remove_prefix(1);
   const std::string_view parts[] = {"blocklevels: stopped: ",
-                                    stop_meaning(stop_number),
+                                    meaning.empty() ? stop_meaning(stop_number) : meaning,
                                     " (status ",
                                     number,
                                     std::string_view(report + 17, 12),
@@ -84,8 +85,11 @@ void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept {
     char line[kStopReportLength];
     write_fully(STDOUT_FILENO, line, format_stop_report(line, stop_number, place));
   } else if (stop_style == StopStyle::words) {
+    // A stream's failure in the system's words where its number says
+    // another thing too (32: a broken pipe, not a file in use).
+    const std::string_view meaning = os_error_meaning(failure_code_of(stop_number));
     char line[160];
-    write_standard_error({line, format_stop_words(line, sizeof line, stop_number, place)});
+    write_standard_error({line, format_stop_words(line, sizeof line, stop_number, place, meaning)});
   }
   _exit(stop_number);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace blocklevels::runtime {
 
@@ -28,9 +29,10 @@ std::size_t format_stop_report(char (&out)[kStopReportLength], int stop_number,
 
 // "blocklevels: stopped: <meaning> (status N at XXXXXXXX)" and LF, the
 // words style's line, into `out`; returns its length (at most `capacity`).
+// The meaning is the stop number's unless `meaning` is given.
 // Async-signal-safe.
-std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number,
-                              std::uint32_t place);
+std::size_t format_stop_words(char* out, std::size_t capacity, int stop_number, std::uint32_t place,
+                              std::string_view meaning = {});
 
 // Stops the run at a given code address. Async-signal-safe.
 [[noreturn]] void stop_run_at(int stop_number, std::uintptr_t code_address) noexcept;

@@ -46,6 +46,7 @@ void OutputStream::open(int fd, LineEnd line_end, bool owns_descriptor, std::siz
   owns_descriptor_ = owns_descriptor;
   interactive_ = ::isatty(fd) == 1;
   result_ = 0;
+  failure_code_ = 0;
   used_ = 0;
   spilled_ = 0;
   fd_ = fd;
@@ -79,7 +80,10 @@ void OutputStream::put_and_write_blocks(std::string_view bytes) {
 void OutputStream::close() {
   if (used_ > 0 && result_ == 0) write_out();
   if (owns_descriptor_ && fd_ >= 0 && result_ == 0) {
-    if (::close(fd_) != 0) result_ = os_error_number(errno);
+    if (::close(fd_) != 0) {
+      failure_code_ = errno;
+      result_ = os_error_number(errno);
+    }
   }
   if (result_ == 0) fd_ = -1;
 }
@@ -89,7 +93,10 @@ bool OutputStream::write_out() {
   const std::size_t used = used_;
   int failure = 0;
   const std::size_t done = write_all(fd_, buffer_, used, failure, &section);
-  if (failure != 0) result_ = os_error_number(failure);
+  if (failure != 0) {
+    failure_code_ = failure;
+    result_ = os_error_number(failure);
+  }
   // Keep what was not written, so that a stop can still try to write it.
   if (done < used) std::memmove(buffer_, buffer_ + done, used - done);
   std::atomic_signal_fence(std::memory_order_seq_cst);

@@ -60,6 +60,8 @@ class OutputStream {
 
   // 0, or the stop number of the first failure on this stream.
   int result() const { return result_; }
+  // 0, or the system's error code (errno) of that failure.
+  int failure_code() const { return failure_code_; }
 
   // Writes out whatever the buffer holds, ignoring failures. Used by the stop
   // path and the interrupt handlers; async-signal-safe.
@@ -75,6 +77,7 @@ class OutputStream {
   bool interactive_ = false;
   LineEnd line_end_ = LineEnd::lf;
   int result_ = 0;
+  int failure_code_ = 0;
   std::size_t capacity_ = 0;
   // `used_` is published only after the bytes it covers are in the buffer, so
   // a signal handler that flushes the stream never sees unwritten bytes.

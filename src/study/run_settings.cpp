@@ -106,7 +106,8 @@ Condition read_condition(const SettingDescription& s, std::string_view text, Spe
   } catch (const Failure&) {
     refuse(refused(s, text, spelling) + ": '" + condition->value_text + "' is not a number");
   }
-  if (value.size() != 1) refuse(refused(s, text, spelling) + ": '" + condition->value_text + "' is not one number");
+  if (value.size() != 1)
+    refuse(refused(s, text, spelling) + ": '" + condition->value_text + "' is not one number");
   // The double the text names, as a table's value reads back.
   std::string_view digits = condition->value_text;
   if (digits.starts_with('+')) digits.remove_prefix(1);
@@ -283,24 +284,6 @@ void check_search_ends(const Study& study, Spelling spelling) {
     }
   }
 }
-
-// A level every point has, and a value the quantity can take: a fraction
-// from 0 to 1, a mean level from 0 to the blocks.
-void check_reachable(const Condition& condition, const Study& study, const std::string& option) {
-  const Quantity& q = condition.quantity;
-  for (const Point& point : study.points) {
-    if (q.kind == Quantity::Kind::level && q.level > point.p.blocks) {
-      refuse(option + ": " + q.name() + " but a point has " + std::to_string(point.p.blocks) +
-             " blocks");
-    }
-    const double most = q.kind == Quantity::Kind::mean_level ? point.p.blocks : 1.0;
-    if (!(condition.value >= 0 && condition.value <= most)) {
-      refuse(option + ": " + q.name() + "=" + condition.value_text + " can never be reached: " +
-             q.name() + " lies in [0, " + (most == 1.0 ? std::string("1") : std::to_string(point.p.blocks)) + "]");
-    }
-  }
-}
-
 }  // namespace
 
 void check_settings(const Study& study, std::span<const std::string_view> given,
@@ -313,10 +296,6 @@ void check_settings(const Study& study, std::span<const std::string_view> given,
     refuse(say("hitting", spelling) + ": " + say("find", spelling) + " and " +
            say("hitting", spelling) + " ask different questions; give one");
   }
-  const Condition* condition = study.find      ? &study.find->condition
-                               : study.hitting ? &*study.hitting
-                                               : nullptr;
-  if (condition != nullptr) check_reachable(*condition, study, say(study.find ? "where" : "hitting", spelling));
   if (was_given(given, "seed") && !was_given(given, "runs")) {
     refuse(say("seed", spelling) + ": only a simulation takes a seed");
   }

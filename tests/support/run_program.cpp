@@ -78,8 +78,13 @@ ProgramRun run_program(std::string_view input, const std::string& directory,
   const pid_t pid = ::fork();
   if (pid == 0) {
     attach(0, options.standard_input, terminal_in ? terminal : in[0], O_RDONLY);
-    attach(1, options.standard_output, terminal_out ? terminal : out[1], O_WRONLY);
-    attach(2, options.standard_error, err[1], O_WRONLY);
+    attach(1, options.standard_output, terminal_out ? terminal : out[1],
+           O_WRONLY | options.output_flags);
+    attach(2, options.standard_error, err[1], O_WRONLY | options.output_flags);
+    if (options.open_files_limit != 0) {
+      const rlimit limit{options.open_files_limit, options.open_files_limit};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (options.memory_limit != 0) {
       const rlimit limit{options.memory_limit, options.memory_limit};
       ::setrlimit(RLIMIT_AS, &limit);
@@ -207,8 +212,14 @@ bool running(pid_t pid) {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  // A file that goes while it is read (a process's /proc entry), or a
+  // directory, reads as "".
+  try {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 TemporaryDirectory::TemporaryDirectory() {

@@ -49,9 +49,13 @@ struct RunOptions {
   std::vector<std::string> args;
   std::string standard_input = kPipe;
   std::string standard_output = kPipe;
-  std::string standard_error = kPipe;  // kPipe or kClosed
-  std::size_t memory_limit = 0;        // bytes of address space (RLIMIT_AS), 0 for none
-  std::size_t file_size_limit = 0;     // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
+  std::string standard_error = kPipe;  // kPipe, kClosed or a path
+  // Added to O_WRONLY when standard output or error is a path: O_APPEND
+  // as `>>`, O_TRUNC as `>`; none as `1<>`, at its start unchanged.
+  int output_flags = 0;
+  std::size_t memory_limit = 0;      // bytes of address space (RLIMIT_AS), 0 for none
+  std::size_t file_size_limit = 0;   // bytes (RLIMIT_FSIZE, SIGXFSZ ignored), 0 for none
+  std::size_t open_files_limit = 0;  // soft and hard RLIMIT_NOFILE, 0 for none
   // Called every few milliseconds until it acts. Until then the input is kept
   // open after what was sent; after it, the input is closed.
   std::function<int(RunSoFar&)> watch;

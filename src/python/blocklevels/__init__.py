@@ -153,7 +153,14 @@ def _call(parameters: dict, settings: dict, mode: str) -> dict:
     items = {name: _items(by_keyword[name], value) for name, value in parameters.items()
              if value is not None}
     texts = {name: _setting_text(value) for name, value in settings.items() if value is not None}
-    return _core.run(items, texts, mode)
+    try:
+        return _core.run(items, texts, mode)
+    except _core.StopRefused as refused:
+        # Refused before it ran, with a stop number: a simulation that
+        # needs more memory than there is.
+        status, words = refused.args
+        raise Stop(status, f"stopped: {_core.stop_meaning(status)}: {words} (status {status})") \
+            from None
 
 
 def _stop(status: int) -> Stop:

@@ -31,3 +31,7 @@ def table_format() -> str:
 
 def stop_meaning(number: int) -> str:
     """A stop number's meaning in words."""
+
+class StopRefused(Exception):
+    """A call refused before it ran, with a stop number: args are (status,
+    words). The package raises it as its Stop."""

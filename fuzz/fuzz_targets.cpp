@@ -32,8 +32,8 @@
 #include "arithmetic/stop.hpp"
 #include "dialogue/answer_reader.hpp"
 #include "dialogue/dialogue.hpp"
-#include "output/table_reader.hpp"
 #include "errors/failure.hpp"
+#include "output/table_reader.hpp"
 #include "runtime/run_streams.hpp"
 #include "text/number_text.hpp"
 

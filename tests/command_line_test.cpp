@@ -95,7 +95,8 @@ TEST(CommandLine, HelpListsTheCommandsBesideTheOptions) {
   EXPECT_EQ(help.err, "");
   const std::vector<std::string> lines = lines_of(help.out);
   for (const char* line :
-       {"Usage: blocklevels [OPTIONS]", "  --lambda N                  offspring per generation, at least 1",
+       {"Usage: blocklevels [OPTIONS]",
+        "  --lambda N                  offspring per generation, at least 1",
         "  blocklevels merge SHARD.csv...      the table of a whole study from its shards' tables",
         "  blocklevels plot TABLE.csv FIGURE   draws a table written before (or merged) without "
         "computing"}) {

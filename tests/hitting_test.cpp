@@ -22,12 +22,10 @@
 namespace blocklevels {
 namespace {
 
-
 testing::ProgramRun run(std::vector<std::string> args) {
   testing::TemporaryDirectory dir;
   return testing::run_in(dir, std::move(args));
 }
-
 
 TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
   std::mt19937_64 random(5);
@@ -74,7 +72,8 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
     std::optional<std::size_t> expected;
     for (std::size_t r = 0; r < rows.size() && !expected; ++r) {
       std::vector<double> values{std::stod(rows.at(r, "mean_level"))};
-      for (int j = 1; j <= blocks; ++j) values.push_back(std::stod(rows.at(r, "X" + std::to_string(j))));
+      for (int j = 1; j <= blocks; ++j)
+        values.push_back(std::stod(rows.at(r, "X" + std::to_string(j))));
       if (c.quantity.of_row(values, blocks) >= c.value) expected = r;
     }
     const std::vector<std::size_t> hit = answer.rows_of("hitting");
@@ -99,7 +98,14 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
 // count reaches the value is the time its hitting counts give it.
 TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   using simulation::RunTotals;
-  const PointParameters p{.lambda = 30, .mu = 5, .Pmut = 0.02L, .block_length = 2, .two_option_positions = 0, .blocks = 5, .final_iteration = 40, .step_generations = 1};
+  const PointParameters p{.lambda = 30,
+                          .mu = 5,
+                          .Pmut = 0.02L,
+                          .block_length = 2,
+                          .two_option_positions = 0,
+                          .blocks = 5,
+                          .final_iteration = 40,
+                          .step_generations = 1};
   for (const char* text : {"Xtop=0.5", "X3=0.9", "mean_level=3.5", "X1=1"}) {
     Condition c = *parse_condition(text);
     c.value = std::strtod(c.value_text.c_str(), nullptr);
@@ -140,8 +146,8 @@ TEST(Hitting, TheSummaryCountsTheRunsThatNeverGotThere) {
   const simulation::HittingSummary s = simulation::summarize_hitting(times, 10, 30);
   EXPECT_EQ(s.runs, 6u);
   EXPECT_EQ(s.reached, 4u);
-  EXPECT_EQ(s.lower_quartile, 5);  // 3 of 6 by t = 5; 1 of 6 by t = 3 is not a quarter
-  EXPECT_EQ(s.median, 5);          // exactly half by t = 5
+  EXPECT_EQ(s.lower_quartile, 5);             // 3 of 6 by t = 5; 1 of 6 by t = 3 is not a quarter
+  EXPECT_EQ(s.median, 5);                     // exactly half by t = 5
   EXPECT_EQ(s.upper_quartile, std::nullopt);  // 4 of 6 never make three quarters
   EXPECT_DOUBLE_EQ(s.success_rate, 4.0 / 6);
   EXPECT_NEAR(s.success_low, 0.299993315138392, 1e-14);

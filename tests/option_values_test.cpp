@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "errors/failure.hpp"
 #include "command_line/command_line.hpp"
+#include "errors/failure.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {

@@ -85,17 +85,15 @@ TEST_P(Refusals, NameTheParameterAndItsRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Refusals,
-    ::testing::Values(Refusal{"lambda", 0, "0", "--lambda: 0 is below 1", "lambda_=0 is below 1"},
-                      Refusal{"lambda", 1, "1", "", ""}, Refusal{"two_option", 0, "0", "", ""},
-                      Refusal{"two_option", -1, "-1", "--two-option: -1 is below 0",
-                              "two_option=-1 is below 0"},
-                      Refusal{"pmut", 1.0L, "1", "", ""},
-                      Refusal{"pmut", 1.5L, "1.5", "--pmut: 1.5 is outside 0..1",
-                              "pmut=1.5 is outside 0..1"},
-                      Refusal{"pmut", -0.0L, "-0", "", ""}, Refusal{"blocks", 1754, "1754", "", ""},
-                      Refusal{"final", 0, "0", "--final: 0 is below 1", "final=0 is below 1"},
-                      Refusal{"model", 2, "2", "--model: 2 is not a choice",
-                              "model=2 is not a choice"}));
+    ::testing::Values(
+        Refusal{"lambda", 0, "0", "--lambda: 0 is below 1", "lambda_=0 is below 1"},
+        Refusal{"lambda", 1, "1", "", ""}, Refusal{"two_option", 0, "0", "", ""},
+        Refusal{"two_option", -1, "-1", "--two-option: -1 is below 0", "two_option=-1 is below 0"},
+        Refusal{"pmut", 1.0L, "1", "", ""},
+        Refusal{"pmut", 1.5L, "1.5", "--pmut: 1.5 is outside 0..1", "pmut=1.5 is outside 0..1"},
+        Refusal{"pmut", -0.0L, "-0", "", ""}, Refusal{"blocks", 1754, "1754", "", ""},
+        Refusal{"final", 0, "0", "--final: 0 is below 1", "final=0 is below 1"},
+        Refusal{"model", 2, "2", "--model: 2 is not a choice", "model=2 is not a choice"}));
 
 TEST(ParameterTable, BoundsNameTheParameterThatSetsThem) {
   const ParameterDescription& mu = *find_parameter("mu");

@@ -15,8 +15,14 @@ namespace {
 using simulation::uint128;
 
 Point point() {
-  return {.p = {.lambda = 20, .mu = 5, .Pmut = 0.1L, .block_length = 3, .blocks = 4,
-                .final_iteration = 6, .step_generations = 2, .model = ModelKind::block_state},
+  return {.p = {.lambda = 20,
+                .mu = 5,
+                .Pmut = 0.1L,
+                .block_length = 3,
+                .blocks = 4,
+                .final_iteration = 6,
+                .step_generations = 2,
+                .model = ModelKind::block_state},
           .real_texts = {"0.1"}};
 }
 

@@ -40,8 +40,13 @@ class JsonLines final : public RowWriter {
 
 TEST(ResultSinks, AJsonLinesWriterIsOneSinkOfTheSameRows) {
   const TableLayout layout(2);
-  Point point{.p = {.lambda = 20, .mu = 5, .Pmut = 0.1L, .block_length = 3, .blocks = 2,
-                    .final_iteration = 6, .step_generations = 2},
+  Point point{.p = {.lambda = 20,
+                    .mu = 5,
+                    .Pmut = 0.1L,
+                    .block_length = 3,
+                    .blocks = 2,
+                    .final_iteration = 6,
+                    .step_generations = 2},
               .real_texts = {"0.1"}};
   std::string json;
   JsonLines lines(layout, json);
@@ -51,9 +56,11 @@ TEST(ResultSinks, AJsonLinesWriterIsOneSinkOfTheSameRows) {
       R"("lambda":20,"mu":5,"pmut":"0.1","block_length":3,"two_option":0,"blocks":2,)"
       R"("final":6,"step":2,"model":"level","arithmetic":"literal",)";
   EXPECT_EQ(json, "{\"source\":\"model\"," + parameters +
-                      R"("t":4,"mean_level":0.75,"X1":0.5,"X2":0.25,"format":"3.0.0"})" "\n" +
+                      R"("t":4,"mean_level":0.75,"X1":0.5,"X2":0.25,"format":"3.0.0"})"
+                      "\n" +
                       "{\"source\":\"stopped\"," + parameters +
-                      R"("status":205,"format":"3.0.0"})" "\n");
+                      R"("status":205,"format":"3.0.0"})"
+                      "\n");
 }
 
 }  // namespace

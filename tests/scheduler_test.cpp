@@ -78,7 +78,8 @@ class Written final : public PointWriter, public ResultSink {
     statuses.push_back(end.status);
     workers_.results(index, end, *this);
     // Every point started so far is within the look-ahead of this one.
-    for (const std::size_t s : workers_.started) farthest = std::max(farthest, s - std::min(s, index));
+    for (const std::size_t s : workers_.started)
+      farthest = std::max(farthest, s - std::min(s, index));
   }
   void take(const Result&) override {}
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "parameters/parameter_table.hpp"
 #include "errors/failure.hpp"
+#include "parameters/parameter_table.hpp"
 #include "text/edit_distance.hpp"
 
 namespace blocklevels {

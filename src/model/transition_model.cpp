@@ -7,8 +7,8 @@
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
-#include "model/int_power.hpp"
 #include "arithmetic/wrapping_int.hpp"
+#include "model/int_power.hpp"
 
 namespace blocklevels {
 namespace {

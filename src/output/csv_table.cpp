@@ -66,8 +66,7 @@ std::string CsvTable::header() const {
   return header;
 }
 
-void CsvTable::append(std::string& out, const Result& result,
-                      const StudySettings& settings) const {
+void CsvTable::append(std::string& out, const Result& result, const StudySettings& settings) const {
   CsvRowText text(out, layout_.columns().size());
   layout_.write(result, settings, text);
 }

@@ -27,8 +27,8 @@ class CsvTable {
   void append(std::string& out, const Result& result, const StudySettings& settings) const;
   void append_shard(std::string& out, const ShardIdentity& shard,
                     const StudySettings& settings) const;
-  void append_shard_end(std::string& out, const ShardIdentity& shard,
-                        const StudySettings& settings, const ShardEnd& end) const;
+  void append_shard_end(std::string& out, const ShardIdentity& shard, const StudySettings& settings,
+                        const ShardEnd& end) const;
 
  private:
   TableLayout layout_;

@@ -38,8 +38,8 @@ void PointMessages::take(const Result& result) {
       // A single run's stop, said as the dialogue's process would say it.
       char words[160];
       runtime::write_standard_error(
-          {words, runtime::format_stop_words(words, sizeof words, stopped->status,
-                                             *stopped->place)});
+          {words,
+           runtime::format_stop_words(words, sizeof words, stopped->status, *stopped->place)});
     }
     return;
   }

@@ -24,8 +24,8 @@ namespace blocklevels {
 class SummaryLines final : public ResultSink {
  public:
   // `searched` and `where` describe a search, nullptr without one.
-  SummaryLines(runtime::OutputStream& out, Progress& progress,
-               const ParameterDescription* searched, const Condition* where);
+  SummaryLines(runtime::OutputStream& out, Progress& progress, const ParameterDescription* searched,
+               const Condition* where);
 
   void begin_point(const Point& point, std::size_t number) override;
   void take(const Result& result) override;

@@ -12,8 +12,8 @@ namespace {
 // time when one is asked for.
 class ModelResults final : public ModelSink {
  public:
-  ModelResults(const Point& point, const PointWork& work, ResultSink& sink,
-               PointProgress* progress, ModelSink* observer)
+  ModelResults(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
+               ModelSink* observer)
       : point_(point),
         work_(work),
         sink_(sink),
@@ -96,7 +96,8 @@ void simulate(const Point& point, const PointWork& work, bool at_final, ResultSi
       continue;
     }
     SimulationReport r{t, summary.mean_level[static_cast<std::size_t>(report)], {}};
-    for (std::int32_t j = 1; j <= p.blocks; ++j) r.fractions.push_back(summary.fraction_at(report, j));
+    for (std::int32_t j = 1; j <= p.blocks; ++j)
+      r.fractions.push_back(summary.fraction_at(report, j));
     sink.take({point, std::move(r)});
   }
   if (work.hitting == nullptr) return;
@@ -124,8 +125,8 @@ void search(const Point& point, const PointWork& work, ResultSink& sink, PointPr
 
 }  // namespace
 
-void run_point(const Point& point, const PointWork& work, ResultSink& sink,
-               PointProgress* progress, ModelSink* observer, const std::stop_token& cancel) {
+void run_point(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
+               ModelSink* observer, const std::stop_token& cancel) {
   stop_when_out_of_memory([&] {
     if (work.find != nullptr) {
       search(point, work, sink, progress, cancel);

@@ -22,7 +22,7 @@ struct PointWork {
   // shard 0 stops, so that every shard of a point says the same.
   bool model = true;
   bool model_reports = true;
-  bool every_report = true;   // every report of the model; else only its last
+  bool every_report = true;  // every report of the model; else only its last
   // The simulated runs: runs first, first + stride, ... below `runs`, on
   // `threads` threads. A shard (stride > 1, or a study that shards its
   // runs) gives its exact sums instead of their summary.

@@ -302,7 +302,8 @@ std::optional<Record> Reader::next() {
   Payload payload(rest.substr(sizeof header, header.size));
   consumed_ += sizeof header + header.size;
   const auto kind = static_cast<std::size_t>(header.kind);
-  if (kind == 0 || kind > std::variant_size_v<Record>) throw RecordError("a record of no known kind");
+  if (kind == 0 || kind > std::variant_size_v<Record>)
+    throw RecordError("a record of no known kind");
   Record record = take_body(kind - 1, payload);
   payload.finish();
   return record;

@@ -55,9 +55,9 @@ HittingSummary summarize_hitting(const HittingTimes& times, std::int64_t final,
   s.upper_quartile = quantile(times, s.runs, 3, 4);
   s.restricted_mean = static_cast<double>(static_cast<long double>(generations) / n);
   if (s.reached > 0) {
-    s.evaluations = static_cast<double>(static_cast<long double>(generations) *
-                                        static_cast<long double>(lambda) /
-                                        static_cast<long double>(s.reached));
+    s.evaluations =
+        static_cast<double>(static_cast<long double>(generations) *
+                            static_cast<long double>(lambda) / static_cast<long double>(s.reached));
   }
   return s;
 }

@@ -139,5 +139,4 @@ Summary summarize(const RunTotals& totals, std::int32_t lambda) {
   return summary;
 }
 
-
 }  // namespace blocklevels::simulation

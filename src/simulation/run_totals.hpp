@@ -116,5 +116,4 @@ struct Summary {
 // once, so equal totals give bit-for-bit equal summaries.
 Summary summarize(const RunTotals& totals, std::int32_t lambda);
 
-
 }  // namespace blocklevels::simulation

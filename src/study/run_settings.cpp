@@ -284,6 +284,19 @@ void check_search_ends(const Study& study, Spelling spelling) {
     }
   }
 }
+// The literal evaluation is the level model's as the dialogue computes it;
+// the block-state model has no such form, and a row naming both would say
+// something no computation did.
+void check_model_arithmetic(const Study& study, Spelling spelling) {
+  for (const Point& point : study.points) {
+    if (point.p.model == ModelKind::block_state && point.p.arithmetic == Arithmetic::literal) {
+      refuse(std::string(spelled(*find_parameter("arithmetic"), spelling)) +
+             ": literal is the level model's evaluation (the dialogue's); the block-state model " +
+             "computes without cancellation only: give accurate, or model level");
+    }
+  }
+}
+
 }  // namespace
 
 void check_settings(const Study& study, std::span<const std::string_view> given,
@@ -292,6 +305,7 @@ void check_settings(const Study& study, std::span<const std::string_view> given,
     refuse(say("find", spelling) + ": " + say("where", spelling) + " Q=V says what to find");
   }
   if (study.find) check_search_ends(study, spelling);
+  check_model_arithmetic(study, spelling);
   if (study.find && was_given(given, "hitting")) {
     refuse(say("hitting", spelling) + ": " + say("find", spelling) + " and " +
            say("hitting", spelling) + " ask different questions; give one");

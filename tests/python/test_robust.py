@@ -51,6 +51,9 @@ def test_a_stop_crosses_process_pools():
     (lambda: blocklevels.study(lambda_=20, mu=5, pmut="0.1", block_length=3, blocks=2, final=6,
                                hitting="X3=0.5"),
      ValueError, "hitting: X3 but a point has 2 blocks"),
+    (lambda: blocklevels.model(20, 5, 0.1, 3, blocks=2, final=6, model="block-state",
+                               arithmetic="literal"),
+     ValueError, "arithmetic: literal is the level model's evaluation"),
 ])
 def test_arguments_refused_in_words(call, error, says):
     with pytest.raises(error) as refused:

@@ -15,13 +15,9 @@ std::string status_words(int status, bool by_signal) {
 
 }  // namespace
 
-PointMessages::PointMessages(Progress& progress, bool sweep, const ParameterDescription* searched,
-                             const Condition* where, std::string range)
-    : progress_(progress),
-      sweep_(sweep),
-      searched_(searched),
-      where_(where),
-      range_(std::move(range)) {}
+PointMessages::PointMessages(Progress& progress, bool sweep, const ThresholdSearch* search,
+                             std::string range)
+    : progress_(progress), sweep_(sweep), search_(search), range_(std::move(range)) {}
 
 void PointMessages::begin_point(const Point& point, std::size_t) {
   point_ = point;
@@ -47,9 +43,11 @@ void PointMessages::take(const Result& result) {
   if (threshold == nullptr || threshold->found) return;
   progress_.clear();
   const std::size_t colon = range_.find(':');
-  runtime::say(describe_point(point_, searched_) + ": " + where_->quantity.name() +
-               " does not cross " + where_->value_text + " for " + std::string(searched_->name) +
-               " in [" + range_.substr(0, colon) + ", " + range_.substr(colon + 1) + "]");
+  const Condition& where = search_->condition;
+  runtime::say(describe_point(point_, search_->parameter) + ": " + where.quantity.name() +
+               " does not cross " + where.value_text + " for " +
+               std::string(search_->parameter->name) + " in [" + range_.substr(0, colon) + ", " +
+               range_.substr(colon + 1) + "]: " + grid_checked(*search_));
 }
 
 }  // namespace blocklevels

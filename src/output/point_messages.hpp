@@ -11,15 +11,15 @@
 #include "parameters/parameter_table.hpp"
 #include "parameters/quantity.hpp"
 #include "results/point_result.hpp"
+#include "search/threshold_search.hpp"
 
 namespace blocklevels {
 
 class PointMessages final : public ResultSink {
  public:
-  // `searched`, `where` and `range` ("LOW:HIGH") describe a search, nullptr
+  // `search` and `range` ("LOW:HIGH", as given) describe a search, nullptr
   // and "" without one.
-  PointMessages(Progress& progress, bool sweep, const ParameterDescription* searched,
-                const Condition* where, std::string range);
+  PointMessages(Progress& progress, bool sweep, const ThresholdSearch* search, std::string range);
 
   void begin_point(const Point& point, std::size_t number) override;
   void take(const Result& result) override;
@@ -30,8 +30,7 @@ class PointMessages final : public ResultSink {
  private:
   Progress& progress_;
   bool sweep_;
-  const ParameterDescription* searched_;
-  const Condition* where_;
+  const ThresholdSearch* search_;
   std::string range_;
   Point point_;
   int first_failure_ = 0;

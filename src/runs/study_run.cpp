@@ -213,8 +213,8 @@ void StudyRunner::open_outputs() {
     summaries_.emplace(runtime::console(), progress_, searched_,
                        study_.find ? &study_.find->condition : nullptr);
   }
-  messages_.emplace(progress_, study_.is_sweep(), searched_,
-                    study_.find ? &study_.find->condition : nullptr, study_.find_range);
+  messages_.emplace(progress_, study_.is_sweep(), study_.find ? &*study_.find : nullptr,
+                    study_.find_range);
   if (csv()) sinks_.add(&table_sink_);
   sinks_.add(&*messages_);
   if (summaries_) sinks_.add(&*summaries_);

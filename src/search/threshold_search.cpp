@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <new>
 #include <optional>
 
@@ -96,6 +97,25 @@ std::vector<long double> search_grid(const ThresholdSearch& search) {
     if (values.empty() || values.back() != v) values.push_back(v);
   }
   return values;
+}
+
+std::string grid_checked(const ThresholdSearch& search) {
+  const ExtendedArithmetic arithmetic;
+  const std::vector<long double> values = search_grid(search);
+  const bool geometric = search.low > 0 && search.high / search.low >= 100;
+  long double widest = 0;  // the widest step: a difference, or a ratio on a log grid
+  for (std::size_t i = 0; i + 1 < values.size(); ++i) {
+    widest = std::max(widest, geometric ? values[i + 1] / values[i] : values[i + 1] - values[i]);
+  }
+  const std::string grid = "no sign change on a grid of " + std::to_string(values.size()) +
+                           (geometric ? " log-spaced" : " evenly spaced") + " values";
+  if (search.parameter->kind == ParameterKind::integer && !geometric && widest <= 1) {
+    return grid + ", every value checked";
+  }
+  char width[32];
+  std::snprintf(width, sizeof width, "%.3Lg", widest);
+  return grid + "; crossings closer together than " + (geometric ? "a factor of " : "") + width +
+         " can be missed";
 }
 
 // The side of the value a quantity is on: reached (q >= V, an excess of 0

@@ -52,6 +52,12 @@ struct ThresholdResult {
 // once.
 std::vector<long double> search_grid(const ThresholdSearch& search);
 
+// What a search that found no crossing checked, in words: "no sign change
+// on a grid of 64 log-spaced values; crossings closer together than a
+// factor of 1.12 can be missed" (even grids: "than 0.0159"; an integer
+// grid of every value: "every value checked").
+std::string grid_checked(const ThresholdSearch& search);
+
 // The quantity is taken at the final generation (not the last report).
 // Each pair of neighbouring grid values on either side of the value (the
 // quantity reaching it, q >= V, or not) is one crossing, refined on its

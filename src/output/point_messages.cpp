@@ -1,6 +1,7 @@
 #include "output/point_messages.hpp"
 
 #include "arithmetic/stop_numbers.hpp"
+#include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
 #include "runtime/stop_report.hpp"
 
@@ -11,6 +12,13 @@ std::string status_words(int status, bool by_signal) {
   if (by_signal) return "ended by signal " + std::to_string(status - 128);
   return "stopped: " + std::string(stop_meaning(status)) + " (status " + std::to_string(status) +
          ")";
+}
+
+// Standard output's summary lines so far go out before a message on
+// standard error, so that where both reach one file or pipe no line is cut
+// by the other (the console writes whole buffers, not lines).
+void flush_summaries() {
+  runtime::console().flush();
 }
 
 }  // namespace
@@ -26,6 +34,7 @@ void PointMessages::begin_point(const Point& point, std::size_t) {
 void PointMessages::take(const Result& result) {
   if (const auto* stopped = std::get_if<Stopped>(&result.value)) {
     if (first_failure_ == 0) first_failure_ = stopped->status;
+    flush_summaries();
     progress_.clear();
     if (sweep_ || stopped->by_signal) {
       runtime::say(describe_point(point_) + ": " +
@@ -41,6 +50,7 @@ void PointMessages::take(const Result& result) {
   }
   const auto* threshold = std::get_if<Threshold>(&result.value);
   if (threshold == nullptr || threshold->found) return;
+  flush_summaries();
   progress_.clear();
   const std::size_t colon = range_.find(':');
   const Condition& where = search_->condition;

@@ -165,6 +165,12 @@ def run_blocks(blocks, source, build, scratch):
     copy_source(source, checkout, build)
     os.makedirs(home)
     os.makedirs(tmp)
+    if os.path.realpath(scratch).startswith("/tmp/"):
+        # The README's commands get a /tmp of their own, which would hide a
+        # checkout (and a build) that lies under /tmp.
+        print(f"skipped: readme: the build directory {build} lies under /tmp, which the "
+              "README's commands replace with their own; build elsewhere to run them")
+        return SKIPPED
     prefix = private_tmp_prefix()
     if prefix is None:
         print("skipped: readme: no private /tmp (unshare with a mount namespace) here")

@@ -130,6 +130,18 @@ std::vector<Case> random_cases(bool integer) {
 void check(const Case& c, bool integer, int& crossings) {
   SCOPED_TRACE(c.describe());
   const ThresholdResult result = find_thresholds(c.point, c.search);
+  // On three threads the grid gives the same answer, bit for bit.
+  const ThresholdResult threaded = find_thresholds(c.point, c.search, 3);
+  ASSERT_EQ(threaded.grid_quantity.size(), result.grid_quantity.size());
+  EXPECT_EQ(std::memcmp(threaded.grid_quantity.data(), result.grid_quantity.data(),
+                        result.grid_quantity.size() * sizeof(double)),
+            0);
+  ASSERT_EQ(threaded.crossings.size(), result.crossings.size());
+  for (std::size_t n = 0; n < result.crossings.size(); ++n) {
+    EXPECT_EQ(threaded.crossings[n].lower, result.crossings[n].lower);
+    EXPECT_EQ(threaded.crossings[n].upper, result.crossings[n].upper);
+  }
+  EXPECT_EQ(threaded.model_runs, result.model_runs);
   // Every pair of neighbouring grid values on either side of the value
   // (reached: q >= V) is one crossing; an exact hit is on the reached side.
   std::size_t expected = 0;

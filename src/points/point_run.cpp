@@ -113,7 +113,7 @@ void simulate(const Point& point, const PointWork& work, bool at_final, ResultSi
 // final generation, or the answer that there is none.
 void search(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
             const std::stop_token& cancel) {
-  const ThresholdResult result = find_thresholds(point, *work.find);
+  const ThresholdResult result = find_thresholds(point, *work.find, work.threads);
   sink.take({point, ThresholdGrid{result.grid_values, result.grid_quantity}});
   if (result.crossings.empty()) sink.take({point, Threshold{}});
   for (const Crossing& crossing : result.crossings) {

@@ -4,8 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "arithmetic/extended_arithmetic.hpp"
 #include "arithmetic/stop.hpp"
@@ -184,14 +186,59 @@ Refined refine_real(Evaluator& evaluator, long double a, long double fa, long do
 
 }  // namespace
 
-ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search) {
+namespace {
+
+// The excess at every grid value, value i on thread i mod `threads`. Each
+// value's excess is the same whichever thread computes it (a model run
+// depends on its parameters alone), so only the order of the stops needs
+// care: the lowest value's is thrown, as one thread would throw it.
+std::vector<long double> grid_excess(const Point& base, const ThresholdSearch& search,
+                                     const std::vector<long double>& values, unsigned threads,
+                                     std::int64_t& runs) {
+  const std::size_t n = values.size();
+  const std::size_t count = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(n, 1));
+  std::vector<long double> excess(n);
+  std::vector<std::exception_ptr> failed(n);
+  std::vector<std::int64_t> thread_runs(count);
+  const auto work = [&](std::size_t first) {
+    const ExtendedArithmetic arithmetic;
+    Evaluator evaluator(base, search);
+    for (std::size_t i = first; i < n; i += count) {
+      try {
+        excess[i] = evaluator.excess(values[i]);
+      } catch (...) {
+        failed[i] = std::current_exception();
+        break;  // later values of this thread are not needed: an earlier one stopped
+      }
+    }
+    thread_runs[first] = evaluator.runs();
+  };
+  if (count == 1) {
+    work(0);
+  } else {
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 1; t < count; ++t) pool.emplace_back(work, t);
+    work(0);
+  }
+  for (const std::exception_ptr& f : failed) {
+    if (f) std::rethrow_exception(f);
+  }
+  for (const std::int64_t r : thread_runs) runs += r;
+  return excess;
+}
+
+}  // namespace
+
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search,
+                                unsigned threads) {
   Evaluator evaluator(base, search);
   ThresholdResult result;
   result.grid_values = search_grid(search);
-  std::vector<long double> excess;
-  for (const long double v : result.grid_values) {
-    excess.push_back(evaluator.excess(v));
-    result.grid_quantity.push_back(static_cast<double>(excess.back() + search.condition.value));
+  std::int64_t grid_runs = 0;
+  const std::vector<long double> excess =
+      grid_excess(base, search, result.grid_values, threads, grid_runs);
+  for (const long double e : excess) {
+    result.grid_quantity.push_back(static_cast<double>(e + search.condition.value));
   }
   const bool integer = search.parameter->kind == ParameterKind::integer;
   std::vector<Refined> found;
@@ -217,7 +264,7 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
     crossing.tail = evaluator.final_tail(crossing.point.p);
     result.crossings.push_back(std::move(crossing));
   }
-  result.model_runs = evaluator.runs();
+  result.model_runs = grid_runs + evaluator.runs();
   return result;
 }
 

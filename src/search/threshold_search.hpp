@@ -64,6 +64,10 @@ std::string grid_checked(const ThresholdSearch& search);
 // bracket: a quantity equal to V over a stretch crosses where it leaves V,
 // never at each grid value where it equals V. Throws Stop when the model
 // stops at any value evaluated.
-ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search);
+// The grid's values are evaluated on up to `threads` threads, each with a
+// prepared model of its own; the result, and the Stop thrown when a grid
+// value stops (the one of the lowest such value), are those of one thread.
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search,
+                                unsigned threads = 1);
 
 }  // namespace blocklevels

@@ -111,11 +111,13 @@ std::vector<Case> random_cases(bool integer) {
     c.search.condition = condition(random, l);
     c.search.grid = pick(2, 20);
     if (integer) {
-      // mu over 1..lambda, or lambda over mu..200.
-      const bool of_mu = random() % 2 == 0;
-      c.search.parameter = find_parameter(of_mu ? "mu" : "lambda");
-      c.search.low = of_mu ? 1 : mu;
-      c.search.high = of_mu ? lambda : 200;
+      // mu over 1..lambda, lambda over mu..200, or the final generation
+      // over 1..300 (read from one run).
+      const auto which = random() % 3;
+      const bool of_mu = which == 0;
+      c.search.parameter = find_parameter(which == 2 ? "final" : of_mu ? "mu" : "lambda");
+      c.search.low = which == 2 ? 1 : of_mu ? 1 : mu;
+      c.search.high = which == 2 ? 300 : of_mu ? lambda : 200;
       if (c.search.low >= c.search.high) continue;
     } else {
       c.search.parameter = find_parameter("pmut");

@@ -67,17 +67,61 @@ class Evaluator {
   // The quantity minus the value sought, at v.
   long double excess(long double v) {
     const Point p = at(v);
-    return static_cast<long double>(search_.condition.quantity.of(final_tail(p.p))) -
-           static_cast<long double>(search_.condition.value);
+    const double q =
+        by_generation() ? quantity_at(p.p) : search_.condition.quantity.of(final_tail(p.p));
+    return static_cast<long double>(q) - static_cast<long double>(search_.condition.value);
+  }
+
+  // Whether the quantity is read from one run through the search's last
+  // generation: a search of the final generation whose every generation's
+  // quantity fits in kGenerationsRemembered doubles. A generation's values
+  // do not depend on how far the run goes or what it reports, so the
+  // quantity at t is that of a run to t, bit for bit.
+  bool by_generation() const {
+    return search_.parameter->integer == &PointParameters::final_iteration &&
+           search_.high <= static_cast<long double>(kGenerationsRemembered);
   }
 
   std::int64_t runs() const { return runs_; }
 
  private:
+  static constexpr std::int64_t kGenerationsRemembered = std::int64_t{1} << 22;  // 32 MiB
+
+  // Every generation's quantity reported by a sink, from generation 1.
+  class Quantities final : public ModelSink {
+   public:
+    explicit Quantities(const Quantity& quantity) : quantity_(quantity) {}
+    void start(std::int64_t) override {}
+    void report(std::int64_t, std::span<const double> tail) override {
+      values.push_back(quantity_.of(tail));
+    }
+    std::vector<double> values;
+
+   private:
+    const Quantity& quantity_;
+  };
+
+  // The quantity at p's final generation, from the one run through the
+  // search's last generation, made at the first call.
+  double quantity_at(const PointParameters& p) {
+    if (by_t_.empty()) {
+      ++runs_;
+      PointParameters through = p;
+      through.final_iteration = static_cast<std::int32_t>(search_.high);
+      through.step_generations = 1;
+      if (!prepared_ || !prepared_->serves(through)) prepared_.emplace(through);
+      Quantities quantities(search_.condition.quantity);
+      prepared_->run(through, quantities);
+      by_t_ = std::move(quantities.values);
+    }
+    return by_t_.at(static_cast<std::size_t>(p.final_iteration - 1));
+  }
+
   const Point& base_;
   const ThresholdSearch& search_;
   std::optional<PreparedModel> prepared_;
   std::int64_t runs_ = 0;
+  std::vector<double> by_t_;  // by_generation(): the quantity at t = 1, 2, ...
 };
 
 }  // namespace
@@ -192,26 +236,34 @@ namespace {
 // value's excess is the same whichever thread computes it (a model run
 // depends on its parameters alone), so only the order of the stops needs
 // care: the lowest value's is thrown, as one thread would throw it.
-std::vector<long double> grid_excess(const Point& base, const ThresholdSearch& search,
+std::vector<long double> grid_excess(Evaluator& evaluator, const Point& base,
+                                     const ThresholdSearch& search,
                                      const std::vector<long double>& values, unsigned threads,
                                      std::int64_t& runs) {
   const std::size_t n = values.size();
-  const std::size_t count = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(n, 1));
+  // A search of the final generation reads one run: one thread.
+  const std::size_t count = evaluator.by_generation()
+                                ? 1
+                                : std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(n, 1));
   std::vector<long double> excess(n);
   std::vector<std::exception_ptr> failed(n);
   std::vector<std::int64_t> thread_runs(count);
+  // Thread 0 is the caller's, with the caller's evaluator (whose runs the
+  // caller counts); the others have their own.
   const auto work = [&](std::size_t first) {
     const ExtendedArithmetic arithmetic;
-    Evaluator evaluator(base, search);
+    std::optional<Evaluator> own;
+    if (first != 0) own.emplace(base, search);
+    Evaluator& e = first == 0 ? evaluator : *own;
     for (std::size_t i = first; i < n; i += count) {
       try {
-        excess[i] = evaluator.excess(values[i]);
+        excess[i] = e.excess(values[i]);
       } catch (...) {
         failed[i] = std::current_exception();
         break;  // later values of this thread are not needed: an earlier one stopped
       }
     }
-    thread_runs[first] = evaluator.runs();
+    if (first != 0) thread_runs[first] = e.runs();
   };
   if (count == 1) {
     work(0);
@@ -236,7 +288,7 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
   result.grid_values = search_grid(search);
   std::int64_t grid_runs = 0;
   const std::vector<long double> excess =
-      grid_excess(base, search, result.grid_values, threads, grid_runs);
+      grid_excess(evaluator, base, search, result.grid_values, threads, grid_runs);
   for (const long double e : excess) {
     result.grid_quantity.push_back(static_cast<double>(e + search.condition.value));
   }

@@ -1,12 +1,8 @@
 // The memory this process may still take before the system refuses it or
-// ends it: the smallest of the system's available memory (MemAvailable),
-// the headroom of its memory cgroup (v2 or v1, at the usual mount points:
-// the limit less the usage) and of its address-space limit (RLIMIT_AS less
-// VmSize). A figure that cannot be read is left out.
-//
-// The interface the study's memory check is written against; a fuller
-// query (every cgroup above, reclaimable pages) can take its place behind
-// the same function.
+// ends it, as the study's memory check takes it: available_memory()
+// (runtime/available_memory.hpp: MemAvailable, every memory cgroup above the
+// process, the address-space and data-segment limits) with its limit in
+// words.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -29,10 +30,12 @@ class LastTail final : public ModelSink {
 // The model's tail at the final generation of points that differ in the
 // one parameter searched. A search of a parameter the prepared model does
 // not depend on (lambda, mu, the final generation, the step) builds it
-// once.
+// once, or takes it from `models` when given (a study's shared ones).
 class Evaluator {
  public:
-  Evaluator(const Point& base, const ThresholdSearch& search) : base_(base), search_(search) {}
+  Evaluator(const Point& base, const ThresholdSearch& search, ModelSource* models,
+            const std::stop_token& cancel)
+      : base_(base), search_(search), models_(models), cancel_(cancel) {}
 
   // The point with the parameter at v: an integer rounded, a real with the
   // shortest text of its double.
@@ -53,11 +56,15 @@ class Evaluator {
   // One report, at the final generation itself.
   std::vector<double> final_tail(const PointParameters& p) {
     ++runs_;
-    if (!prepared_ || !prepared_->serves(p)) prepared_.emplace(p);
+    if (!prepared_ || !prepared_->serves(p)) {
+      prepared_.reset();  // its memory goes before the next is built
+      prepared_ = models_ != nullptr ? models_->prepared(p, cancel_)
+                                     : std::make_shared<const PreparedModel>(p, cancel_);
+    }
     PointParameters at_final = p;
     at_final.step_generations = p.final_iteration;
     LastTail last;
-    prepared_->run(at_final, last);
+    prepared_->run(at_final, last, cancel_);
     return last.tail;
   }
 
@@ -73,7 +80,9 @@ class Evaluator {
  private:
   const Point& base_;
   const ThresholdSearch& search_;
-  std::optional<PreparedModel> prepared_;
+  ModelSource* models_;
+  const std::stop_token& cancel_;
+  std::shared_ptr<const PreparedModel> prepared_;
   std::int64_t runs_ = 0;
 };
 
@@ -164,8 +173,9 @@ Refined refine_real(Evaluator& evaluator, long double a, long double fa, long do
 
 }  // namespace
 
-ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search) {
-  Evaluator evaluator(base, search);
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search,
+                                ModelSource* models, const std::stop_token& cancel) {
+  Evaluator evaluator(base, search, models, cancel);
   ThresholdResult result;
   result.grid_values = search_grid(search);
   std::vector<long double> excess;

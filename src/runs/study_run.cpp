@@ -385,10 +385,16 @@ int StudyRunner::run() {
     for (std::size_t i = 0; i < points_.size(); ++i) {
       on_thread[i] = runs_on_thread(points_[i]->p, work_[i], single, study_.jobs, room.bytes);
     }
+    // Points all on threads are started ahead of the threads: one that ends
+    // its point takes the next at once, and the study wakes once for
+    // several ends.
+    const bool all_on_threads =
+        std::find(on_thread.begin(), on_thread.end(), false) == on_thread.end();
+    const std::size_t started = all_on_threads ? jobs * kThreadPointsAhead : jobs;
     models_.emplace(std::min(kModelCacheBytes, room.bytes / 8), kModelCacheEntries);
     workers_.emplace(points_, work_, process, wake, std::move(on_thread), &*models_);
     ProgressLine line(progress_, study_.find.has_value());
-    Scheduler scheduler(std::move(scheduled), jobs, *workers_, *this, line);
+    Scheduler scheduler(std::move(scheduled), started, *workers_, *this, line);
     if (const int signal = scheduler.run(runtime::pending_interrupt)) {
       interrupted(signal, scheduler.missing());
     }

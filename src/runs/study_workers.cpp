@@ -30,6 +30,23 @@ std::uint64_t point_bytes(const PointParameters& p, std::int32_t runs, unsigned 
   return bytes;
 }
 
+std::uint64_t result_bytes(const PointParameters& p, const PointWork& work) {
+  const auto side = static_cast<std::uint64_t>(std::max(p.blocks, 0)) + 1;
+  const auto reports = static_cast<std::uint64_t>(std::max<std::int64_t>(report_count(p), 1));
+  std::uint64_t bytes = 0;
+  if (work.model && work.find == nullptr) {
+    bytes = saturated_product(work.every_report ? reports : 1, saturated_sum(side * 8, 128));
+  }
+  if (work.find != nullptr) {
+    bytes =
+        saturated_sum(bytes, saturated_product(static_cast<std::uint64_t>(work.find->grid), 32));
+  }
+  if (work.runs > 0) {
+    bytes = saturated_sum(bytes, saturated_product(reports, saturated_sum(side * 32, 128)));
+  }
+  return bytes;
+}
+
 long double point_steps(const PointParameters& p, const PointWork& work) {
   const long double side = static_cast<long double>(p.blocks) + 1;
   const long double generations = static_cast<long double>(p.final_iteration);
@@ -47,6 +64,7 @@ bool runs_on_thread(const PointParameters& p, const PointWork& work, bool single
                     std::uint64_t room) {
   if (single_point || p.model != ModelKind::level) return false;
   if (!(point_steps(p, work) <= kThreadPointSteps)) return false;
+  if (result_bytes(p, work) > kThreadResultBytes) return false;
   const auto share = static_cast<std::uint64_t>(std::max(jobs, 1));
   const std::uint64_t bytes = point_bytes(p, work.runs, static_cast<unsigned>(share));
   return bytes <= kThreadPointBytes && saturated_product(bytes, share) <= room / 2;
@@ -68,9 +86,9 @@ void StudyWorkers::start(std::size_t index, std::size_t running) {
 }
 
 std::vector<WorkerEvent> StudyWorkers::wait(std::optional<std::chrono::milliseconds> timeout) {
-  // News already waiting: the processes are only looked at, not waited for.
-  std::vector<WorkerEvent> events =
-      processes_.wait(threads_.has_news() ? std::optional(std::chrono::milliseconds(0)) : timeout);
+  // The threads' pipe is polled beside the processes; news it does not
+  // signal yet is taken all the same.
+  std::vector<WorkerEvent> events = processes_.wait(timeout);
   std::vector<WorkerEvent> news = threads_.news();
   events.insert(events.end(), news.begin(), news.end());
   return events;

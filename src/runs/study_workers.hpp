@@ -24,6 +24,22 @@ inline constexpr std::uint64_t kThreadPointBytes = std::uint64_t{64} << 20;
 // (or killed) alone, and a fault in it ends only itself.
 inline constexpr long double kThreadPointSteps = 0x1p25L;
 
+// The most a point on a thread may give in results: they wait in memory
+// until the point's turn (a process's wait in a file), up to the
+// scheduler's look-ahead of them.
+inline constexpr std::uint64_t kThreadResultBytes = std::uint64_t{1} << 20;
+
+// When every point of a study runs on a thread, the scheduler starts this
+// many per job: the threads (--jobs of them) take the points in turn, and
+// the points beyond wait in their queue.
+inline constexpr std::size_t kThreadPointsAhead = 4;
+
+// What a point's results are expected to take in memory: each report's
+// model tail ((l + 1) doubles) and simulated estimates (a mean and a
+// half-width per level), 128 bytes of bookkeeping each, and a search's
+// grid. Saturated at 2^64 - 1.
+std::uint64_t result_bytes(const PointParameters& p, const PointWork& work);
+
 // What a point is expected to hold at once: its level model (twice the
 // prepared model's (l + 1)^2 extended values: the matrix and what a
 // generation works on) and its simulated runs' workers, `threads` of them.
@@ -40,9 +56,10 @@ long double point_steps(const PointParameters& p, const PointWork& work);
 // (it writes the dialogue's lines and the report file there, and its stop
 // words, and gains nothing from a thread); so do a point of the block-state
 // model, whose exact compositions these estimates do not cover, a point
-// expected to take more than kThreadPointSteps, and one expected to take
-// more than kThreadPointBytes or, with `jobs` such points at once, more
-// than half of the memory the study may still take (`room`).
+// expected to take more than kThreadPointSteps or to give more than
+// kThreadResultBytes, and one expected to take more than kThreadPointBytes
+// or, with `jobs` such points at once, more than half of the memory the
+// study may still take (`room`).
 bool runs_on_thread(const PointParameters& p, const PointWork& work, bool single_point, int jobs,
                     std::uint64_t room);
 

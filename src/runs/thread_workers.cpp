@@ -113,18 +113,21 @@ ThreadWorkers::~ThreadWorkers() {
 }
 
 void ThreadWorkers::start(std::size_t index, std::size_t running) {
-  const auto threads = static_cast<unsigned>(
-      std::max(1, jobs_ / static_cast<int>(std::max<std::size_t>(running, 1))));
+  // Points queued beyond the jobs share none of the machine: as many run at
+  // once as there are jobs, whatever the scheduler started.
+  const std::size_t at_once =
+      std::clamp<std::size_t>(running, 1, static_cast<std::size_t>(std::max(jobs_, 1)));
+  const auto threads = static_cast<unsigned>(std::max(1, jobs_ / static_cast<int>(at_once)));
   std::unique_lock lock(mutex_);
   tasks_.push_back({index, threads});
   ++busy_;
-  if (idle_ > 0) {
+  // A thread per point queued or computing, up to the jobs: one that has
+  // just ended its point takes the next even before it waits again.
+  if (pool_.size() >= std::min(busy_, static_cast<std::size_t>(std::max(jobs_, 1)))) {
     lock.unlock();
     task_ready_.notify_one();
     return;
   }
-  // No thread waits: one more (the scheduler runs at most its concurrency
-  // at once, so the pool never outgrows it).
   lock.unlock();
   const InterruptsBlocked blocked;
   pool_.emplace_back([this] { serve(); });
@@ -133,9 +136,7 @@ void ThreadWorkers::start(std::size_t index, std::size_t running) {
 void ThreadWorkers::serve() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    ++idle_;
     task_ready_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
-    --idle_;
     if (tasks_.empty()) return;  // closing
     const Task task = tasks_.front();
     tasks_.pop_front();
@@ -184,11 +185,16 @@ void ThreadWorkers::compute(const Task& task) {
   ended_.notify_all();
 }
 
+// The study is woken once the threads are about to need it: fewer points
+// queued than threads, so that it starts more. Until then the news waits
+// (the study takes it whenever it wakes), and several ends cost one
+// wake-up.
 void ThreadWorkers::post(const WorkerEvent& event) {
-  const bool was_empty = news_.empty();
   news_.push_back(event);
-  // One byte while news waits; a full pipe is readable already.
-  if (was_empty && ::write(pipe_[1], "", 1) < 0) return;
+  if (woken_ || tasks_.size() >= static_cast<std::size_t>(std::max(jobs_, 1))) return;
+  woken_ = true;
+  // One byte until news() takes it; a full pipe is readable already.
+  if (::write(pipe_[1], "", 1) < 0) return;
 }
 
 bool ThreadWorkers::has_news() const {
@@ -202,6 +208,7 @@ std::vector<WorkerEvent> ThreadWorkers::news() {
   char bytes[64];
   while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
   }
+  woken_ = false;
   events.swap(news_);
   return events;
 }

@@ -8,7 +8,8 @@
 //
 // A point's results wait in memory until their turn: the scheduler's
 // look-ahead bounds how many points wait. Each news (progress, an end) is
-// queued and wakes the study through a pipe it polls beside its processes.
+// queued, and wakes the study through a pipe it polls beside its processes
+// once the threads are about to run out of points.
 #pragma once
 
 #include <condition_variable>
@@ -37,7 +38,8 @@ class ThreadWorkers {
   ThreadWorkers(const ThreadWorkers&) = delete;
   ThreadWorkers& operator=(const ThreadWorkers&) = delete;
 
-  // Readable while news waits (non-blocking; news() empties it).
+  // Readable once news waits and the threads are about to run out of
+  // points (non-blocking; news() empties it).
   int news_fd() const { return pipe_[0]; }
   bool has_news() const;
   // The news since the last call: progress, and the points that ended.
@@ -74,7 +76,8 @@ class ThreadWorkers {
   std::condition_variable task_ready_, ended_;
   std::deque<Task> tasks_;
   std::vector<WorkerEvent> news_;
-  std::size_t idle_ = 0, busy_ = 0;  // pool threads waiting; points queued or computing
+  std::size_t busy_ = 0;  // points queued or computing
+  bool woken_ = false;    // a byte waits in the pipe
   bool closing_ = false;
   std::vector<std::vector<Result>> results_;  // per point, until written or discarded
   std::vector<std::exception_ptr> faults_;    // per point: what no point should throw

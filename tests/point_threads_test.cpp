@@ -22,6 +22,7 @@
 #include "runs/point_records.hpp"
 #include "runs/study_workers.hpp"
 #include "runs/thread_workers.hpp"
+#include "search/threshold_search.hpp"
 #include "support/run_program.hpp"
 
 namespace blocklevels {
@@ -132,6 +133,16 @@ TEST(ModelCache, EvictedModelsLiveOnWithTheirRunsAndAreBuiltAgain) {
     EXPECT_EQ(tails.bytes, literal_run(held)) << by_bytes;
     EXPECT_NE(cache.prepared(held, {}), model) << by_bytes;
     EXPECT_EQ(cache.builds(), 6U) << by_bytes;
+    // The least recently used goes, not the first built.
+    ModelCache two(std::uint64_t{1} << 30, 2);
+    const PointParameters b = shape(30, 6, 0.06L, 2, 1, 8, 20),
+                          c = shape(30, 6, 0.07L, 2, 1, 8, 20);
+    const auto a_model = two.prepared(held, {});
+    two.prepared(b, {});
+    EXPECT_EQ(two.prepared(held, {}), a_model);
+    two.prepared(c, {});
+    EXPECT_EQ(two.prepared(held, {}), a_model);
+    EXPECT_EQ(two.builds(), 3U);
     // The most recent one is kept whatever its cost.
     ModelCache tiny(1, 1);
     const auto first = tiny.prepared(held, {});
@@ -162,6 +173,41 @@ TEST(ModelCache, ConcurrentCallersShareOneBuildAndAFailedOneIsForgotten) {
   cache.prepared(q, {})->run(q, tails);
   EXPECT_EQ(tails.bytes, literal_run(q));
   EXPECT_EQ(cache.builds(), 3U);
+}
+
+// A search over mu takes one model from the cache for all its steps, one
+// over Pmut one per step; either finds what it finds alone.
+TEST(ModelCache, ASearchSharesTheCachesModels) {
+  Point base;
+  base.p = shape(100, 10, 0.01L, 2, 0, 10, 50);
+  base.real_texts[0] = "0.01";
+  const std::optional<Condition> where = parse_condition("X10=0.5");
+  ASSERT_TRUE(where);
+  for (const char* name : {"mu", "pmut"}) {
+    ThresholdSearch search;
+    search.parameter = find_parameter(name);
+    ASSERT_NE(search.parameter, nullptr);
+    search.low = name == std::string("mu") ? 2 : 0.001L;
+    search.high = name == std::string("mu") ? 90 : 0.3L;
+    search.condition = *where;
+    search.grid = 8;
+    ModelCache cache(std::uint64_t{1} << 30, 256);
+    const ThresholdResult shared = find_thresholds(base, search, &cache);
+    const ThresholdResult alone = find_thresholds(base, search);
+    if (name == std::string("mu")) {
+      EXPECT_EQ(cache.builds(), 1U);
+    } else {
+      EXPECT_GE(cache.builds(), 8U);
+      EXPECT_LE(cache.builds(), static_cast<std::uint64_t>(shared.model_runs));
+    }
+    EXPECT_EQ(shared.model_runs, alone.model_runs) << name;
+    ASSERT_EQ(shared.crossings.size(), alone.crossings.size()) << name;
+    for (std::size_t i = 0; i < alone.crossings.size(); ++i) {
+      EXPECT_EQ(shared.crossings[i].tail, alone.crossings[i].tail) << name;
+      EXPECT_EQ(shared.crossings[i].point.real_texts, alone.crossings[i].point.real_texts) << name;
+    }
+    EXPECT_EQ(shared.grid_quantity, alone.grid_quantity) << name;
+  }
 }
 
 // A result's bytes as a point's process writes them.
@@ -256,12 +302,16 @@ TEST(ThreadWorkers, PointsGiveRunPointsResultsAndStopsAsStopped) {
 // by_signal, their results discarded; a point that had ended keeps its
 // status.
 TEST(ThreadWorkers, EndAllEndsRunningPointsAndKeepsEndedOnes) {
+  // Simulated runs, one report: a model may settle into a cycle and then
+  // give its reports without another generation to cancel.
   std::vector<Point> points(3);
   points[0].p = shape(30, 6, 0.05L, 1, 0, 3, 5);
   points[1].p = shape(1000, 100, 0.001L, 1, 0, 400, 1000000);
-  points[2].p = shape(1000, 100, 0.001L, 1, 0, 400, 1000000);
+  points[1].p.step_generations = 1000000;
+  points[2].p = points[1].p;
   const std::vector<const Point*> pointers{&points[0], &points[1], &points[2]};
-  const std::vector<PointWork> works(3);
+  std::vector<PointWork> works(3);
+  for (PointWork& work : works) work.model = false, work.runs = 2;
   ThreadWorkers workers(pointers, works, 2, nullptr);
   workers.start(0, 2);
   while (!workers.has_news()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -314,6 +364,7 @@ TEST(StudyWorkers, PointsNeedingIsolationKeepTheirProcess) {
        model, false, plenty, false},
       {"a long model", shape(100, 20, 0.01L, 2, 0, 150, 4000), model, false, plenty, false},
       {"long simulated runs", small, many, false, plenty, false},
+      {"a million reports", shape(100, 20, 0.01L, 2, 0, 3, 1000000), model, false, plenty, false},
       {"a big simulation", shape(10, 5, 0.3L, 2000000000, 0, 10, 2), simulated, false, plenty,
        false},
       {"memory short for --jobs points", small, model, false, 2 * 2 * point_bytes(small, 0, 2) - 1,

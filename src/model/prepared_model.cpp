@@ -19,14 +19,17 @@ std::variant<PreparedLevelModel, BlockStateMutation> prepared(const PointParamet
 
 }  // namespace
 
+bool same_preparation(const PointParameters& a, const PointParameters& b) {
+  return a.model == b.model && a.arithmetic == b.arithmetic &&
+         std::memcmp(&a.Pmut, &b.Pmut, 10) == 0 && a.block_length == b.block_length &&
+         a.two_option_positions == b.two_option_positions && a.blocks == b.blocks;
+}
+
 PreparedModel::PreparedModel(const PointParameters& p, const std::stop_token& cancel)
     : shape_(p), model_(prepared(p, cancel)) {}
 
 bool PreparedModel::serves(const PointParameters& p) const {
-  // Pmut to the bit: 0 and -0 may build different literal matrices.
-  return p.model == shape_.model && p.arithmetic == shape_.arithmetic &&
-         std::memcmp(&p.Pmut, &shape_.Pmut, 10) == 0 && p.block_length == shape_.block_length &&
-         p.two_option_positions == shape_.two_option_positions && p.blocks == shape_.blocks;
+  return same_preparation(shape_, p);
 }
 
 void PreparedModel::run(const PointParameters& p, ModelSink& sink,

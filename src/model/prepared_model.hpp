@@ -7,6 +7,7 @@
 // search that share those share one, read only, on any threads.
 #pragma once
 
+#include <memory>
 #include <stop_token>
 #include <variant>
 
@@ -15,6 +16,11 @@
 #include "parameters/point_parameters.hpp"
 
 namespace blocklevels {
+
+// Whether a model prepared for `a` serves `b`: the same model, arithmetic
+// and mutation (Pmut to the bit: 0 and -0 may build different literal
+// matrices).
+bool same_preparation(const PointParameters& a, const PointParameters& b);
 
 class PreparedModel {
  public:
@@ -31,6 +37,19 @@ class PreparedModel {
  private:
   PointParameters shape_;  // the parameters it was built for
   std::variant<PreparedLevelModel, BlockStateMutation> model_;
+};
+
+// Where a run gets its prepared model when one may already be built (a
+// cache shared by a study's points, above this layer). The model given
+// serves p and stays valid as long as the pointer is held, whatever the
+// source does meanwhile. Throws what building it throws (Stop, Cancelled).
+class ModelSource {
+ public:
+  virtual std::shared_ptr<const PreparedModel> prepared(const PointParameters& p,
+                                                        const std::stop_token& cancel) = 0;
+
+ protected:
+  ~ModelSource() = default;
 };
 
 }  // namespace blocklevels

@@ -113,7 +113,8 @@ void simulate(const Point& point, const PointWork& work, bool at_final, ResultSi
 // final generation, or the answer that there is none.
 void search(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
             const std::stop_token& cancel) {
-  const ThresholdResult result = find_thresholds(point, *work.find, work.threads);
+  const ThresholdResult result =
+      find_thresholds(point, *work.find, work.threads, work.models, cancel);
   sink.take({point, ThresholdGrid{result.grid_values, result.grid_quantity}});
   if (result.crossings.empty()) sink.take({point, Threshold{}});
   for (const Crossing& crossing : result.crossings) {
@@ -134,7 +135,11 @@ void run_point(const Point& point, const PointWork& work, ResultSink& sink, Poin
     }
     ModelResults model(point, work, sink, progress, observer);
     if (work.model) {
-      run_model(point.p, model, cancel);
+      if (work.models != nullptr) {
+        work.models->prepared(point.p, cancel)->run(point.p, model, cancel);
+      } else {
+        run_model(point.p, model, cancel);
+      }
       if (work.hitting != nullptr && work.model_reports) sink.take({point, model.hit()});
     }
     if (work.runs > 0) simulate(point, work, false, sink, progress, cancel);

@@ -9,6 +9,7 @@
 #include <stop_token>
 
 #include "model/model_run.hpp"
+#include "model/prepared_model.hpp"
 #include "parameters/quantity.hpp"
 #include "results/point_result.hpp"
 #include "search/threshold_search.hpp"
@@ -35,6 +36,10 @@ struct PointWork {
   // A search instead of the model's run, or a hitting time beside it.
   const ThresholdSearch* find = nullptr;
   const Condition* hitting = nullptr;
+  // Where the model's prepared matrix comes from when it may be shared with
+  // other points (points/model_cache.hpp); none: built for this point. The
+  // values are the same either way, bit for bit.
+  ModelSource* models = nullptr;
 };
 
 // How far a point has come, told as it goes; at most every generation.

@@ -64,19 +64,22 @@ void check_records_place(const std::string& directory) {
 
 ProcessWorkers::ProcessWorkers(const std::vector<const Point*>& points,
                                const std::vector<PointWork>& work, const ProcessSettings& settings,
-                               int wake)
+                               int wake, int news)
     : points_(points),
       work_(work),
       settings_(settings),
       wake_(wake),
       polls_{{wake, POLLIN, 0}},
-      records_fds_(points.size(), -1) {}
+      records_fds_(points.size(), -1) {
+  if (news >= 0) polls_.push_back({news, POLLIN, 0});
+  first_ = polls_.size();
+}
 
 ProcessWorkers::~ProcessWorkers() {
   for (const int fd : records_fds_) {
     if (fd >= 0) ::close(fd);
   }
-  for (std::size_t slot = 1; slot < polls_.size(); ++slot) ::close(polls_[slot].fd);
+  for (std::size_t slot = first_; slot < polls_.size(); ++slot) ::close(polls_[slot].fd);
 }
 
 void ProcessWorkers::start(std::size_t index, std::size_t running) {
@@ -109,7 +112,7 @@ void ProcessWorkers::start(std::size_t index, std::size_t running) {
 
 bool ProcessWorkers::receive(std::size_t slot, std::vector<WorkerEvent>& events) {
   char chunk[4096];
-  const ssize_t n = ::read(polls_[slot + 1].fd, chunk, sizeof chunk);
+  const ssize_t n = ::read(polls_[slot + first_].fd, chunk, sizeof chunk);
   if (n < 0 && errno == EINTR) return false;
   if (n <= 0) return true;
   Running& r = running_[slot];
@@ -147,8 +150,8 @@ WorkerEvent ProcessWorkers::reap(std::size_t slot) {
 
 // Takes a point off the poll list: the last entry takes its slot.
 void ProcessWorkers::remove(std::size_t slot) {
-  ::close(polls_[slot + 1].fd);
-  polls_[slot + 1] = polls_.back();
+  ::close(polls_[slot + first_].fd);
+  polls_[slot + first_] = polls_.back();
   polls_.pop_back();
   running_[slot] = std::move(running_.back());
   running_.pop_back();
@@ -162,7 +165,7 @@ std::vector<WorkerEvent> ProcessWorkers::wait(std::optional<std::chrono::millise
   // From the last slot down, so that removing one leaves those still to
   // look at in place.
   for (std::size_t slot = running_.size(); slot-- > 0;) {
-    if (polls_[slot + 1].revents == 0) continue;
+    if (polls_[slot + first_].revents == 0) continue;
     if (receive(slot, events)) events.push_back(reap(slot));
   }
   return events;

@@ -41,9 +41,11 @@ void check_records_place(const std::string& directory);
 class ProcessWorkers final : public PointWorkers {
  public:
   // `points` and `work` (one per point) outlive the workers. `wake` is the
-  // descriptor an interrupt makes readable, polled beside the points.
+  // descriptor an interrupt makes readable, polled beside the points, as is
+  // `news` when given (other workers' news: wait() returns when it is
+  // readable, with the processes' events only).
   ProcessWorkers(const std::vector<const Point*>& points, const std::vector<PointWork>& work,
-                 const ProcessSettings& settings, int wake);
+                 const ProcessSettings& settings, int wake, int news = -1);
   ~ProcessWorkers() override;
 
   void start(std::size_t index, std::size_t running) override;
@@ -67,9 +69,11 @@ class ProcessWorkers final : public PointWorkers {
   const std::vector<PointWork>& work_;
   ProcessSettings settings_;
   int wake_;
-  // The running points and their pipes: polls_[slot + 1] is running_[slot]'s.
+  // The running points and their pipes: polls_[slot + first_] is
+  // running_[slot]'s, after the wake and news descriptors.
   std::vector<Running> running_;
   std::vector<pollfd> polls_;
+  std::size_t first_;
   std::vector<int> records_fds_;  // per point: its records file, -1 when none is open
 };
 

@@ -17,8 +17,10 @@
 #include "output/summary_line.hpp"
 #include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
+#include "points/model_cache.hpp"
 #include "runs/process_workers.hpp"
 #include "runs/scheduler.hpp"
+#include "runs/study_workers.hpp"
 #include "runs/table_resume.hpp"
 #include "runtime/child_processes.hpp"
 #include "runtime/deferred_interrupts.hpp"
@@ -35,8 +37,14 @@ namespace {
 
 // The descriptors a study holds besides its points': the standard streams,
 // the table and the one resumed, the report file, the wake pipe, a figure's
-// drawing and room to spare.
+// drawing, the threads' news pipe and room to spare.
 constexpr std::size_t kDescriptorsBeside = 24;
+
+// The prepared models a study's points share: at most this many bytes (or
+// an eighth of the memory the study may take, if less) and this many
+// models.
+constexpr std::uint64_t kModelCacheBytes = std::uint64_t{64} << 20;
+constexpr std::size_t kModelCacheEntries = 256;
 
 // The table's rows, written as each result is taken, whole rows only.
 class TableSink final : public ResultSink {
@@ -150,7 +158,8 @@ class StudyRunner final : public PointWriter {
   std::optional<SummaryLines> summaries_;
   std::optional<PointMessages> messages_;
   Sinks sinks_;
-  std::optional<ProcessWorkers> workers_;
+  std::optional<ModelCache> models_;  // outlives the workers that use it
+  std::optional<StudyWorkers> workers_;
   // The points this process runs (a shard's share), their work, and the
   // points an earlier run left complete.
   std::vector<std::size_t> mine_;
@@ -369,9 +378,23 @@ int StudyRunner::run() {
     }
     shard_row(Source::shard);
     const int wake = runtime::defer_interrupts();
-    workers_.emplace(points_, work_, process, wake);
+    // Each point on a thread unless it needs the isolation of a process.
+    const runtime::MemoryRoom room = runtime::memory_room();
+    const bool single = !study_.is_sweep() || process.console_lines || process.report_fd >= 0;
+    std::vector<bool> on_thread(points_.size());
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+      on_thread[i] = runs_on_thread(points_[i]->p, work_[i], single, study_.jobs, room.bytes);
+    }
+    // Points all on threads are started ahead of the threads: one that ends
+    // its point takes the next at once, and the study wakes once for
+    // several ends.
+    const bool all_on_threads =
+        std::find(on_thread.begin(), on_thread.end(), false) == on_thread.end();
+    const std::size_t started = all_on_threads ? jobs * kThreadPointsAhead : jobs;
+    models_.emplace(std::min(kModelCacheBytes, room.bytes / 8), kModelCacheEntries);
+    workers_.emplace(points_, work_, process, wake, std::move(on_thread), &*models_);
     ProgressLine line(progress_, study_.find.has_value());
-    Scheduler scheduler(std::move(scheduled), jobs, *workers_, *this, line);
+    Scheduler scheduler(std::move(scheduled), started, *workers_, *this, line);
     if (const int signal = scheduler.run(runtime::pending_interrupt)) {
       interrupted(signal, scheduler.missing());
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <optional>
 #include <thread>
@@ -32,10 +33,12 @@ class LastTail final : public ModelSink {
 // The model's tail at the final generation of points that differ in the
 // one parameter searched. A search of a parameter the prepared model does
 // not depend on (lambda, mu, the final generation, the step) builds it
-// once.
+// once, or takes it from `models` when given (a study's shared ones).
 class Evaluator {
  public:
-  Evaluator(const Point& base, const ThresholdSearch& search) : base_(base), search_(search) {}
+  Evaluator(const Point& base, const ThresholdSearch& search, ModelSource* models,
+            const std::stop_token& cancel)
+      : base_(base), search_(search), models_(models), cancel_(cancel) {}
 
   // The point with the parameter at v: an integer rounded, a real with the
   // shortest text of its double.
@@ -56,11 +59,15 @@ class Evaluator {
   // One report, at the final generation itself.
   std::vector<double> final_tail(const PointParameters& p) {
     ++runs_;
-    if (!prepared_ || !prepared_->serves(p)) prepared_.emplace(p);
+    if (!prepared_ || !prepared_->serves(p)) {
+      prepared_.reset();  // its memory goes before the next is built
+      prepared_ = models_ != nullptr ? models_->prepared(p, cancel_)
+                                     : std::make_shared<const PreparedModel>(p, cancel_);
+    }
     PointParameters at_final = p;
     at_final.step_generations = p.final_iteration;
     LastTail last;
-    prepared_->run(at_final, last);
+    prepared_->run(at_final, last, cancel_);
     return last.tail;
   }
 
@@ -109,9 +116,13 @@ class Evaluator {
       PointParameters through = p;
       through.final_iteration = static_cast<std::int32_t>(search_.high);
       through.step_generations = 1;
-      if (!prepared_ || !prepared_->serves(through)) prepared_.emplace(through);
+      if (!prepared_ || !prepared_->serves(through)) {
+        prepared_.reset();
+        prepared_ = models_ != nullptr ? models_->prepared(through, cancel_)
+                                       : std::make_shared<const PreparedModel>(through, cancel_);
+      }
       Quantities quantities(search_.condition.quantity);
-      prepared_->run(through, quantities);
+      prepared_->run(through, quantities, cancel_);
       by_t_ = std::move(quantities.values);
     }
     return by_t_.at(static_cast<std::size_t>(p.final_iteration - 1));
@@ -119,7 +130,9 @@ class Evaluator {
 
   const Point& base_;
   const ThresholdSearch& search_;
-  std::optional<PreparedModel> prepared_;
+  ModelSource* models_;
+  const std::stop_token& cancel_;
+  std::shared_ptr<const PreparedModel> prepared_;
   std::int64_t runs_ = 0;
   std::vector<double> by_t_;  // by_generation(): the quantity at t = 1, 2, ...
 };
@@ -239,6 +252,7 @@ namespace {
 std::vector<long double> grid_excess(Evaluator& evaluator, const Point& base,
                                      const ThresholdSearch& search,
                                      const std::vector<long double>& values, unsigned threads,
+                                     ModelSource* models, const std::stop_token& cancel,
                                      std::int64_t& runs) {
   const std::size_t n = values.size();
   // A search of the final generation reads one run: one thread.
@@ -253,7 +267,7 @@ std::vector<long double> grid_excess(Evaluator& evaluator, const Point& base,
   const auto work = [&](std::size_t first) {
     const ExtendedArithmetic arithmetic;
     std::optional<Evaluator> own;
-    if (first != 0) own.emplace(base, search);
+    if (first != 0) own.emplace(base, search, models, cancel);
     Evaluator& e = first == 0 ? evaluator : *own;
     for (std::size_t i = first; i < n; i += count) {
       try {
@@ -281,14 +295,14 @@ std::vector<long double> grid_excess(Evaluator& evaluator, const Point& base,
 
 }  // namespace
 
-ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search,
-                                unsigned threads) {
-  Evaluator evaluator(base, search);
+ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search, unsigned threads,
+                                ModelSource* models, const std::stop_token& cancel) {
+  Evaluator evaluator(base, search, models, cancel);
   ThresholdResult result;
   result.grid_values = search_grid(search);
   std::int64_t grid_runs = 0;
   const std::vector<long double> excess =
-      grid_excess(evaluator, base, search, result.grid_values, threads, grid_runs);
+      grid_excess(evaluator, base, search, result.grid_values, threads, models, cancel, grid_runs);
   for (const long double e : excess) {
     result.grid_quantity.push_back(static_cast<double>(e + search.condition.value));
   }

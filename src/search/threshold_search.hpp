@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "model/prepared_model.hpp"
 #include "parameters/parameter_table.hpp"
 #include "parameters/quantity.hpp"
 
@@ -63,11 +65,15 @@ std::string grid_checked(const ThresholdSearch& search);
 // quantity reaching it, q >= V, or not) is one crossing, refined on its
 // bracket: a quantity equal to V over a stretch crosses where it leaves V,
 // never at each grid value where it equals V. Throws Stop when the model
-// stops at any value evaluated.
-// The grid's values are evaluated on up to `threads` threads, each with a
-// prepared model of its own; the result, and the Stop thrown when a grid
-// value stops (the one of the lowest such value), are those of one thread.
+// stops at any value evaluated, Cancelled at the next matrix row or
+// generation once `cancel` asks for a stop. The prepared models come from
+// `models` when given (shared with other points), else are built here;
+// either way the values are the same, bit for bit. The grid's values are
+// evaluated on up to `threads` threads; the result, and the Stop thrown
+// when a grid value stops (the one of the lowest such value), are those of
+// one thread.
 ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search,
-                                unsigned threads = 1);
+                                unsigned threads = 1, ModelSource* models = nullptr,
+                                const std::stop_token& cancel = {});
 
 }  // namespace blocklevels

@@ -65,6 +65,11 @@ TEST(ModelCheck, LargestDistanceOverEveryTimeAndQuantity) {
     EXPECT_EQ(check->level, c.level) << c.what;
     EXPECT_EQ(check->equal_runs, c.equal_runs) << c.what;
   }
+  // Warned of past 3 half-widths, not at 3.
+  ModelCheck at{.distance = 3.0};
+  EXPECT_FALSE(check_warns(at));
+  at.distance = std::nextafter(3.0, 4.0);
+  EXPECT_TRUE(check_warns(at));
   // One run has no half-width: no check.
   EXPECT_FALSE(check_model({.lambda = 10000, .blocks = 2}, 1, model, same(0)));
 }

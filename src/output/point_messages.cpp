@@ -81,7 +81,7 @@ void PointMessages::take(const Result& result) {
     return;
   }
   if (const auto* checked = std::get_if<ModelChecked>(&result.value)) {
-    if (!(checked->check.distance > kModelCheckWarning)) return;
+    if (!check_warns(checked->check)) return;
     progress_.clear();
     runtime::say(check_warning(result.point, checked->check));
     return;

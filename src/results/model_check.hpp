@@ -40,6 +40,11 @@ struct ModelCheck {
   bool operator==(const ModelCheck&) const = default;
 };
 
+// Whether the check is warned of: a distance above kModelCheckWarning.
+inline bool check_warns(const ModelCheck& check) {
+  return check.distance > kModelCheckWarning;
+}
+
 // "mean_level" or "X<j>": the check's quantity as tables name it.
 std::string checked_quantity(const ModelCheck& check);
 

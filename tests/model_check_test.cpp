@@ -120,6 +120,16 @@ TEST(ModelCheck, SummaryLineIsTheTablesRowsCompared) {
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("--model block-state follows"), std::string::npos);
+  // A single point is warned of too; the block-state model is named, and
+  // only the simulated values offered.
+  const testing::ProgramRun block_state = testing::run_in(
+      dir, {"--lambda", "60", "--mu", "6", "--pmut", "0.01", "--block-length", "2", "--blocks",
+            "12", "--final", "40", "--step", "4", "--simulate", "5", "--model", "block-state"});
+  EXPECT_NE(block_state.err.find("(model=block-state): X11 at t=20, every run gave 0 where the "
+                                 "model gives 0.977108, 106 times the least half-width"),
+            std::string::npos)
+      << block_state.err;
+  EXPECT_TRUE(block_state.err.ends_with("; the simulated values may serve\n"));
   // Resumed from the first point's rows, the same lines.
   std::FILE* file = std::fopen((dir.path() + "/t.csv").c_str(), "wb");
   const std::size_t cut = whole.find("model,20000,10000,0.05,4");

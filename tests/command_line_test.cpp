@@ -267,7 +267,7 @@ TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
 }
 
 // A summary line's simulated mean is the CSV's, its half-width the CSV's to
-// two significant digits.
+// two significant digits, and the model check follows it.
 TEST(CommandLine, SummaryLinesGiveHalfWidthsToTwoDigits) {
   TemporaryDirectory dir;
   const ProgramRun r =
@@ -291,8 +291,9 @@ TEST(CommandLine, SummaryLinesGiveHalfWidthsToTwoDigits) {
   for (std::size_t n = 0; n < 2; ++n) {
     char two[32];
     std::snprintf(two, sizeof two, "%.2g", std::stod(half_widths[n]));
-    const std::string said = " simulated_mean_level=" + means[n] + "+-" + two;
-    EXPECT_TRUE(summary[n].ends_with(said)) << summary[n] << "\nexpected the end " << said;
+    // The model check follows.
+    const std::string said = " simulated_mean_level=" + means[n] + "+-" + two + " model_vs_";
+    EXPECT_NE(summary[n].find(said), std::string::npos) << summary[n] << "\nexpected " << said;
     EXPECT_NE(half_widths[n], two);  // the CSV keeps more digits
   }
 }

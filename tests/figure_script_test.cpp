@@ -77,6 +77,19 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Standard error without the model check's warning, which kSimulated's
+// blocks of two positions draw (tests/model_check_test.cpp).
+std::string besides_model_check(const std::string& err) {
+  std::string rest;
+  for (std::size_t at = 0; at < err.size();) {
+    const std::size_t end = std::min(err.find('\n', at), err.size() - 1) + 1;
+    const std::string line = err.substr(at, end - at);
+    if (!contains(line, ": the simulation departs from the model (model=level): ")) rest += line;
+    at = end;
+  }
+  return rest;
+}
+
 const std::vector<std::string> kSimulated = {
     "--lambda",   "60",       "--mu",    "6",       "--pmut", "0.01",   "--block-length",
     "2",          "--blocks", "12",      "--final", "40",     "--step", "4",
@@ -92,7 +105,7 @@ TEST(FigureScripts, LevelsValuesAndTheModelCheckAreTheTables) {
   args.insert(args.end(), {"--plot", "f.svg", "--plot-levels", "top,3,top-4"});
   const ProgramRun run = testing::run_in(dir, args);
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(besides_model_check(run.err), "");
   const std::string script = keeper.script();
   EXPECT_EQ(keeper.args(), "-d\n");
   const CsvText csv(read_file(dir.path() + "/t.csv"));
@@ -224,7 +237,7 @@ TEST(FigureRendering, SizesAndNoWarnings) {
     args.insert(args.end(), {"--quiet", "--force", "--plot", "k.pdf", "--plot-size", "3.5x2.6"});
     const ProgramRun run = testing::run_in(dir, args);
     EXPECT_EQ(run.exit_status, 0) << study[1];
-    EXPECT_EQ(run.err, "") << study[1];
+    EXPECT_EQ(besides_model_check(run.err), "") << study[1];
   }
 }
 

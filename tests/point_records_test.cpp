@@ -57,6 +57,8 @@ std::vector<Record> every_kind() {
           ThresholdGrid{{0.1L, 1.0L / 3}, {0.5, 0.75}},
           Stopped{205, false, 0xDEADBEEF},
           Stopped{137, true, std::nullopt},
+          ModelChecked{{41.25, 8, 2, 0.244, {0.108, 0.0033}, false}},
+          ModelChecked{{3.5, 2, 0, 1.0 - 1e-12, {1.0, 0.0}, true}},
           Progress{3, 8, 9}};
 }
 

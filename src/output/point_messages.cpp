@@ -21,6 +21,43 @@ void flush_summaries() {
   runtime::console().flush();
 }
 
+// "a mean of 0.108 +- 0.0033 where the model gives 0.244".
+std::string compared(const ModelCheck& c) {
+  char text[160];
+  if (c.equal_runs) {
+    std::snprintf(text, sizeof text, "every run gave %.6g where the model gives %.6g",
+                  c.simulated.mean, c.model_value);
+  } else {
+    std::snprintf(text, sizeof text, "a mean of %.6g +- %.2g where the model gives %.6g",
+                  c.simulated.mean, c.simulated.half_width, c.model_value);
+  }
+  return text;
+}
+
+// The warning of a model check beyond kModelCheckWarning: where, by how
+// much, which model, and what may serve instead. With blocks of one
+// position the level model is the infinite population's limit, so a
+// departure is the finite population's.
+std::string check_warning(const Point& point, const ModelCheck& c) {
+  const bool level = point.p.model == ModelKind::level;
+  char distance[32];
+  std::snprintf(distance, sizeof distance, "%.3g", c.distance);
+  std::string words =
+      describe_point(point) +
+      ": the simulation departs from the model (model=" + (level ? "level" : "block-state") +
+      "): " + checked_quantity(c) + " at t=" + std::to_string(c.t) + ", " + compared(c) + ", " +
+      distance +
+      (c.equal_runs ? " times the least half-width the runs can show" : " half-widths apart");
+  if (level && point.p.block_length > 1) {
+    words +=
+        "; the level model takes an incomplete block to lack one allele: --model "
+        "block-state follows the blocks' states, or the simulated values may serve";
+  } else {
+    words += "; the simulated values may serve";
+  }
+  return words;
+}
+
 }  // namespace
 
 PointMessages::PointMessages(Progress& progress, bool sweep, const ThresholdSearch* search,
@@ -46,6 +83,13 @@ void PointMessages::take(const Result& result) {
           {words,
            runtime::format_stop_words(words, sizeof words, stopped->status, *stopped->place)});
     }
+    return;
+  }
+  if (const auto* checked = std::get_if<ModelChecked>(&result.value)) {
+    if (!check_warns(checked->check)) return;
+    flush_summaries();
+    progress_.clear();
+    runtime::say(check_warning(result.point, checked->check));
     return;
   }
   const auto* threshold = std::get_if<Threshold>(&result.value);

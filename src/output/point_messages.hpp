@@ -1,7 +1,8 @@
 // What a study says on standard error of its points as they are written: a
 // point that stopped (a sweep's by its parameters, a single run's as the
 // dialogue's process would say it, with the place of the stop), and a
-// search that found no crossing. Warnings are said whatever --quiet: it is
+// search that found no crossing, and a model check beyond
+// kModelCheckWarning half-widths. Warnings are said whatever --quiet: it is
 // for standard output. The first stop's status is the study's exit status.
 #pragma once
 

@@ -65,6 +65,17 @@ void append_hitting(std::string& line, const simulation::HittingSummary& s) {
   }
 }
 
+// " model_vs_simulation=41.2 at_t=8 quantity=X2": three significant digits,
+// enough to tell 2.9 from 3.1.
+void append_check(std::string& line, const ModelCheck& check) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", check.distance);
+  line += " model_vs_simulation=";
+  line += text;
+  line += " at_t=" + std::to_string(check.t) + " quantity=" + checked_quantity(check);
+  if (check.equal_runs) line += " equal_runs=yes";
+}
+
 }  // namespace
 
 SummaryLines::SummaryLines(runtime::OutputStream& out, Progress& progress,
@@ -75,6 +86,7 @@ void SummaryLines::begin_point(const Point& point, std::size_t) {
   point_ = point;
   last_model_.reset();
   simulated_level_.reset();
+  check_.reset();
   hitting_.reset();
   simulated_hitting_.reset();
   found_.clear();
@@ -92,6 +104,8 @@ void SummaryLines::take(const Result& result) {
     } else {
       simulated_level_ = s->level;
     }
+  } else if (const auto* c = std::get_if<ModelChecked>(&v)) {
+    check_ = c->check;
   } else if (const auto* h = std::get_if<ModelHitting>(&v)) {
     hitting_ = h->t;
   } else if (const auto* hs = std::get_if<HittingSummary>(&v)) {
@@ -132,6 +146,7 @@ void SummaryLines::end_point() {
       line += " simulated_mean_level=";
       append_estimate(line, *simulated_level_);
     }
+    if (check_) append_check(line, *check_);
     if (hitting_) line += " hitting_t=" + (*hitting_ ? std::to_string(**hitting_) : "never");
     if (simulated_hitting_) append_hitting(line, *simulated_hitting_);
   }

@@ -1,7 +1,9 @@
 // The summary line of each point of a sweep, a search or a hitting time on
 // standard output, made from the point's results as they pass:
 //   lambda=... step=5 model=level arithmetic=accurate t=200 mean_level=... X20=... X19=... X18=...
-// then what was simulated (simulated_mean_level=M+-H), the hitting times
+// then what was simulated (simulated_mean_level=M+-H), the model check
+// (model_vs_simulation=D at_t=T quantity=Q, and equal_runs=yes when every
+// run gave the same value there: results/model_check.hpp), the hitting times
 // (hitting_t=N or never, simulated_hitting_t=M+-H never=N); a search's
 // line says its crossings (pmut=V, simulated_Xtop=M+-H) or pmut=none; a
 // point that stopped says status=N. Half-widths are given to two
@@ -44,6 +46,7 @@ class SummaryLines final : public ResultSink {
   Point point_;
   std::optional<ModelReport> last_model_;
   std::optional<simulation::Estimate> simulated_level_;
+  std::optional<ModelCheck> check_;
   std::optional<std::optional<std::int64_t>> hitting_;
   std::optional<simulation::HittingSummary> simulated_hitting_;
   std::vector<Found> found_;

@@ -27,6 +27,7 @@ class ModelResults final : public ModelSink {
   void report(std::int64_t t, std::span<const double> tail) override {
     if (observer_ != nullptr) observer_->report(t, tail);
     if (progress_ != nullptr) progress_->model_reached(t);
+    if (checked(work_)) every_report_.push_back({t, {tail.begin(), tail.end()}});
     if (!work_.model_reports || (!work_.every_report && t != last_)) return;
     sink_.take({point_, ModelReport{t, {tail.begin(), tail.end()}}});
   }
@@ -38,6 +39,13 @@ class ModelResults final : public ModelSink {
   }
   // The hitting time found, or none.
   const ModelHitting& hit() const { return hit_; }
+  // Every report, whatever the sink was given, when the point is checked.
+  const std::vector<ModelReport>& every_report() const { return every_report_; }
+
+  // Whether the model is checked against the simulated runs: two or more,
+  // summarised here (a shard's sums are checked once merged). The model's
+  // every report is kept for it: fewer values than the runs' totals hold.
+  static bool checked(const PointWork& work) { return work.runs >= 2 && !work.sums; }
 
  private:
   const Point& point_;
@@ -47,6 +55,22 @@ class ModelResults final : public ModelSink {
   ModelSink* observer_;
   std::int64_t last_;
   ModelHitting hit_;
+  std::vector<ModelReport> every_report_;
+};
+
+// Hands every result on, keeping the simulated reports for the model check.
+class SimulatedReports final : public ResultSink {
+ public:
+  explicit SimulatedReports(ResultSink& sink) : sink_(sink) {}
+  void take(const Result& result) override {
+    if (const auto* s = std::get_if<SimulationReport>(&result.value)) reports_.push_back(*s);
+    sink_.take(result);
+  }
+  const std::vector<SimulationReport>& reports() const { return reports_; }
+
+ private:
+  ResultSink& sink_;
+  std::vector<SimulationReport> reports_;
 };
 
 // The totals of report `report` alone.
@@ -142,7 +166,13 @@ void run_point(const Point& point, const PointWork& work, ResultSink& sink, Poin
       }
       if (work.hitting != nullptr && work.model_reports) sink.take({point, model.hit()});
     }
-    if (work.runs > 0) simulate(point, work, false, sink, progress, cancel);
+    if (work.runs <= 0) return;
+    SimulatedReports simulated(sink);
+    simulate(point, work, false, simulated, progress, cancel);
+    if (!work.model || !ModelResults::checked(work)) return;
+    const std::optional<ModelCheck> check = check_model(
+        point.p, static_cast<std::uint64_t>(work.runs), model.every_report(), simulated.reports());
+    if (check) sink.take({point, ModelChecked{*check}});
   });
 }
 

@@ -219,6 +219,21 @@ py::dict point_dict(const Point& point, const std::vector<Result>& results) {
     out["mean_level"] = vector_of(mean_level);
   }
   out["simulation"] = simulation_dict(results, p);
+  // The model's hitting time (None: never), and the simulated runs' hitting
+  // times, when counted: (generation, runs
+  // that first reached the value then) in increasing order, and the runs
+  // that never did by the final generation.
+  for (const Result& result : results) {
+    if (const auto* h = std::get_if<ModelHitting>(&result.value)) {
+      out["hitting_t"] = h->t ? py::object(py::int_(*h->t)) : py::none();
+    }
+    const auto* counts = std::get_if<HittingCounts>(&result.value);
+    if (counts == nullptr) continue;
+    py::list first;
+    for (const auto& [when, n] : counts->times.first) first.append(py::make_tuple(when, n));
+    out["hitting_first"] = first;
+    out["hitting_never"] = counts->times.never;
+  }
   return out;
 }
 
@@ -364,22 +379,31 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
 }
 
 // What a call computes of each point: "model" its reports, "simulate" its
-// simulated runs' exact sums, "study" all a study's table holds.
+// simulated runs' exact sums, "study" all a study's table holds, "hitting"
+// the same with the runs' exact sums and hitting-time counts, so that each
+// run's hitting time is there beside their summary.
 PointWork work_of(const Study& study, const std::string& mode) {
   PointWork work;
   work.model = mode != "simulate";
   work.model_reports = work.model;
   work.runs = study.simulate_runs;
   work.seed = study.seed;
-  work.sums = mode == "simulate";
+  work.sums = mode == "simulate" || mode == "hitting";
   work.find = study.find ? &*study.find : nullptr;
   work.hitting = study.hitting ? &*study.hitting : nullptr;
   return work;
 }
 
 // A result as a whole study's table holds it: the exact sums of a
-// simulate() call summarised as the command line summarises its runs.
+// simulate() call summarised as the command line summarises its runs, and
+// the hitting-time counts as it summarises them (as merging a study's
+// shards does, which gives one machine's table).
 Result as_summary(const Result& result) {
+  if (const auto* counts = std::get_if<HittingCounts>(&result.value)) {
+    const PointParameters& p = result.point.p;
+    return {result.point, HittingSummary{simulation::summarize_hitting(
+                              counts->times, p.final_iteration, p.lambda)}};
+  }
   const auto* sums = std::get_if<ShardSums>(&result.value);
   if (sums == nullptr) return result;
   const simulation::Summary summary = simulation::summarize(sums->totals, result.point.p.lambda);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "parameters/point_parameters.hpp"
+#include "results/model_check.hpp"
 #include "search/threshold_search.hpp"
 #include "simulation/hitting_summary.hpp"
 #include "simulation/run_totals.hpp"
@@ -84,11 +85,20 @@ struct Stopped {
   std::optional<std::uint32_t> place;
 };
 
+// The model check of a point whose model ran beside two or more simulated
+// runs (results/model_check.hpp), after the runs' results. No table row
+// holds it: it is the model's and the simulation's rows compared, and a
+// table read back gives it again from them.
+struct ModelChecked {
+  ModelCheck check;
+};
+
 // "falling" or "rising", as tables and messages say it.
 std::string_view direction_name(Direction direction);
 
-using ResultValue = std::variant<ModelReport, SimulationReport, ShardSums, ModelHitting,
-                                 HittingCounts, HittingSummary, Threshold, ThresholdGrid, Stopped>;
+using ResultValue =
+    std::variant<ModelReport, SimulationReport, ShardSums, ModelHitting, HittingCounts,
+                 HittingSummary, Threshold, ThresholdGrid, Stopped, ModelChecked>;
 
 // One result and the point it is of: the study's point, or, for a search's
 // crossing and the runs simulated there, the point at the crossing.

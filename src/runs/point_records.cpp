@@ -155,6 +155,15 @@ void put_body(std::string& out, const Stopped& r) {
   put(out, static_cast<std::uint8_t>(r.place.has_value()));
   put(out, r.place.value_or(0));
 }
+void put_body(std::string& out, const ModelChecked& r) {
+  const ModelCheck& c = r.check;
+  put(out, c.distance);
+  put(out, c.t);
+  put(out, c.level);
+  put(out, c.model_value);
+  put(out, c.simulated);
+  put(out, static_cast<std::uint8_t>(c.equal_runs));
+}
 void put_body(std::string& out, const Progress& r) {
   put(out, r);
 }
@@ -270,7 +279,17 @@ Record take_body(std::size_t index, Payload& payload) {
       if (placed) r.place = place;
       return r;
     }
-    case 10:
+    case 10: {
+      ModelCheck c;
+      c.distance = payload.take<double>();
+      c.t = payload.take<std::int64_t>();
+      c.level = payload.take<std::int32_t>();
+      c.model_value = payload.take<double>();
+      c.simulated = payload.take<simulation::Estimate>();
+      c.equal_runs = payload.take<std::uint8_t>() != 0;
+      return ModelChecked{c};
+    }
+    case 11:
       return payload.take<Progress>();
     default:
       throw RecordError("a record of no known kind");

@@ -31,7 +31,7 @@ struct PointChange {
 
 using Record =
     std::variant<PointChange, ModelReport, SimulationReport, ShardSums, ModelHitting, HittingCounts,
-                 HittingSummary, Threshold, ThresholdGrid, Stopped, Progress>;
+                 HittingSummary, Threshold, ThresholdGrid, Stopped, ModelChecked, Progress>;
 
 // Bytes that no writer makes: a fault of the program, never of a point.
 class RecordError : public std::exception {

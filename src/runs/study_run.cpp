@@ -239,9 +239,23 @@ void StudyRunner::write(std::size_t index, const WorkerEvent& end, bool kept) {
     old.seek(kept_[index]->from);
     TableEntry entry;
     std::uint64_t at = kept_[index]->from;
+    // The table holds no model check: it is its model and simulation rows
+    // compared, as the point's run compared them.
+    std::vector<ModelReport> model;
+    std::vector<SimulationReport> simulated;
     while (at < kept_[index]->to && old.next(entry)) {
       sinks_.take(entry.result);
+      if (const auto* m = std::get_if<ModelReport>(&entry.result.value)) model.push_back(*m);
+      if (const auto* s = std::get_if<SimulationReport>(&entry.result.value)) {
+        simulated.push_back(*s);
+      }
       at = entry.end_offset;
+    }
+    if (!study_.find && !model.empty()) {
+      const Point& point = *points_[index];
+      const std::optional<ModelCheck> check = check_model(
+          point.p, static_cast<std::uint64_t>(std::max(0, study_.simulate_runs)), model, simulated);
+      if (check) sinks_.take({point, ModelChecked{*check}});
     }
   } else {
     try {

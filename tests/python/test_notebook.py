@@ -1,5 +1,5 @@
 # The example notebook runs from top to bottom without an error, and shows
-# its three figures.
+# its five figures.
 import os
 
 import nbclient
@@ -15,4 +15,4 @@ def test_explore_notebook_runs():
                             resources={"metadata": {"path": os.path.dirname(path)}}).execute()
     figures = [output for cell in notebook.cells if cell.cell_type == "code"
                for output in cell.get("outputs", []) if "image/png" in output.get("data", {})]
-    assert len(figures) == 3
+    assert len(figures) == 5

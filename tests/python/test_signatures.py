@@ -30,15 +30,22 @@ def test_signatures_are_the_tables_and_the_stubs_say_the_same():
     keywords = {p["keyword"] for p in parameters}
     settings = {s["name"] for s in _core.settings()}
     stubs = stub_signatures()
-    for call in (blocklevels.model, blocklevels.simulate, blocklevels.study):
+    calls = (blocklevels.model, blocklevels.simulate, blocklevels.study, blocklevels.hitting,
+             blocklevels.find)
+    for call in calls:
         signature = inspect.signature(call)
         names = [n for n, p in signature.parameters.items()
                  if p.kind != inspect.Parameter.KEYWORD_ONLY]
-        assert set(names) == keywords, call.__name__
         required = [p["keyword"] for p in parameters if not p["default"]]
+        if call is blocklevels.find:
+            # A search names no parameter it must be given: all by keyword.
+            names = [n for n in signature.parameters if n in keywords]
+            assert all(signature.parameters[n].default is None for n in names)
+            required = []
+        assert set(names) == keywords, call.__name__
         assert names[:len(required)] == required
         for name, p in signature.parameters.items():
-            if p.kind == inspect.Parameter.KEYWORD_ONLY:
+            if p.kind == inspect.Parameter.KEYWORD_ONLY and name not in keywords:
                 assert name in settings, (call.__name__, name)
         ours = [(n, p.default is not inspect.Parameter.empty,
                  p.kind == inspect.Parameter.KEYWORD_ONLY)

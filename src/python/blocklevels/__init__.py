@@ -6,7 +6,10 @@ A chromosome is ``blocks`` blocks of ``block_length`` positions; the fitness
 level is the number of complete blocks, 0 to ``blocks``. ``model()`` gives
 the expected fraction of the offspring at each level or above, generation by
 generation, ``simulate()`` the real algorithm's means over seeded runs, and
-``study()`` sweeps: a table with the command line's CSV columns.
+``study()`` sweeps: a table with the command line's CSV columns. ``find()``
+searches a threshold (``--find``), ``hitting()`` gives hitting times
+(``--hitting``) with the runs' own, ``tidy()`` makes a table long (one value
+a row) and ``plot()`` draws a result or a table with matplotlib.
 
 Every value is the command line's, bit for bit: the same core, the same
 iteration, the same seeded runs. Values are read and refused as the command
@@ -40,9 +43,14 @@ __all__ = [
     "Stop",
     "ModelResult",
     "SimulationResult",
+    "HittingResult",
     "model",
     "simulate",
     "study",
+    "find",
+    "hitting",
+    "tidy",
+    "plot",
     "parameter_names",
     "table_columns",
     "table_format",
@@ -140,11 +148,12 @@ def _keywords(given: dict) -> dict:
     return named
 
 
-def _setting_text(value) -> str:
+def _setting_text(value, separator: str = ",") -> str:
     """A setting as the command line's text: a list or tuple (zip's names,
-    mu_ratio's values) joined by commas."""
+    mu_ratio's values; find's parameter and ends, with ``separator`` ":")
+    joined."""
     if isinstance(value, (list, tuple)):
-        return ",".join(_text(v) for v in value)
+        return separator.join(_text(v) for v in value)
     return _text(value)
 
 
@@ -152,7 +161,8 @@ def _call(parameters: dict, settings: dict, mode: str) -> dict:
     by_keyword = {p["keyword"]: p for p in _PARAMETERS}
     items = {name: _items(by_keyword[name], value) for name, value in parameters.items()
              if value is not None}
-    texts = {name: _setting_text(value) for name, value in settings.items() if value is not None}
+    texts = {name: _setting_text(value, ":" if name == "find" else ",")
+             for name, value in settings.items() if value is not None}
     try:
         return _core.run(items, texts, mode)
     except _core.StopRefused as refused:
@@ -288,8 +298,16 @@ def _setting_help(name: str) -> str:
 _OPTIONAL_FIRST = ("step", "two_option")
 
 
-def _signature(settings: list) -> _inspect.Signature:
-    """The parameters, required ones first, then the keyword-only settings."""
+def _signature(settings: list, searched: bool = False) -> _inspect.Signature:
+    """The parameters, required ones first, then the keyword-only settings.
+    A search's (``searched``) are all keyword-only and optional: its
+    searched parameter is not given, and another's absence is refused as
+    the command line refuses a missing option."""
+    keyword_only = _inspect.Parameter.KEYWORD_ONLY
+    if searched:
+        return _inspect.Signature(
+            [_inspect.Parameter(p["keyword"], keyword_only, default=None) for p in _PARAMETERS]
+            + [_inspect.Parameter(s, keyword_only, default=None) for s in settings])
     required = [p for p in _PARAMETERS if not p["default"]]
     optional = sorted((p for p in _PARAMETERS if p["default"]),
                       key=lambda p: (_OPTIONAL_FIRST.index(p["keyword"])
@@ -297,8 +315,7 @@ def _signature(settings: list) -> _inspect.Signature:
     kind = _inspect.Parameter.POSITIONAL_OR_KEYWORD
     parameters = [_inspect.Parameter(p["keyword"], kind) for p in required]
     parameters += [_inspect.Parameter(p["keyword"], kind, default=None) for p in optional]
-    parameters += [_inspect.Parameter(s, _inspect.Parameter.KEYWORD_ONLY, default=None)
-                   for s in settings]
+    parameters += [_inspect.Parameter(s, keyword_only, default=None) for s in settings]
     return _inspect.Signature(parameters)
 
 
@@ -383,16 +400,340 @@ def study(**kwargs):
     return _frame(result["table"], result["max_blocks"])
 
 
+def find(**kwargs):
+    """Searches where a quantity crosses a value, as ``blocklevels --find
+    PARAM:LOW:HIGH --where Q=V`` does, and returns the search's table.
+
+    ``find`` is ``"pmut:0.0001:0.1"`` or ``("pmut", "0.0001", "0.1")`` (the
+    ends read as the command line reads their text), ``where`` is ``"Xtop=0.1"``
+    (``X<j>``, ``Xtop`` or ``mean_level``). The searched parameter is not
+    given; every other may be swept as in study(), each point one search.
+{parameters}{settings}
+    Returns a pandas DataFrame with exactly the command line's table: per
+    point its "threshold" rows, one per crossing in increasing order (the
+    searched parameter's column the value found, ``t`` the final generation,
+    the model's values there, ``direction``, ``lower`` and ``upper`` the
+    bracket), or one with the searched column NaN and ``t`` <NA> when there
+    is none; with ``runs``, after each crossing its "simulation" and
+    "simulation_ci95" rows at the final generation.
+
+    Raises TypeError without ``find`` or ``where``, ValueError with the
+    command line's refusal, Stop when a search of one point stops (a sweep's
+    point that stops is its "stopped" row), KeyboardInterrupt on Ctrl-C.
+    """
+    parameters, settings = _bind(find, (), kwargs)
+    if settings.get("find") is None or settings.get("where") is None:
+        raise TypeError("find() needs find and where")
+    result = _call(parameters, settings, "study")
+    _raise_single_stop(result)
+    return _frame(result["table"], result["max_blocks"])
+
+
+def _raise_single_stop(result: dict) -> None:
+    """A search or hitting time of one point that stopped raises its Stop,
+    as model() does; a sweep's stopped points are its table's rows."""
+    points = result["points"]
+    if len(points) == 1 and points[0]["status"] != 0:
+        raise _stop(points[0]["status"])
+
+
+class HittingResult:
+    """The hitting times of a study's points: the model's and the simulated runs'.
+
+    Attributes:
+        table: a pandas DataFrame, the command line's table's "hitting" rows
+            (the model's first generation at which the quantity reached the
+            value: ``t``, <NA> when never) and, with runs, its
+            "simulation_hitting" rows (``reached`` of ``runs``,
+            ``success_rate`` and its 95 % interval ``success_low`` ..
+            ``success_high``, the Kaplan-Meier quartiles ``lower_quartile_t``,
+            ``median_t``, ``upper_quartile_t`` with the runs that never reached
+            it censored at the final generation, ``restricted_mean_t`` and
+            ``evaluations``), in the points' order.
+        points: one dict per point: ``parameters``, ``status`` (0, or the
+            stop number of a point that stopped, whose table row is
+            "stopped"), ``t`` (the model's hitting time, or None), ``final``,
+            ``runs``, ``times`` (numpy
+            int64, every run's own hitting time that reached the value, in
+            increasing order: which run took which is not kept) and ``never``
+            (the runs that did not by the final generation).
+    """
+
+    def __init__(self, points: list, table):
+        self.points = points
+        self.table = table
+
+    def to_pandas(self):
+        """The table's rows of the hitting times (``table``)."""
+        return self.table
+
+    def __repr__(self) -> str:
+        return f"HittingResult(points={len(self.points)})"
+
+
+def hitting(*args, **kwargs) -> HittingResult:
+    """The first generation at which a quantity reaches a value, as
+    ``blocklevels --hitting Q=V [--simulate RUNS]`` gives it, the model's at
+    every generation whatever the step, and each simulated run's.
+
+    ``hitting`` is ``"X2=0.5"`` (``X<j>``, ``Xtop`` or ``mean_level``; reached
+    when the quantity is at least the value). The parameters may be swept
+    as in study().
+{parameters}{settings}
+    Returns a HittingResult: ``table`` (the command line's "hitting" and
+    "simulation_hitting" rows, value for value, and "stopped" rows) and ``points`` (each point's
+    model hitting time and its runs' own times).
+
+    Raises TypeError without ``hitting``, ValueError with the command line's
+    refusal, Stop when a study of one point stops (203 when its populations
+    do not fit in memory), KeyboardInterrupt on Ctrl-C.
+    """
+    import numpy as np
+
+    parameters, settings = _bind(hitting, args, kwargs)
+    if settings.get("hitting") is None:
+        raise TypeError("hitting() needs hitting")
+    result = _call(parameters, settings, "hitting")
+    _raise_single_stop(result)
+    table = _frame(result["table"], result["max_blocks"])
+    table = table[table["source"].isin(["hitting", "simulation_hitting", "stopped"])]
+    points = []
+    for point in result["points"]:
+        first = point.get("hitting_first", [])
+        times = np.repeat(np.array([t for t, _ in first], dtype=np.int64),
+                          [count for _, count in first])
+        never = int(point.get("hitting_never", 0))
+        points.append({
+            "parameters": dict(point["parameters"]),
+            "status": point["status"],
+            "t": point.get("hitting_t"),
+            "final": int(point["parameters"]["final"]),
+            "runs": len(times) + never,
+            "times": times,
+            "never": never,
+        })
+    return HittingResult(points, table.reset_index(drop=True))
+
+
+# The table's columns of values a long table holds, beside mean_level and
+# X1..XL: the answers of searches and hitting times.
+_ANSWER_COLUMNS = ("lower", "upper", "reached", "success_rate", "success_low", "success_high",
+                   "lower_quartile_t", "median_t", "upper_quartile_t", "restricted_mean_t",
+                   "evaluations")
+
+
+def tidy(table):
+    """A table (study(), find(), a result's to_pandas(), or the command
+    line's CSV read by pandas) as a long DataFrame, one value a row:
+    the point's parameters, ``source``, ``t``, ``quantity`` (``mean_level``,
+    ``X1`` .. ``XL``, or an answer's column such as ``median_t``) and
+    ``value`` (float64). Empty cells give no row; the rows keep the table's
+    order, and within a row its columns' order."""
+    import numpy as np
+    import pandas as pd
+
+    if isinstance(table, (HittingResult, ModelResult, SimulationResult)):
+        table = table.to_pandas()
+    levels = [c for c in table.columns if c[:1] == "X" and c[1:].isdigit()]
+    quantities = ["mean_level"] + levels + [c for c in _ANSWER_COLUMNS if c in table.columns]
+    keys = [c for c in parameter_names if c in table.columns] + ["source", "t"]
+    long = table[keys + quantities].melt(id_vars=keys, value_vars=quantities,
+                                         var_name="quantity", value_name="value",
+                                         ignore_index=False)
+    long["value"] = pd.to_numeric(long["value"], errors="coerce").astype(np.float64)
+    long = long[long["value"].notna()]
+    order = {q: n for n, q in enumerate(quantities)}
+    long = long.assign(_row=long.index, _column=long["quantity"].map(order))
+    long = long.sort_values(["_row", "_column"], kind="stable")
+    return long.drop(columns=["_row", "_column"]).reset_index(drop=True)
+
+
+def _swept(table, leave_out=()) -> str:
+    """The parameter with the most values in a table (the first of equals)."""
+    candidates = [c for c in parameter_names if c in table.columns and c not in leave_out]
+    return max(candidates, key=lambda c: (table[c].nunique(), -candidates.index(c)))
+
+
+def _wrapped(text: str) -> str:
+    import textwrap
+
+    return "\n".join(textwrap.wrap(text, 90))
+
+
+def _new_figure(width: float, height: float):
+    # A Figure of its own, without pyplot's global state: a notebook shows
+    # it, and nothing else holds it.
+    from matplotlib.figure import Figure
+
+    return Figure(figsize=(width, height), layout="constrained")
+
+
+def _plot_hitting(result: HittingResult):
+    """Each point's share of runs that reached the value by t (the
+    Kaplan-Meier estimate, every run censored at the final generation), and
+    the model's hitting time as a dashed line of the same colour."""
+    import numpy as np
+
+    figure = _new_figure(7, 4.5)
+    ax = figure.add_subplot()
+    every = [point["parameters"] for point in result.points]
+    varying = [name for name in parameter_names if len({str(p[name]) for p in every}) > 1]
+    for n, point in enumerate(result.points):
+        colour = f"C{n % 10}"
+        label = " ".join(f"{name}={point['parameters'][name]}" for name in varying) or None
+        if point["runs"] > 0:
+            steps = np.arange(0, point["final"] + 1)
+            share = np.searchsorted(point["times"], steps, side="right") / point["runs"]
+            ax.step(steps, share, where="post", color=colour, label=label)
+        if point["t"] is not None:
+            ax.axvline(point["t"], color=colour, linestyle="--", linewidth=1)
+    ax.set_ylim(-0.02, 1.02)
+    ax.set_xlabel("generation t")
+    ax.set_ylabel("share of runs that reached it by t")
+    condition = result.table["condition"].dropna()
+    ax.set_title(f"hitting {condition.iloc[0] if len(condition) else ''}; dashed: the model")
+    if varying:
+        ax.legend(fontsize="small")
+    return figure
+
+
+def _plot_thresholds(table):
+    """A search's crossings against the swept parameter: the value found of
+    each direction."""
+    import numpy as np
+
+    found = table[table["source"] == "threshold"]
+    condition = found["condition"].dropna().iloc[0]
+    search = found["search"].dropna().iloc[0]
+    searched = search.split(":")[0]
+    x = _swept(found, leave_out=(searched,))
+    figure = _new_figure(7, 4.5)
+    ax = figure.add_subplot()
+    for direction, marker in (("falling", "o"), ("rising", "s")):
+        rows = found[found["direction"] == direction]
+        ax.plot(rows[x], rows[searched], marker=marker, linestyle="-" if x != searched else "",
+                label=f"{condition} crossed {direction}")
+    high = np.nanmax(found[searched]) / max(np.nanmin(found[searched]), 1e-300)
+    if high >= 100:
+        ax.set_yscale("log")
+    ax.set_xlabel(x)
+    ax.set_ylabel(searched)
+    ax.set_title(f"{searched} where {condition} in {search}")
+    ax.legend(fontsize="small")
+    return figure
+
+
+def _plot_curves(table, levels):
+    """One point over the generations: the fractions at the levels and the
+    mean level; the simulated means with their 95 % intervals as bars."""
+    model_rows = table[table["source"] == "model"]
+    mean = table[table["source"] == "simulation"]
+    half = table[table["source"] == "simulation_ci95"]
+    blocks = int(table["blocks"].iloc[0])
+    figure = _new_figure(11, 4.5)
+    left, right = figure.subplots(1, 2)
+    chosen = levels or [j for j in (blocks, blocks - 1, blocks - 2) if j >= 1]
+    for n, (ax, columns) in enumerate(((left, [f"X{j}" for j in chosen]), (right, ["mean_level"]))):
+        for k, column in enumerate(columns):
+            colour = f"C{k}" if n == 0 else "black"
+            label = f"level {column[1:]} or above" if n == 0 else "mean level"
+            ax.plot(model_rows["t"], model_rows[column], color=colour, label=label)
+            if len(mean):
+                ax.errorbar(mean["t"], mean[column], yerr=half[column].to_numpy(), fmt="o",
+                            markersize=3, color=colour, capsize=2)
+        ax.set_xlabel("generation t")
+    left.set_ylabel("fraction of the offspring")
+    right.set_ylabel("level")
+    figure.suptitle(_wrapped(_describe({c: table[c].iloc[0] for c in parameter_names})),
+                    fontsize="small")
+    left.legend(fontsize="small")
+    return figure
+
+
+def _plot_final(table, levels):
+    """A sweep: the values at each point's last report against the swept
+    parameter, one curve per combination of the others."""
+    model_rows = table[table["source"] == "model"]
+    last = model_rows.groupby(list(parameter_names), sort=False, dropna=False).tail(1)
+    x = _swept(last)
+    others = [c for c in parameter_names if c != x and last[c].nunique() > 1]
+    figure = _new_figure(11, 4.5)
+    left, right = figure.subplots(1, 2)
+    groups = last.groupby(others[0] if len(others) == 1 else others, sort=False) \
+        if others else [((), last)]
+    for key, rows in groups:
+        key = key if isinstance(key, tuple) else (key,)
+        label = " ".join(f"{c}={v}" for c, v in zip(others, key))
+        top = [rows[f"X{levels[0] if levels else j}"].iloc[i]
+               for i, j in enumerate(rows["blocks"])]
+        left.plot(rows[x], top, marker="o", markersize=3, label=label or None)
+        right.plot(rows[x], rows["mean_level"], marker="o", markersize=3, label=label or None)
+    for ax in (left, right):
+        ax.set_xlabel(x)
+        if x == "pmut" and last[x].min() > 0 and last[x].max() / last[x].min() >= 100:
+            ax.set_xscale("log")
+    left.set_ylabel(f"X{levels[0]}" if levels else "fraction at the top level")
+    right.set_ylabel("mean level")
+    if others:
+        left.legend(fontsize="small")
+    return figure
+
+
+def plot(result, levels=None):
+    """A matplotlib Figure of a result or a table, made without pyplot:
+    a notebook shows it; ``figure.savefig(name)`` writes it.
+
+    ``result`` is a ModelResult or SimulationResult (the levels over the
+    generations and the mean level, the simulated means with their 95 %
+    intervals as bars), a HittingResult (each point's share of runs that
+    reached the value by t, and the model's hitting time), or a table from
+    study() or find() (or the command line's CSV read by pandas): one
+    point's curves over the generations, a sweep's values at the last
+    report against the parameter with the most values, or a search's
+    crossings against it. ``levels``: the levels j whose fractions are drawn
+    (default: the three highest for one point, the top level for a sweep).
+    """
+    import pandas as pd
+
+    if isinstance(result, HittingResult):
+        return _plot_hitting(result)
+    if isinstance(result, (ModelResult, SimulationResult)):
+        result = result.to_pandas()
+    if not isinstance(result, pd.DataFrame):
+        raise TypeError("plot() takes a result of this package or a table (a DataFrame)")
+    levels = list(levels) if levels is not None else None
+    if (result["source"] == "threshold").any():
+        return _plot_thresholds(result)
+    if not (result["source"].isin(["model", "simulation"])).any():
+        raise ValueError("plot(): the table holds no model or simulation rows")
+    if result["source"].eq("simulation").any() and not result["source"].eq("model").any():
+        # A simulation alone: its means drawn where the model's lines go.
+        means = result[result["source"] == "simulation"].assign(source="model")
+        result = pd.concat([means, result], ignore_index=True)
+    points = result[result["source"] == "model"][list(parameter_names)].drop_duplicates()
+    if len(points) == 1:
+        return _plot_curves(result, levels)
+    return _plot_final(result, levels)
+
+
 _STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting", "zip", "mu_ratio"]
 model.__signature__ = _signature([])
 simulate.__signature__ = _signature(["runs", "seed", "jobs"])
 study.__signature__ = _signature(_STUDY_SETTINGS)
+_FIND_SETTINGS = ["find", "where", "grid", "runs", "seed", "jobs", "zip", "mu_ratio"]
+_HITTING_SETTINGS = ["hitting", "runs", "seed", "jobs", "zip", "mu_ratio"]
+find.__signature__ = _signature(_FIND_SETTINGS, searched=True)
+hitting.__signature__ = _signature(_HITTING_SETTINGS)
 _PARAMETER_HELP = "".join(_parameter_help(p) for p in _PARAMETERS)
 model.__doc__ = model.__doc__.format(parameters=_PARAMETER_HELP)
 simulate.__doc__ = simulate.__doc__.format(
     parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in ["runs", "seed", "jobs"]))
 study.__doc__ = study.__doc__.format(
     parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in _STUDY_SETTINGS))
+find.__doc__ = find.__doc__.format(
+    parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in _FIND_SETTINGS))
+hitting.__doc__ = hitting.__doc__.format(
+    parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in _HITTING_SETTINGS))
 
 
 def _frame(table: dict, max_blocks: int):
@@ -404,10 +745,15 @@ def _frame(table: dict, max_blocks: int):
     data = {}
     for name in table_columns(max_blocks):
         kind, values, given = table[name]
+        # A search without a crossing leaves its searched parameter empty:
+        # NaN, or <NA> in an integer column then nullable.
         if kinds.get(name) == "real":
-            data[name] = np.array([float(v) for v in values], dtype=np.float64)
-        elif kinds.get(name) == "integer":
+            data[name] = np.array([float(v) if g else np.nan for v, g in zip(values, given)],
+                                  dtype=np.float64)
+        elif kinds.get(name) == "integer" and all(given):
             data[name] = np.asarray(values, dtype=np.int64)
+        elif kinds.get(name) == "integer":
+            data[name] = pd.arrays.IntegerArray(np.asarray(values, dtype=np.int64), ~given)
         elif kind == "text":
             data[name] = np.array([v if g else None for v, g in zip(values, given)],
                                   dtype=object)

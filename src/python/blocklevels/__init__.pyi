@@ -5,6 +5,7 @@ from typing import Optional, Sequence, Union
 
 import numpy as np
 import pandas as pd
+from matplotlib.figure import Figure
 
 parameter_names: tuple[str, ...]
 table_format: str
@@ -49,6 +50,11 @@ class SimulationResult:
     sum_level_of_squares: np.ndarray  # object (Python int), (reports,)
     def to_pandas(self) -> pd.DataFrame: ...
 
+class HittingResult:
+    points: list[dict]  # parameters, status, t, final, runs, times (int64), never
+    table: pd.DataFrame
+    def to_pandas(self) -> pd.DataFrame: ...
+
 Value = Union[int, float, str, Range, list[Union[int, float, str]]]
 
 def model(
@@ -69,3 +75,25 @@ def study(
     jobs: Optional[int] = ..., hitting: Optional[str] = ...,
     zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
 ) -> pd.DataFrame: ...
+def find(
+    *, lambda_: Optional[Value] = ..., mu: Optional[Value] = ..., pmut: Optional[Value] = ...,
+    block_length: Optional[Value] = ..., two_option: Optional[Value] = ...,
+    blocks: Optional[Value] = ..., final: Optional[Value] = ..., step: Optional[Value] = ...,
+    model: Optional[Value] = ..., arithmetic: Optional[Value] = ...,
+    find: Optional[Union[str, Sequence[Union[int, float, str]]]] = ...,
+    where: Optional[str] = ..., grid: Optional[int] = ..., runs: Optional[int] = ...,
+    seed: Optional[int] = ..., jobs: Optional[int] = ...,
+    zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
+) -> pd.DataFrame: ...
+def hitting(
+    lambda_: Value, mu: Value, pmut: Value, block_length: Value, blocks: Value, final: Value,
+    step: Optional[Value] = ..., two_option: Optional[Value] = ..., model: Optional[Value] = ...,
+    arithmetic: Optional[Value] = ..., *, hitting: Optional[str] = ..., runs: Optional[int] = ...,
+    seed: Optional[int] = ..., jobs: Optional[int] = ...,
+    zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
+) -> HittingResult: ...
+def tidy(table: Union[pd.DataFrame, ModelResult, SimulationResult, HittingResult]) -> pd.DataFrame: ...
+def plot(
+    result: Union[pd.DataFrame, ModelResult, SimulationResult, HittingResult],
+    levels: Optional[Sequence[int]] = ...
+) -> Figure: ...

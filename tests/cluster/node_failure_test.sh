@@ -4,7 +4,7 @@
 #
 #   tests/cluster/node_failure_test.sh BLOCKLEVELS SOURCE_DIR [POINTS [SHARDS]]
 #
-# The sweep is POINTS values of pmut (default 2400; the full size is 100000)
+# The sweep is POINTS values of pmut (default 96000; the full size is 100000)
 # at lambda 10, mu 5, 10 blocks of one position, 100 generations. It runs as
 # a job array of SHARDS tasks (default 4) of examples/slurm/sweep.sbatch on
 # nodes n1, n2 and n3 (one CPU each). Once a shard running on n2 has written
@@ -14,7 +14,7 @@
 # be the one machine's table. As root, with Debian's slurm-wlm and munge;
 # exits 77 (skipped) with the reason where it cannot run. Prints the times.
 set -uo pipefail
-program=$1 source=$2 points=${3:-2400} shards=${4:-4}
+program=$1 source=$2 points=${3:-96000} shards=${4:-4}
 # The tasks run elsewhere: both paths absolute.
 program=$(realpath "$program") source=$(realpath "$source")
 here=$(dirname "$0")

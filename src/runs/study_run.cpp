@@ -315,6 +315,7 @@ void StudyRunner::draw_figure() {
   try {
     draw_plot(gnuplot_, *request, files_.create_figure_draft());
     files_.place_figure();
+    if (const std::string note = figure_.thinning_note(); !note.empty()) runtime::say(note);
   } catch (const Failure& failure) {
     // The exit status of a point that stopped comes first.
     if (messages_->first_failure() == 0) throw;

@@ -10,6 +10,7 @@
 #include "output/output_files.hpp"
 #include "output/table_reader.hpp"
 #include "parameters/parameter_table.hpp"
+#include "runtime/standard_error.hpp"
 #include "study/run_settings.hpp"
 
 namespace blocklevels {
@@ -93,6 +94,9 @@ void draw_table_figure(const TableFigure& figure, const std::string& table_name)
   OutputFiles files(study, table_name);
   draw_plot(gnuplot, *request, files.create_figure_draft());
   files.place_figure();
+  if (const std::string note = figure.collected->thinning_note(); !note.empty()) {
+    runtime::say(note);
+  }
 }
 
 }  // namespace blocklevels

@@ -1,5 +1,7 @@
 #include "output/point_messages.hpp"
 
+#include <cstdio>
+
 #include "arithmetic/stop_numbers.hpp"
 #include "runtime/run_streams.hpp"
 #include "runtime/standard_error.hpp"
@@ -66,6 +68,9 @@ PointMessages::PointMessages(Progress& progress, bool sweep, const ThresholdSear
 
 void PointMessages::begin_point(const Point& point, std::size_t) {
   point_ = point;
+  model_.clear();
+  simulated_.clear();
+  simulated_search_ = false;
 }
 
 void PointMessages::take(const Result& result) {
@@ -92,16 +97,56 @@ void PointMessages::take(const Result& result) {
     runtime::say(check_warning(result.point, checked->check));
     return;
   }
-  const auto* threshold = std::get_if<Threshold>(&result.value);
-  if (threshold == nullptr || threshold->found) return;
+  if (const auto* t = std::get_if<Threshold>(&result.value)) {
+    if (t->found) {
+      const long double v = parameter_value(result.point.p, *search_->parameter);
+      model_.push_back({v, v, v, t->direction});
+    } else {
+      say_not_crossed(search_->condition.quantity.name(), grid_checked(*search_));
+    }
+  } else if (const auto* st = std::get_if<SimulatedThreshold>(&result.value)) {
+    simulated_search_ = true;
+    if (st->found) {
+      simulated_.push_back({parameter_value(result.point.p, *search_->parameter), st->lower,
+                            st->upper, st->direction});
+    } else {
+      say_not_crossed("the simulated " + search_->condition.quantity.name(),
+                      grid_checked(simulated_grid_search(*search_)));
+    }
+  }
+}
+
+void PointMessages::say_not_crossed(const std::string& what, const std::string& grid) {
   flush_summaries();
   progress_.clear();
   const std::size_t colon = range_.find(':');
   const Condition& where = search_->condition;
-  runtime::say(describe_point(point_, search_->parameter) + ": " + where.quantity.name() +
-               " does not cross " + where.value_text + " for " +
-               std::string(search_->parameter->name) + " in [" + range_.substr(0, colon) + ", " +
-               range_.substr(colon + 1) + "]: " + grid_checked(*search_));
+  runtime::say(describe_point(point_, search_->parameter) + ": " + what + " does not cross " +
+               where.value_text + " for " + std::string(search_->parameter->name) + " in [" +
+               range_.substr(0, colon) + ", " + range_.substr(colon + 1) + "]: " + grid);
+}
+
+// A model's crossing that no simulated interval of its direction holds is
+// an answer the simulated algorithm contradicts: said, with what may serve.
+void PointMessages::end_point() {
+  if (!simulated_search_) return;
+  for (const Answer& m : model_) {
+    bool held = false;
+    for (const Answer& s : simulated_) {
+      held = held || (s.direction == m.direction && s.lower <= m.value && m.value <= s.upper);
+    }
+    if (held) continue;
+    char value[32];
+    std::snprintf(value, sizeof value, "%.6Lg", m.value);
+    flush_summaries();
+    progress_.clear();
+    const std::string name(search_->parameter->name);
+    runtime::say(describe_point(point_, search_->parameter) + ": the model's crossing at " + name +
+                 "=" + value + " (" + std::string(direction_name(m.direction)) +
+                 ") lies outside every simulated interval of that direction (model=" +
+                 (point_.p.model == ModelKind::level ? "level" : "block-state") +
+                 "): the simulated answer (simulated_" + name + ") may serve");
+  }
 }
 
 }  // namespace blocklevels

@@ -91,6 +91,8 @@ void SummaryLines::begin_point(const Point& point, std::size_t) {
   simulated_hitting_.reset();
   found_.clear();
   searched_none_ = false;
+  simulated_found_.clear();
+  in_simulated_ = false;
   status_ = 0;
 }
 
@@ -99,6 +101,7 @@ void SummaryLines::take(const Result& result) {
   if (const auto* m = std::get_if<ModelReport>(&v)) {
     last_model_ = *m;
   } else if (const auto* s = std::get_if<SimulationReport>(&v)) {
+    if (in_simulated_) return;
     if (!found_.empty()) {
       found_.back().simulated = estimate_of(where_->quantity, *s, result.point.p.blocks);
     } else {
@@ -116,6 +119,16 @@ void SummaryLines::take(const Result& result) {
     } else {
       searched_none_ = true;
     }
+  } else if (const auto* st = std::get_if<SimulatedThreshold>(&v)) {
+    in_simulated_ = true;
+    simulated_found_ += " simulated_" + std::string(searched_->name) + "=";
+    if (!st->found) {
+      simulated_found_ += "none";
+      return;
+    }
+    append_shortest(simulated_found_, static_cast<double>(st->lower));
+    simulated_found_ += "..";
+    append_shortest(simulated_found_, static_cast<double>(st->upper));
   } else if (const auto* stopped = std::get_if<Stopped>(&v)) {
     status_ = stopped->status;
   }
@@ -134,6 +147,7 @@ void SummaryLines::end_point() {
       line += " simulated_" + where_->quantity.name() + "=";
       append_estimate(line, *found.simulated);
     }
+    line += simulated_found_;
   } else if (last_model_) {
     const std::int32_t l = point_.p.blocks;
     line += " t=" + std::to_string(last_model_->t) + " mean_level=";

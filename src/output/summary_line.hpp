@@ -51,6 +51,10 @@ class SummaryLines final : public ResultSink {
   std::optional<simulation::HittingSummary> simulated_hitting_;
   std::vector<Found> found_;
   bool searched_none_ = false;
+  // The simulated search's crossings: " simulated_pmut=LOW..HIGH" each, or
+  // "=none"; the runs at their estimates are not summarised.
+  std::string simulated_found_;
+  bool in_simulated_ = false;
   int status_ = 0;
 };
 

@@ -20,7 +20,8 @@ constexpr std::string_view kSourceNames[] = {"model",
                                              "simulation_hitting",
                                              "simulation_hitting_counts",
                                              "shard",
-                                             "shard_end"};
+                                             "shard_end",
+                                             "simulated_threshold"};
 
 // The columns after the values, in order, with what their cells hold.
 constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
@@ -138,10 +139,11 @@ StudySettings row_settings(Source source, const StudySettings& study) {
   }
   if (source == Source::hitting || source == Source::simulation_hitting ||
       source == Source::simulation_hitting_counts || source == Source::threshold ||
-      source == Source::shard) {
+      source == Source::simulated_threshold || source == Source::shard) {
     row.condition = study.condition;
   }
-  if (source == Source::threshold || source == Source::shard) {
+  if (source == Source::threshold || source == Source::simulated_threshold ||
+      source == Source::shard) {
     row.search = study.search;
     row.grid = study.search.empty() ? 0 : study.grid;
   }
@@ -233,7 +235,28 @@ void TableLayout::write(const Result& result, const StudySettings& settings, Row
     end();
   } else if (const auto* threshold = std::get_if<Threshold>(&result.value)) {
     write_threshold(result, *threshold, settings, out);
+  } else if (const auto* simulated = std::get_if<SimulatedThreshold>(&result.value)) {
+    write_simulated_threshold(result, *simulated, settings, out);
   }
+}
+
+// The estimate in the searched parameter's column, the band's interval in
+// lower and upper; the runs at the estimate are the next rows.
+void TableLayout::write_simulated_threshold(const Result& result,
+                                            const SimulatedThreshold& threshold,
+                                            const StudySettings& settings, RowWriter& out) const {
+  out.begin_row();
+  out.text(source_, source_name(Source::simulated_threshold));
+  point_cells(result.point, threshold.found ? "" : searched_name(settings.search), out);
+  settings_cells(Source::simulated_threshold, settings, out);
+  answer_cells(Source::simulated_threshold, settings, out);
+  if (threshold.found) {
+    out.text(direction_, direction_name(threshold.direction));
+    out.real(lower_, static_cast<double>(threshold.lower));
+    out.real(upper_, static_cast<double>(threshold.upper));
+  }
+  out.text(format_, kTableFormat);
+  out.end_row();
 }
 
 void TableLayout::write_threshold(const Result& result, const Threshold& threshold,

@@ -68,6 +68,7 @@ enum class Source {
   simulation_hitting_counts,
   shard,
   shard_end,
+  simulated_threshold,
 };
 
 std::string_view source_name(Source source);
@@ -144,6 +145,8 @@ class TableLayout {
   void values(std::span<const double> tail, RowWriter& out) const;
   void write_threshold(const Result& result, const Threshold& threshold,
                        const StudySettings& settings, RowWriter& out) const;
+  void write_simulated_threshold(const Result& result, const SimulatedThreshold& threshold,
+                                 const StudySettings& settings, RowWriter& out) const;
   void write_simulation(const Result& result, const StudySettings& settings, RowWriter& out) const;
 
   std::int32_t max_blocks_;

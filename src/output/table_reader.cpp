@@ -145,7 +145,8 @@ void TableReader::read_point(Point& point, Source source, const StudySettings& s
       std::string_view(settings.search).substr(0, std::string_view(settings.search).find(':'));
   for (const ParameterDescription& d : table) {
     std::string_view text = reader_.field(static_cast<int>(column++));
-    if (text.empty() && source == Source::threshold && d.name == searched) {
+    if (text.empty() && (source == Source::threshold || source == Source::simulated_threshold) &&
+        d.name == searched) {
       const std::string_view range = std::string_view(settings.search).substr(searched.size() + 1);
       text = range.substr(0, range.find(':'));
     }
@@ -234,7 +235,10 @@ void TableReader::check_point_settings(const Point& point, Source source,
       refuse("a condition no study of this point asks: " + *why);
     }
   }
-  if (source == Source::threshold && settings.search.empty()) refuse("a crossing of no search");
+  if ((source == Source::threshold || source == Source::simulated_threshold) &&
+      settings.search.empty()) {
+    refuse("a crossing of no search");
+  }
   if (!settings.search.empty()) {
     const ParameterDescription& d =
         *find_parameter(std::string_view(settings.search).substr(0, settings.search.find(':')));
@@ -377,6 +381,8 @@ void TableReader::read_entry(TableEntry& entry) {
       return read_counts(entry);
     case Source::threshold:
       return read_threshold(entry);
+    case Source::simulated_threshold:
+      return read_simulated_threshold(entry);
     case Source::shard:
     case Source::shard_end:
       return read_shard(entry);
@@ -511,7 +517,6 @@ void TableReader::read_counts(TableEntry& entry) {
 }
 
 void TableReader::read_threshold(TableEntry& entry) {
-  const TableLayout& layout = table_.layout();
   const PointParameters& p = entry.result.point.p;
   Threshold threshold;
   const std::optional<std::int64_t> t = optional_time(p, false);
@@ -519,20 +524,41 @@ void TableReader::read_threshold(TableEntry& entry) {
   if (threshold.found) {
     threshold.t = *t;
     threshold.tail = fractions(p.blocks);
-    const std::string_view direction = reader_.field(static_cast<int>(layout.column("direction")));
-    if (direction != "falling" && direction != "rising") refuse("a crossing without direction");
-    threshold.direction = direction == "falling" ? Direction::falling : Direction::rising;
-    double lower = 0, upper = 0;
-    if (!read_double(reader_.field(static_cast<int>(layout.column("lower"))), lower) ||
-        !read_double(reader_.field(static_cast<int>(layout.column("upper"))), upper) ||
-        !(lower <= upper) || !(lower >= static_cast<double>(search_low_)) ||
-        !(upper <= static_cast<double>(search_high_))) {
-      refuse("a crossing without its bracket");
-    }
-    threshold.lower = lower;
-    threshold.upper = upper;
+    read_crossing(threshold.direction, threshold.lower, threshold.upper);
   }
   entry.result.value = std::move(threshold);
+}
+
+// A simulated crossing has its direction (none: no crossing), no time and
+// no values: the runs at its estimate are the rows that follow.
+void TableReader::read_simulated_threshold(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  if (!reader_.field(static_cast<int>(layout.column("t"))).empty() ||
+      !reader_.field(static_cast<int>(layout.first_value())).empty()) {
+    refuse("a simulated crossing with a time or values");
+  }
+  SimulatedThreshold threshold;
+  threshold.found = !reader_.field(static_cast<int>(layout.column("direction"))).empty();
+  if (threshold.found) read_crossing(threshold.direction, threshold.lower, threshold.upper);
+  entry.result.value = threshold;
+}
+
+// A crossing's direction and its bracket (or interval) inside the search's
+// range.
+void TableReader::read_crossing(Direction& to, long double& lower_to, long double& upper_to) {
+  const TableLayout& layout = table_.layout();
+  const std::string_view direction = reader_.field(static_cast<int>(layout.column("direction")));
+  if (direction != "falling" && direction != "rising") refuse("a crossing without direction");
+  to = direction == "falling" ? Direction::falling : Direction::rising;
+  double lower = 0, upper = 0;
+  if (!read_double(reader_.field(static_cast<int>(layout.column("lower"))), lower) ||
+      !read_double(reader_.field(static_cast<int>(layout.column("upper"))), upper) ||
+      !(lower <= upper) || !(lower >= static_cast<double>(search_low_)) ||
+      !(upper <= static_cast<double>(search_high_))) {
+    refuse("a crossing without its bracket");
+  }
+  lower_to = lower;
+  upper_to = upper;
 }
 
 void TableReader::read_shard(TableEntry& entry) {

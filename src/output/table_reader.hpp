@@ -88,6 +88,8 @@ class TableReader {
   void read_counts(TableEntry& entry);
   void read_hitting_summary(TableEntry& entry);
   void read_threshold(TableEntry& entry);
+  void read_simulated_threshold(TableEntry& entry);
+  void read_crossing(Direction& direction, long double& lower, long double& upper);
   void read_shard(TableEntry& entry);
   // Takes the next row, which must be of `source` and of the entry's point.
   void continue_with(Source source, const TableEntry& entry);

@@ -133,19 +133,61 @@ void simulate(const Point& point, const PointWork& work, bool at_final, ResultSi
   }
 }
 
+void tell_stage(PointProgress* progress, SearchStage stage) {
+  if (progress != nullptr) progress->model_reached(static_cast<std::int64_t>(stage));
+}
+
+// The simulated search's runs as the point's progress, with its stage.
+class SimulatedSearchRelay final : public SimulatedSearchProgress {
+ public:
+  SimulatedSearchRelay(PointProgress* progress, std::uint64_t grid_runs)
+      : progress_(progress), grid_runs_(grid_runs) {}
+  void simulated(std::uint64_t done, std::uint64_t planned) override {
+    if (progress_ == nullptr) return;
+    if (done >= grid_runs_) tell_stage(progress_, SearchStage::simulated_refinement);
+    progress_->runs_done(done, planned);
+  }
+
+ private:
+  PointProgress* progress_;
+  std::uint64_t grid_runs_;
+};
+
+// The simulated quantity's own crossings, each with its runs at the
+// estimate, or the answer that there is none.
+void simulated_search(const Point& point, const PointWork& work, ResultSink& sink,
+                      PointProgress* progress, const std::stop_token& cancel) {
+  tell_stage(progress, SearchStage::simulated_grid);
+  const auto grid = search_grid(simulated_grid_search(*work.find)).size();
+  SimulatedSearchRelay relay(progress, grid * static_cast<std::uint64_t>(work.runs));
+  const SimulatedThresholds found = find_simulated_thresholds(
+      point, *work.find, {work.runs, work.seed, work.threads}, &relay, cancel);
+  if (found.crossings.empty()) sink.take({point, SimulatedThreshold{}});
+  for (const SimulatedCrossing& c : found.crossings) {
+    sink.take({c.point, SimulatedThreshold{true, c.lower, c.upper, c.direction}});
+    simulate(c.point, work, true, sink, nullptr, cancel);
+  }
+}
+
 // A search: its grid, then each crossing with its simulated runs at the
-// final generation, or the answer that there is none.
+// final generation, or the answer that there is none; with simulated runs
+// the simulated quantity's search after it.
 void search(const Point& point, const PointWork& work, ResultSink& sink, PointProgress* progress,
             const std::stop_token& cancel) {
+  tell_stage(progress, SearchStage::model);
   const ThresholdResult result =
       find_thresholds(point, *work.find, work.threads, work.models, cancel);
   sink.take({point, ThresholdGrid{result.grid_values, result.grid_quantity}});
   if (result.crossings.empty()) sink.take({point, Threshold{}});
+  if (work.runs > 0 && !result.crossings.empty()) {
+    tell_stage(progress, SearchStage::simulated_crossings);
+  }
   for (const Crossing& crossing : result.crossings) {
     sink.take({crossing.point, Threshold{true, crossing.lower, crossing.upper, crossing.direction,
                                          crossing.point.p.final_iteration, crossing.tail}});
     if (work.runs > 0) simulate(crossing.point, work, true, sink, progress, cancel);
   }
+  if (work.runs > 0) simulated_search(point, work, sink, progress, cancel);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "model/model_run.hpp"
 #include "model/prepared_model.hpp"
 #include "parameters/quantity.hpp"
+#include "points/simulated_search.hpp"
 #include "results/point_result.hpp"
 #include "search/threshold_search.hpp"
 
@@ -40,6 +41,15 @@ struct PointWork {
   // other points (points/model_cache.hpp); none: built for this point. The
   // values are the same either way, bit for bit.
   ModelSource* models = nullptr;
+};
+
+// A search's stage. A search reports no generations: its progress tells
+// the stage in their place (PointProgress::model_reached).
+enum class SearchStage : std::int64_t {
+  model = 0,                 // the model's grid and crossings
+  simulated_crossings = 1,   // the runs at the model's crossings
+  simulated_grid = 2,        // the simulated search's grid
+  simulated_refinement = 3,  // its crossings and their bands
 };
 
 // How far a point has come, told as it goes; at most every generation.

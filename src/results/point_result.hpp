@@ -70,6 +70,17 @@ struct Threshold {
   std::vector<double> tail;
 };
 
+// A crossing of the simulated quantity (points/simulated_search.hpp): the
+// point at the estimate (where the runs' mean crosses the value), the
+// interval in which the runs' 95 % band contains the value and the
+// direction. Without a crossing, `found` is false and the rest says
+// nothing. The runs at the estimate follow as the point's simulation.
+struct SimulatedThreshold {
+  bool found = false;
+  long double lower = 0, upper = 0;
+  Direction direction = Direction::falling;
+};
+
 // The search's grid: the parameter's values and the quantity at each. Only
 // a figure draws it; the table does not hold it.
 struct ThresholdGrid {
@@ -96,9 +107,9 @@ struct ModelChecked {
 // "falling" or "rising", as tables and messages say it.
 std::string_view direction_name(Direction direction);
 
-using ResultValue =
-    std::variant<ModelReport, SimulationReport, ShardSums, ModelHitting, HittingCounts,
-                 HittingSummary, Threshold, ThresholdGrid, Stopped, ModelChecked>;
+using ResultValue = std::variant<ModelReport, SimulationReport, ShardSums, ModelHitting,
+                                 HittingCounts, HittingSummary, Threshold, ThresholdGrid, Stopped,
+                                 ModelChecked, SimulatedThreshold>;
 
 // One result and the point it is of: the study's point, or, for a search's
 // crossing and the runs simulated there, the point at the crossing.

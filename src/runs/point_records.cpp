@@ -145,6 +145,12 @@ void put_body(std::string& out, const Threshold& r) {
   put(out, r.t);
   put_all(out, r.tail);
 }
+void put_body(std::string& out, const SimulatedThreshold& r) {
+  put(out, static_cast<std::uint8_t>(r.found));
+  put(out, r.lower);
+  put(out, r.upper);
+  put(out, static_cast<std::uint8_t>(r.direction));
+}
 void put_body(std::string& out, const ThresholdGrid& r) {
   put_all(out, r.values);
   put_all(out, r.quantity);
@@ -291,6 +297,16 @@ Record take_body(std::size_t index, Payload& payload) {
     }
     case 11:
       return payload.take<Progress>();
+    case 12: {
+      SimulatedThreshold r;
+      r.found = payload.take<std::uint8_t>() != 0;
+      r.lower = payload.take<long double>();
+      r.upper = payload.take<long double>();
+      const auto direction = payload.take<std::uint8_t>();
+      if (direction > 1) throw RecordError("a crossing of no direction");
+      r.direction = static_cast<Direction>(direction);
+      return r;
+    }
     default:
       throw RecordError("a record of no known kind");
   }

@@ -29,9 +29,9 @@ struct PointChange {
   Point point;
 };
 
-using Record =
-    std::variant<PointChange, ModelReport, SimulationReport, ShardSums, ModelHitting, HittingCounts,
-                 HittingSummary, Threshold, ThresholdGrid, Stopped, ModelChecked, Progress>;
+using Record = std::variant<PointChange, ModelReport, SimulationReport, ShardSums, ModelHitting,
+                            HittingCounts, HittingSummary, Threshold, ThresholdGrid, Stopped,
+                            ModelChecked, Progress, SimulatedThreshold>;
 
 // Bytes that no writer makes: a fault of the program, never of a point.
 class RecordError : public std::exception {

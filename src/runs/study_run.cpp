@@ -18,6 +18,7 @@
 #include "output/table_reader.hpp"
 #include "output/write_statement.hpp"
 #include "points/model_cache.hpp"
+#include "points/point_run.hpp"
 #include "runs/process_workers.hpp"
 #include "runs/scheduler.hpp"
 #include "runs/study_workers.hpp"
@@ -95,8 +96,23 @@ class Sinks final : public ResultSink {
   std::vector<ResultSink*> sinks_;
 };
 
+// A search's stage as its progress line says it.
+std::string stage_words(SearchStage stage) {
+  switch (stage) {
+    case SearchStage::model:
+      return " the model";
+    case SearchStage::simulated_crossings:
+      return " the model, runs at its crossings";
+    case SearchStage::simulated_grid:
+      return " the simulation, its grid";
+    case SearchStage::simulated_refinement:
+      return " the simulation, its crossings";
+  }
+  return "";
+}
+
 // The progress line: "points 3/64, runs 2/6 of point 4", or for one point
-// "t 120/2000" (or "searching") and "runs 2/6".
+// "t 120/2000" (or "searching the simulation, its grid") and "runs 2/6".
 class ProgressLine final : public ProgressDisplay {
  public:
   ProgressLine(Progress& progress, bool search) : progress_(progress), search_(search) {}
@@ -108,7 +124,7 @@ class ProgressLine final : public ProgressDisplay {
     } else if (!search_) {
       what = "t " + std::to_string(p.t) + "/" + std::to_string(p.last_t);
     } else {
-      what = "searching";
+      what = "searching" + stage_words(static_cast<SearchStage>(p.t));
     }
     if (p.simulating != 0) {
       what += ", runs " + std::to_string(p.runs_done) + "/" + std::to_string(p.runs_total);

@@ -222,8 +222,9 @@ void KeptReader::start(const TableEntry& entry) {
     const auto* threshold = std::get_if<Threshold>(&value);
     if (threshold == nullptr) refuse("a point's results out of their order");
     last_end_ = entry.end_offset;
-    // A point without a crossing has its one answer.
-    open_ = threshold->found;
+    // A point without a crossing has its one answer, unless the simulated
+    // search's follow.
+    open_ = threshold->found || study_.simulate_runs > 0;
     if (!open_) kept_.push_back({place, from_, last_end_});
     return;
   }

@@ -40,21 +40,7 @@ class Evaluator {
             const std::stop_token& cancel)
       : base_(base), search_(search), models_(models), cancel_(cancel) {}
 
-  // The point with the parameter at v: an integer rounded, a real with the
-  // shortest text of its double.
-  Point at(long double v) const {
-    Point p = base_;
-    if (search_.parameter->kind == ParameterKind::integer) {
-      const auto n = static_cast<std::int32_t>(std::llroundl(v));
-      set_parameter(p, *search_.parameter, n, std::to_string(n));
-    } else {
-      char digits[32];
-      const auto written =
-          std::to_chars(digits, digits + sizeof digits, static_cast<double>(v)).ptr;
-      set_parameter(p, *search_.parameter, v, std::string_view(digits, written - digits));
-    }
-    return p;
-  }
+  Point at(long double v) const { return point_at(base_, search_, v); }
 
   // One report, at the final generation itself.
   std::vector<double> final_tail(const PointParameters& p) {
@@ -139,6 +125,28 @@ class Evaluator {
 
 }  // namespace
 
+Point point_at(const Point& base, const ThresholdSearch& search, long double v) {
+  Point p = base;
+  if (search.parameter->kind == ParameterKind::integer) {
+    const auto n = static_cast<std::int32_t>(std::llroundl(v));
+    set_parameter(p, *search.parameter, n, std::to_string(n));
+  } else {
+    char digits[32];
+    const auto written = std::to_chars(digits, digits + sizeof digits, static_cast<double>(v)).ptr;
+    set_parameter(p, *search.parameter, v, std::string_view(digits, written - digits));
+  }
+  return p;
+}
+
+Point answer_point(const Point& base, const ThresholdSearch& search, long double v) {
+  Point p = point_at(base, search, v);
+  if (search.parameter->kind != ParameterKind::integer) {
+    const ParameterDescription& d = *search.parameter;
+    p.p.*d.real = parse_real_token(p.real_texts[d.text_slot]).value;
+  }
+  return p;
+}
+
 std::vector<long double> search_grid(const ThresholdSearch& search) {
   const ExtendedArithmetic arithmetic;
   const long double low = search.low, high = search.high;
@@ -156,6 +164,12 @@ std::vector<long double> search_grid(const ThresholdSearch& search) {
     if (values.empty() || values.back() != v) values.push_back(v);
   }
   return values;
+}
+
+ThresholdSearch simulated_grid_search(const ThresholdSearch& search) {
+  ThresholdSearch coarse = search;
+  coarse.grid = std::min(search.grid, kSimulatedGrid);
+  return coarse;
 }
 
 std::string grid_checked(const ThresholdSearch& search) {
@@ -317,16 +331,10 @@ ThresholdResult find_thresholds(const Point& base, const ThresholdSearch& search
   }
   for (const Refined& r : found) {
     Crossing crossing;
-    crossing.point = evaluator.at(r.value);
+    crossing.point = answer_point(base, search, r.value);
     crossing.lower = r.lower;
     crossing.upper = r.upper;
     crossing.direction = r.direction;
-    if (!integer) {
-      // The value its text reads back to, as the option reads it: the row
-      // and a run of the same point agree.
-      const ParameterDescription& d = *search.parameter;
-      crossing.point.p.*d.real = parse_real_token(crossing.point.real_texts[d.text_slot]).value;
-    }
     crossing.tail = evaluator.final_tail(crossing.point.p);
     result.crossings.push_back(std::move(crossing));
   }

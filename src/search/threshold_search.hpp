@@ -49,10 +49,26 @@ struct ThresholdResult {
   std::int64_t model_runs = 0;  // every evaluation of the model, grid included
 };
 
+// The point with the searched parameter at v, as the search evaluates it:
+// an integer rounded, a real at v itself with the shortest text of its
+// double.
+Point point_at(const Point& base, const ThresholdSearch& search, long double v);
+
+// The point of an answer at v: as point_at, but a real at the value its
+// text reads back to, as the option reads it, so that the row and a run of
+// the same point agree.
+Point answer_point(const Point& base, const ThresholdSearch& search, long double v);
+
 // The values the search scans first: log-spaced when low > 0 and high / low
 // >= 100, else even; an integer parameter's values rounded, repeats kept
 // once.
 std::vector<long double> search_grid(const ThresholdSearch& search);
+
+// A simulated search's grid (points/simulated_search.hpp): the same range
+// and spacing with at most kSimulatedGrid values, since each value costs
+// the simulated runs.
+inline constexpr std::int32_t kSimulatedGrid = 16;
+ThresholdSearch simulated_grid_search(const ThresholdSearch& search);
 
 // What a search that found no crossing checked, in words: "no sign change
 // on a grid of 64 log-spaced values; crossings closer together than a

@@ -250,9 +250,50 @@ bool same_but(const Point& entry, const Point& point, const ParameterDescription
   return same_point(masked, point);
 }
 
+// Whether the shard's next entry is a stop of the point searched.
+bool stopped_next(Shard& shard, const Point& point, const ParameterDescription& searched) {
+  const TableEntry* next = shard.peek();
+  return next != nullptr && std::holds_alternative<Stopped>(next->result.value) &&
+         same_but(next->result.point, point, searched);
+}
+
+// The simulated search's answers after the model's: its crossings in
+// increasing order of the estimate, each followed by the runs there; or
+// its one answer without a crossing. A stop of the point ends them.
+void take_simulated_entries(Shard& shard, Output& out, const Point& point,
+                            const ParameterDescription& searched) {
+  if (stopped_next(shard, point, searched)) return;
+  const TableEntry* entry = shard.peek();
+  const auto* first =
+      entry == nullptr ? nullptr : std::get_if<SimulatedThreshold>(&entry->result.value);
+  if (first == nullptr || !same_but(entry->result.point, point, searched)) {
+    refuse(where(shard) + " lacks the simulated search of " + describe_point(point));
+  }
+  bool crossing = first->found;
+  Point at = entry->result.point;
+  out.result(shard.take().result);
+  while (crossing) {
+    if (stopped_next(shard, point, searched)) return;
+    entry = shard.peek();
+    if (entry == nullptr || !std::holds_alternative<SimulationReport>(entry->result.value) ||
+        !same_point(entry->result.point, at)) {
+      refuse(where(shard) + " lacks the runs at the simulated crossing at " + describe_point(at));
+    }
+    out.result(shard.take().result);
+    const TableEntry* next = shard.peek();
+    const auto* t = next == nullptr ? nullptr : std::get_if<SimulatedThreshold>(&next->result.value);
+    crossing = t != nullptr && t->found && same_but(next->result.point, point, searched) &&
+               parameter_value(next->result.point.p, searched) > parameter_value(at.p, searched);
+    if (!crossing) break;
+    at = next->result.point;
+    out.result(shard.take().result);
+  }
+}
+
 // A search's answers from one shard: its crossings in increasing order of
 // the searched parameter, each followed by its simulated runs (at the
 // crossing) when the study simulates; or its one answer without a crossing.
+// Then, when the study simulates, the simulated search's.
 void take_search_entries(Shard& shard, Output& out, MergedStudy& study) {
   const ParameterDescription& searched = *study.searched;
   const Point point = shard.peek()->result.point;
@@ -279,6 +320,7 @@ void take_search_entries(Shard& shard, Output& out, MergedStudy& study) {
     at = next->result.point;
     out.result(shard.take().result);
   }
+  if (study.settings.runs) take_simulated_entries(shard, out, point, searched);
 }
 
 // A model sweep's shard K holds points K, K + N, ...: one machine's table

@@ -415,7 +415,12 @@ def find(**kwargs):
     the model's values there, ``direction``, ``lower`` and ``upper`` the
     bracket), or one with the searched column NaN and ``t`` <NA> when there
     is none; with ``runs``, after each crossing its "simulation" and
-    "simulation_ci95" rows at the final generation.
+    "simulation_ci95" rows at the final generation, then the simulated
+    search's "simulated_threshold" rows: the searched column the estimate
+    (where the runs' mean crosses the value), ``lower`` and ``upper`` the
+    interval in which the runs' 95 % band contains it, ``direction``; each
+    followed by the runs at the estimate (or one row with the searched
+    column NaN when the simulated quantity does not cross).
 
     Raises TypeError without ``find`` or ``where``, ValueError with the
     command line's refusal, Stop when a search of one point stops (a sweep's

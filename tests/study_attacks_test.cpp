@@ -112,24 +112,37 @@ TEST(Resume, AnotherQuestionOfTheSamePointsIsRefusedAndTheTableLeft) {
 // A table cut anywhere inside a row (a killed study, a full disk), or
 // before its header was whole, is taken back to its last whole row, with a
 // note, and completed.
+// Three points searched with their simulated search: crossings, runs at
+// them and the simulated answers; the last point crosses in neither.
+const std::vector<std::string> kSimulatedSearch = {
+    "--lambda",    "30",      "--mu",       "3,6,25", "--block-length", "1",       "--blocks",
+    "3",           "--final", "10",         "--find", "pmut:0.01:0.6",  "--where", "Xtop=0.5",
+    "--find-grid", "8",       "--simulate", "4",      "--quiet",        "--csv",   "t.csv"};
+
 TEST(Resume, ATableCutInsideARowIsTakenBackToItsWholeRows) {
-  const std::string whole = whole_table(kHitting);
-  TemporaryDirectory dir;
-  std::vector<std::size_t> cuts = {0, 10, whole.find('\n')};
-  for (std::size_t at = whole.find('\n'); at != std::string::npos; at = whole.find('\n', at + 1)) {
-    cuts.push_back(at - 3);
-  }
-  for (const std::size_t cut : cuts) {
-    write(dir.path() + "/t.csv", whole.substr(0, cut));
-    const ProgramRun again = run(dir, with(kHitting, {"--resume"}));
-    ASSERT_EQ(again.exit_status, 0) << "cut at " << cut << ": " << again.err;
-    ASSERT_EQ(read_file(dir.path() + "/t.csv"), whole) << "cut at " << cut;
-    EXPECT_NE(
-        again.err.find(cut <= whole.find('\n') ? "holds no whole header" : "ends inside line"),
-        std::string::npos)
-        << again.err;
+  for (const auto* study : {&kHitting, &kSimulatedSearch}) {
+    const std::string whole = whole_table(*study);
+    ASSERT_TRUE(study == &kHitting || whole.find("\nsimulated_threshold,30,6,") != whole.npos)
+        << whole;
+    TemporaryDirectory dir;
+    std::vector<std::size_t> cuts = {0, 10, whole.find('\n')};
+    for (std::size_t at = whole.find('\n'); at != std::string::npos;
+         at = whole.find('\n', at + 1)) {
+      cuts.push_back(at - 3);
+    }
+    for (const std::size_t cut : cuts) {
+      write(dir.path() + "/t.csv", whole.substr(0, cut));
+      const ProgramRun again = run(dir, with(*study, {"--resume"}));
+      ASSERT_EQ(again.exit_status, 0) << "cut at " << cut << ": " << again.err;
+      ASSERT_EQ(read_file(dir.path() + "/t.csv"), whole) << "cut at " << cut;
+      EXPECT_NE(
+          again.err.find(cut <= whole.find('\n') ? "holds no whole header" : "ends inside line"),
+          std::string::npos)
+          << again.err;
+    }
   }
   // The start of something else is not this study's: refused, left.
+  TemporaryDirectory dir;
   write(dir.path() + "/t.csv", "my notes");
   EXPECT_EQ(run(dir, with(kHitting, {"--resume"})).exit_status, 2);
   EXPECT_EQ(read_file(dir.path() + "/t.csv"), "my notes");

@@ -15,7 +15,9 @@
 
 #include "model/model_run.hpp"
 #include "parameters/parameter_table.hpp"
+#include "points/simulated_search.hpp"
 #include "search/threshold_search.hpp"
+#include "simulation/simulation_runs.hpp"
 
 namespace blocklevels {
 namespace {
@@ -264,6 +266,100 @@ TEST(Thresholds, ANonMonotoneQuantityHasEveryCrossing) {
   int crossings = 0;
   check(c, false, crossings);
   EXPECT_EQ(crossings, 2);
+}
+
+// The runs' quantity at the final generation of `point` with the searched
+// parameter at v: `runs` runs from `seed`.
+simulation::Estimate simulated(const Point& base, const ThresholdSearch& search, long double v,
+                               std::int32_t runs, std::uint64_t seed) {
+  PointParameters p = point_at(base, search, v).p;
+  p.step_generations = p.final_iteration;
+  const auto n = static_cast<std::uint64_t>(runs);
+  const simulation::Summary s =
+      simulation::summarize(simulation::simulate_runs(p, seed, {n, 0, 1}, 1), p.lambda);
+  const Quantity& q = search.condition.quantity;
+  return q.kind == Quantity::Kind::mean_level ? s.mean_level[0]
+                                              : s.fraction_at(0, q.level_for(p.blocks));
+}
+
+bool band_excludes(const simulation::Estimate& e, double v) {
+  return std::fabs(static_cast<long double>(e.mean) - v) > e.half_width;
+}
+
+// The simulated search's answers, checked against runs of their own: the
+// estimate inside its interval; at each end that is not the range's, the
+// search's own runs (same seed) with their band on the side of V that
+// direction puts there, and 200 other runs (another seed) with their mean
+// on that side too; the model's crossing (blocks of one position: the
+// infinite population's limit) inside the falling crossing's interval;
+// an interval that reaches the range's end with the band containing V
+// there; threads change
+// nothing; an integer parameter's answers integers; no crossing, none.
+TEST(SimulatedSearch, IntervalsHoldTheCrossingAndOtherRunsAgree) {
+  const struct {
+    Point point;
+    const char* parameter;
+    long double low, high;
+    const char* where;
+    std::size_t crossings;
+    bool model_inside;
+  } kCases[] = {
+      {point_of(100, 10, "0.1", 1, 0, 5, 50), "pmut", 0.05L, 0.2L, "Xtop=0.5", 1, true},
+      // Rising at the range's low end too (fewer mutations reach level 4
+      // later), where the model does not cross.
+      {point_of(100, 10, "0.1", 1, 0, 5, 50), "pmut", 0.001L, 0.3L, "X4=0.9", 2, true},
+      {point_of(100, 10, "0.12", 1, 0, 5, 50), "mu", 2, 60, "mean_level=4", 1, false},
+      {point_of(100, 10, "0.1", 1, 0, 5, 50), "pmut", 0.3L, 0.5L, "Xtop=0.5", 0, false},
+  };
+  const std::int32_t runs = 20;
+  for (const auto& c : kCases) {
+    ThresholdSearch search;
+    search.parameter = find_parameter(c.parameter);
+    search.low = c.low;
+    search.high = c.high;
+    search.condition = *parse_condition(c.where);
+    search.condition.value = std::stod(search.condition.value_text);
+    const std::string what = describe_point(c.point) + " " + c.parameter + " " + c.where;
+    const SimulatedThresholds found = find_simulated_thresholds(c.point, search, {runs, 3, 1});
+    EXPECT_EQ(found.grid_values.size(), 16u) << what;
+    ASSERT_EQ(found.crossings.size(), c.crossings) << what;
+    const SimulatedThresholds threaded = find_simulated_thresholds(c.point, search, {runs, 3, 2});
+    ASSERT_EQ(threaded.crossings.size(), c.crossings) << what;
+    for (std::size_t k = 0; k < found.crossings.size(); ++k) {
+      const SimulatedCrossing& x = found.crossings[k];
+      EXPECT_EQ(x.point.real_texts, threaded.crossings[k].point.real_texts) << what;
+      EXPECT_EQ(x.lower, threaded.crossings[k].lower) << what;
+      const long double estimate = parameter_value(x.point.p, *search.parameter);
+      EXPECT_LE(x.lower, estimate) << what;
+      EXPECT_LE(estimate, x.upper) << what;
+      const double v = search.condition.value;
+      // Falling: reached below the crossing, not above.
+      const bool reached_below = x.direction == Direction::falling;
+      for (const auto& [end, below] : {std::pair(x.lower, true), std::pair(x.upper, false)}) {
+        const simulation::Estimate own = simulated(c.point, search, end, runs, 3);
+        if (end == c.low || end == c.high) {
+          // The band contains V up to the range's end.
+          EXPECT_FALSE(band_excludes(own, v)) << what << " at " << static_cast<double>(end);
+          continue;
+        }
+        EXPECT_TRUE(band_excludes(own, v)) << what << " at " << static_cast<double>(end);
+        EXPECT_EQ(own.mean >= v, below == reached_below) << what << " at " << (double)end;
+        const simulation::Estimate other = simulated(c.point, search, end, 200, 99);
+        EXPECT_EQ(other.mean >= v, below == reached_below) << what << " at " << (double)end;
+      }
+      if (search.parameter->kind == ParameterKind::integer) {
+        EXPECT_EQ(x.lower, std::floor(x.lower)) << what;
+        EXPECT_EQ(x.point.real_texts, c.point.real_texts) << what;
+      }
+      if (!c.model_inside || x.direction == Direction::rising) continue;
+      const ThresholdResult model = find_thresholds(c.point, search);
+      ASSERT_EQ(model.crossings.size(), 1u) << what;
+      const long double m = parameter_value(model.crossings[0].point.p, *search.parameter);
+      EXPECT_TRUE(x.lower <= m && m <= x.upper)
+          << what << ": model " << static_cast<double>(m) << " outside ["
+          << static_cast<double>(x.lower) << ", " << static_cast<double>(x.upper) << "]";
+    }
+  }
 }
 
 }  // namespace

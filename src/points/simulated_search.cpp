@@ -141,8 +141,10 @@ SimulatedThresholds find_simulated_thresholds(const Point& base, const Threshold
     c.point = answer_point(
         base, search,
         search.parameter->kind == ParameterKind::integer ? b : middle(search, geometric, a, b));
-    c.lower = band_edge(q, search, geometric, a, true, g.front());
-    c.upper = band_edge(q, search, geometric, b, false, g.back());
+    // The range's ends as given (a log grid's first value is exp(log(low)),
+    // which need not be low itself).
+    c.lower = band_edge(q, search, geometric, a, true, search.low);
+    c.upper = band_edge(q, search, geometric, b, false, search.high);
     result.crossings.push_back(std::move(c));
   }
   result.values = static_cast<std::int64_t>(q.seen().size());

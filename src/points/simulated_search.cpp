@@ -40,11 +40,14 @@ class SimulatedQuantity {
   }
   // The side of V the mean is on: reached (mean >= V) or not.
   bool reached(long double v) { return search_.condition.reached(at(v).mean); }
-  // Whether the 95 % band contains V.
-  bool contains(long double v) {
+  // Where the 95 % band lies: wholly above V (its mean reached V), wholly
+  // below (not reached), or around V.
+  enum class Band { below, around, above };
+  Band band(long double v) {
     const Estimate& e = at(v);
-    return std::fabs(static_cast<long double>(e.mean) - search_.condition.value) <=
-           static_cast<long double>(e.half_width);
+    const long double excess = static_cast<long double>(e.mean) - search_.condition.value;
+    if (excess > e.half_width) return Band::above;
+    return -excess > e.half_width ? Band::below : Band::around;
   }
   const std::map<long double, Estimate>& seen() const { return seen_; }
   void plan(std::int64_t more) { planned_ += static_cast<std::uint64_t>(more); }
@@ -84,36 +87,29 @@ std::pair<long double, long double> bisect(const ThresholdSearch& search, bool g
 }
 
 // The edge of the band's interval beyond `from` (towards the range's low
-// end when `down`): the nearest value simulated where the band excludes V,
-// refined towards `from`; the range's end when there is none.
+// end when `down`): the nearest value simulated where the band lies wholly
+// on `side`, the side of V beyond that edge, refined towards `from`; the
+// range's end when there is none.
 long double band_edge(SimulatedQuantity& q, const ThresholdSearch& search, bool geometric,
-                      long double from, bool down, long double end) {
+                      long double from, bool down, long double end, SimulatedQuantity::Band side) {
   const auto& seen = q.seen();
   std::optional<long double> out;
   if (down) {
-    for (auto it = seen.upper_bound(from); it != seen.begin();) {
+    for (auto it = seen.upper_bound(from); it != seen.begin() && !out;) {
       --it;
-      if (!q.contains(it->first)) {
-        out = it->first;
-        break;
-      }
+      if (q.band(it->first) == side) out = it->first;
     }
   } else {
-    for (auto it = seen.lower_bound(from); it != seen.end(); ++it) {
-      if (!q.contains(it->first)) {
-        out = it->first;
-        break;
-      }
+    for (auto it = seen.lower_bound(from); it != seen.end() && !out; ++it) {
+      if (q.band(it->first) == side) out = it->first;
     }
   }
   if (!out) return end;
-  // The neighbour towards `from`: the band contains V there, or the
-  // crossing is sharp and the edge is the bracket's end.
   const auto at = seen.find(*out);
   const long double inner = down ? std::next(at)->first : std::prev(at)->first;
-  if (!q.contains(inner)) return *out;
+  if (q.band(inner) == side) return *out;
   const auto [a, b] = bisect(search, geometric, std::min(*out, inner), std::max(*out, inner),
-                             [&](long double v) { return q.contains(v); });
+                             [&](long double v) { return q.band(v) == side; });
   return down ? a : b;
 }
 
@@ -134,17 +130,34 @@ SimulatedThresholds find_simulated_thresholds(const Point& base, const Threshold
   for (std::size_t i = 0; i + 1 < g.size(); ++i) {
     if (q.reached(g[i]) == q.reached(g[i + 1])) continue;
     q.plan(3 * kSimulatedRefinements);
-    const auto [a, b] =
+    auto [a, b] =
         bisect(search, geometric, g[i], g[i + 1], [&](long double v) { return q.reached(v); });
+    const bool falling = q.reached(a);
+    using Band = SimulatedQuantity::Band;
     SimulatedCrossing c;
-    c.direction = q.reached(g[i]) ? Direction::falling : Direction::rising;
-    c.point = answer_point(
-        base, search,
-        search.parameter->kind == ParameterKind::integer ? b : middle(search, geometric, a, b));
+    c.direction = falling ? Direction::falling : Direction::rising;
     // The range's ends as given (a log grid's first value is exp(log(low)),
     // which need not be low itself).
-    c.lower = band_edge(q, search, geometric, a, true, search.low);
-    c.upper = band_edge(q, search, geometric, b, false, search.high);
+    c.lower =
+        band_edge(q, search, geometric, a, true, search.low, falling ? Band::above : Band::below);
+    c.upper =
+        band_edge(q, search, geometric, b, false, search.high, falling ? Band::below : Band::above);
+    // The mean's bracket, narrowed by the values the edges simulated in it.
+    for (auto it = q.seen().upper_bound(a); it != q.seen().end() && it->first < b; ++it) {
+      if (q.reached(it->first) != falling) {
+        b = it->first;
+        break;
+      }
+      a = it->first;
+    }
+    const bool integer = search.parameter->kind == ParameterKind::integer;
+    c.point = answer_point(base, search, integer ? b : middle(search, geometric, a, b));
+    // Where the runs are not monotone in the parameter the estimate may lie
+    // beyond a value whose band lay wholly on one side: the interval
+    // widens to hold it.
+    const long double estimate = parameter_value(c.point.p, *search.parameter);
+    c.lower = std::min(c.lower, estimate);
+    c.upper = std::max(c.upper, estimate);
     result.crossings.push_back(std::move(c));
   }
   result.values = static_cast<std::int64_t>(q.seen().size());

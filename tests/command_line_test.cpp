@@ -13,6 +13,7 @@
 
 #include "model/model_run.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {
@@ -52,16 +53,9 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
   for (std::size_t point = 0; point < 4; ++point) {
     const std::string pmut = table.at(point * 13, "pmut");
     Recorded model;
-    run_model({.lambda = 30,
-               .mu = 7,
-               .Pmut = parse_real_token(pmut).value,
-               .block_length = 3,
-               .two_option_positions = 1,
-               .blocks = 5,
-               .final_iteration = 40,
-               .step_generations = 3,
-               .arithmetic = Arithmetic::accurate},
-              model);
+    run_model(
+        point_parameters(30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3, Arithmetic::accurate),
+        model);
     for (std::size_t k = 0; k < 13; ++k) {
       const std::size_t row = point * 13 + k;
       EXPECT_EQ(table.at(row, "t"), std::to_string(3 * (k + 1)));

@@ -12,20 +12,13 @@
 #include "output/csv_table.hpp"
 #include "output/table_reader.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
 
 Point point(std::int32_t blocks) {
-  return {.p = {.lambda = 20,
-                .mu = 5,
-                .Pmut = 0.1L,
-                .block_length = 3,
-                .two_option_positions = 1,
-                .blocks = blocks,
-                .final_iteration = 6,
-                .step_generations = 2},
-          .real_texts = {"0.1"}};
+  return {.p = point_parameters(20, 5, 0.1L, 3, 1, blocks, 6, 2), .real_texts = {"0.1"}};
 }
 
 simulation::RunTotals one_run(std::int32_t at_top, std::int32_t below) {

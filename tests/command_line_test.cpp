@@ -27,14 +27,6 @@ using testing::TemporaryDirectory;
 using testing::fields_of;
 using testing::lines_of;
 
-struct Recorded final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 // Every X value of every model row, read back from its text, has the bits
 // of the model's double for the pmut the row names, read as the dialogue
 // reads it; and the report file is the dialogue's for the same answers.
@@ -49,7 +41,7 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
   ASSERT_EQ(table.size(), 4 * 13u);
   for (std::size_t point = 0; point < 4; ++point) {
     const std::string pmut = table.at(point * 13, "pmut");
-    Recorded model;
+    ReportedTails model;
     run_model(
         point_parameters(30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3, Arithmetic::accurate),
         model);

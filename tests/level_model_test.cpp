@@ -103,16 +103,8 @@ TEST(PointTrajectory, RecurringStatesGiveEveryGenerationsTails) {
   }
 }
 
-struct Reports final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 int stop_of(const PointParameters& p) {
-  Reports ignored;
+  ReportedTails ignored;
   try {
     run_model(p, ignored);
   } catch (const Stop& stop) {
@@ -169,13 +161,13 @@ TEST(PreparedLevelModel, RunsEveryPopulationAsRunModelDoes) {
       p.lambda = lambda;
       p.mu = mu;
       p.step_generations = step;
-      Reports shared, alone;
+      ReportedTails shared, alone;
       model.run(p, shared);
       run_model(p, alone);
       EXPECT_EQ(shared.tails, alone.tails) << describe(p);
     }
     p.Pmut = 0.003L;
-    Reports ignored;
+    ReportedTails ignored;
     EXPECT_THROW(model.run(p, ignored), std::invalid_argument);
   }
 }

@@ -315,20 +315,12 @@ struct CallerState {
   }
 };
 
-struct Tails final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 // A stop reaches the caller as a Stop, the process goes on with its own
 // environment (here 53-bit rounding toward zero, which the model must not
 // use), and the next run computes what a run in a fresh process computes.
 TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
   const PointParameters good = point_parameters(20, 5, 0.1L, 3, 1, 30, 40, 3);
-  Tails before;
+  ReportedTails before;
   run_model(good, before);
   const unsigned short odd = 0x0E7F;  // every exception masked, 53 bits, toward zero
   asm volatile("fldcw %0" : : "m"(odd));
@@ -342,7 +334,7 @@ TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
       {point_parameters(0, 0, 0.3L, 1, 0, 3, 4, 1), 207},
   };
   for (const auto& [p, number] : stops) {
-    Tails ignored;
+    ReportedTails ignored;
     try {
       run_model(p, ignored);
       ADD_FAILURE() << "no stop for " << number;
@@ -352,7 +344,7 @@ TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
     }
     EXPECT_TRUE(CallerState() == caller) << number;
   }
-  Tails after;
+  ReportedTails after;
   run_model(good, after);
   EXPECT_TRUE(CallerState() == caller);
   EXPECT_EQ(after.tails, before.tails);

@@ -1,5 +1,6 @@
 // What tests and benches share to set up a point: its parameters on one
-// line, and the peak resident size a piece of work reaches.
+// line, a sink that keeps a model run's reports, and the peak resident
+// size a piece of work reaches.
 #pragma once
 
 #include <sys/resource.h>
@@ -8,7 +9,10 @@
 
 #include <cstdint>
 #include <fstream>
+#include <span>
+#include <vector>
 
+#include "model/model_run.hpp"
 #include "parameters/point_parameters.hpp"
 
 namespace blocklevels {
@@ -30,6 +34,17 @@ inline PointParameters point_parameters(std::int32_t lambda, std::int32_t mu, lo
           .step_generations = step,
           .arithmetic = arithmetic};
 }
+
+// A model run's reports as they came: their times and tails.
+struct ReportedTails final : ModelSink {
+  std::vector<std::int64_t> times;
+  std::vector<std::vector<double>> tails;
+  void start(std::int64_t) override {}
+  void report(std::int64_t t, std::span<const double> tail) override {
+    times.push_back(t);
+    tails.emplace_back(tail.begin(), tail.end());
+  }
+};
 
 inline std::uint64_t resident_bytes() {
   std::ifstream statm("/proc/self/statm");

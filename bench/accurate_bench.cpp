@@ -16,6 +16,7 @@
 
 #include "bench_statistics.hpp"
 #include "model/level_model.hpp"
+#include "support/test_points.hpp"
 
 namespace {
 
@@ -32,16 +33,7 @@ Arithmetic arithmetic_of(const benchmark::State& state) {
 }
 
 PointParameters long_run(Arithmetic arithmetic) {
-  PointParameters p{.lambda = 100,
-                    .mu = 10,
-                    .Pmut = 0.001L,
-                    .block_length = 4,
-                    .two_option_positions = 0,
-                    .blocks = 300,
-                    .final_iteration = 1000,
-                    .step_generations = 1000};
-  p.arithmetic = arithmetic;
-  return p;
+  return point_parameters(100, 10, 0.001L, 4, 0, 300, 1000, 1000, arithmetic);
 }
 
 void BM_Run(benchmark::State& state) {
@@ -54,15 +46,7 @@ void BM_Run(benchmark::State& state) {
 }
 
 void BM_Scan(benchmark::State& state) {
-  PointParameters p{.lambda = 100,
-                    .mu = 70,
-                    .Pmut = 0.0L,
-                    .block_length = 4,
-                    .two_option_positions = 0,
-                    .blocks = 50,
-                    .final_iteration = 500,
-                    .step_generations = 500};
-  p.arithmetic = arithmetic_of(state);
+  PointParameters p = point_parameters(100, 70, 0.0L, 4, 0, 50, 500, 500, arithmetic_of(state));
   for (auto _ : state) {
     double sum = 0;
     for (int k = 0; k < 64; ++k) {

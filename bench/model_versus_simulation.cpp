@@ -39,6 +39,7 @@
 #include "simulation/run_totals.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "simulation/student_t.hpp"
+#include "support/test_points.hpp"
 
 namespace {
 
@@ -200,14 +201,8 @@ void approximation(std::int32_t lambda, std::int32_t mu, std::int32_t final) {
         for (const std::int32_t l : {2, 4, 10, 30}) {
           if (blocklevels::chosen_method(b, acc, l) != blocklevels::BlockStateMethod::exact)
             continue;
-          const PointParameters p{.lambda = lambda,
-                                  .mu = mu,
-                                  .Pmut = pmut,
-                                  .block_length = b,
-                                  .two_option_positions = acc,
-                                  .blocks = l,
-                                  .final_iteration = final,
-                                  .step_generations = 1};
+          const PointParameters p =
+              blocklevels::point_parameters(lambda, mu, pmut, b, acc, l, final, 1);
           const Table exact = block_model(p, blocklevels::BlockStateMethod::exact).tails;
           const Table approximate =
               block_model(p, blocklevels::BlockStateMethod::independent_blocks).tails;
@@ -272,30 +267,18 @@ int main(int argc, char** argv) {
     approximation(10000, 2000, 30);
     return 0;
   }
-  if (mode == "one" && argc == 10) {
-    const PointParameters p{std::atoi(argv[2]),
-                            std::atoi(argv[3]),
-                            std::strtold(argv[4], nullptr),
-                            std::atoi(argv[5]),
-                            std::atoi(argv[6]),
-                            std::atoi(argv[7]),
-                            std::atoi(argv[8]),
-                            1};
+  if ((mode == "one" || mode == "figure") && argc == 10) {
+    // LAMBDA MU PMUT B ACC L FINAL RUNS, a report every generation.
+    const PointParameters p = blocklevels::point_parameters(
+        std::atoi(argv[2]), std::atoi(argv[3]), std::strtold(argv[4], nullptr), std::atoi(argv[5]),
+        std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8]), 1);
     const std::uint64_t runs = std::strtoull(argv[9], nullptr, 10);
-    header(p.lambda, p.mu, runs, p.final_iteration);
-    compare(p, runs);
-    return 0;
-  }
-  if (mode == "figure" && argc == 10) {
-    const PointParameters p{std::atoi(argv[2]),
-                            std::atoi(argv[3]),
-                            std::strtold(argv[4], nullptr),
-                            std::atoi(argv[5]),
-                            std::atoi(argv[6]),
-                            std::atoi(argv[7]),
-                            std::atoi(argv[8]),
-                            1};
-    figure(p, std::strtoull(argv[9], nullptr, 10));
+    if (mode == "one") {
+      header(p.lambda, p.mu, runs, p.final_iteration);
+      compare(p, runs);
+    } else {
+      figure(p, runs);
+    }
     return 0;
   }
   std::fprintf(stderr,

@@ -14,6 +14,7 @@
 
 #include "bench_statistics.hpp"
 #include "simulation/simulation_runs.hpp"
+#include "support/test_points.hpp"
 
 namespace {
 
@@ -22,14 +23,7 @@ using blocklevels::simulation::RunSet;
 using blocklevels::simulation::RunTotals;
 
 PointParameters bench_params() {
-  return {.lambda = 1000,
-          .mu = 100,
-          .Pmut = 0.001L,
-          .block_length = 4,
-          .two_option_positions = 0,
-          .blocks = 300,
-          .final_iteration = 1000,
-          .step_generations = 1};
+  return blocklevels::point_parameters(1000, 100, 0.001L, 4, 0, 300, 1000, 1);
 }
 
 // state.range(0) runs on state.range(1) threads.

@@ -18,6 +18,7 @@
 #include "model/model_run.hpp"
 #include "model/transition_terms.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
@@ -83,23 +84,13 @@ std::vector<Reference> read_references(std::istream& in) {
   return references;
 }
 
-struct Reports final : ModelSink {
-  std::vector<std::int64_t> times;
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t t, std::span<const double> tail) override {
-    times.push_back(t);
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 // "" when the accurate run reports what the reference holds, within the
 // tolerance, else the first difference; and when the largest relative
 // error of a value above 1e-300 (printed) is at most `precision`: the
 // evaluation's own, far inside the tolerance, which a lost precision shows
 // before the tolerance does.
 std::string difference(const Reference& reference, double precision = kPrecision) {
-  Reports run;
+  ReportedTails run;
   run_model(parameters_of(reference.setting), run);
   if (run.times != reference.times) return reference.setting + ": other report times";
   double worst = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/model_run.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
@@ -23,15 +24,7 @@ struct LastTop final : ModelSink {
 };
 
 long double excess(long double pmut, Arithmetic arithmetic) {
-  PointParameters p{.lambda = 100,
-                    .mu = 70,
-                    .Pmut = pmut,
-                    .block_length = 4,
-                    .two_option_positions = 0,
-                    .blocks = 50,
-                    .final_iteration = 500,
-                    .step_generations = 500};
-  p.arithmetic = arithmetic;
+  const PointParameters p = point_parameters(100, 70, pmut, 4, 0, 50, 500, 500, arithmetic);
   LastTop sink;
   run_model(p, sink);
   return sink.top - 0.1L;

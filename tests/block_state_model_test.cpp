@@ -22,6 +22,7 @@
 #include "model/model_run.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "simulation/student_t.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
@@ -488,14 +489,7 @@ TEST(BlockStateRun, CallsTheSinkAsTheLevelModelDoes) {
       return t < 4;
     }
   } sink;
-  const PointParameters p{.lambda = 10,
-                          .mu = 3,
-                          .Pmut = 0.2L,
-                          .block_length = 2,
-                          .two_option_positions = 1,
-                          .blocks = 3,
-                          .final_iteration = 12,
-                          .step_generations = 3};
+  const PointParameters p = point_parameters(10, 3, 0.2L, 2, 1, 3, 12, 3);
   EXPECT_THROW(run_block_state_model(p, sink, sink.source.get_token()), Cancelled);
   EXPECT_EQ(sink.seen, (std::vector<std::int64_t>{1, 2, 3, -3, 4, -6}));
 }

@@ -13,29 +13,19 @@
 
 #include "model/model_run.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 #include "text/number_text.hpp"
 
 namespace blocklevels {
 namespace {
 
 using testing::ProgramRun;
+using testing::run_in;
 using testing::RunOptions;
 using testing::TemporaryDirectory;
 
 using testing::fields_of;
 using testing::lines_of;
-
-ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  return testing::run_in(dir, std::move(args));
-}
-
-struct Recorded final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
 
 // Every X value of every model row, read back from its text, has the bits
 // of the model's double for the pmut the row names, read as the dialogue
@@ -43,25 +33,18 @@ struct Recorded final : ModelSink {
 TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
   TemporaryDirectory dir;
   const ProgramRun options_run =
-      run(dir, {"--lambda", "30", "--mu", "7", "--pmut", "0.013:0.3:4:log", "--block-length", "3",
-                "--two-option", "1", "--blocks", "5", "--final", "40", "--step", "3", "--csv",
-                "all.csv", "--quiet"});
+      run_in(dir, {"--lambda", "30", "--mu", "7", "--pmut", "0.013:0.3:4:log", "--block-length",
+                   "3", "--two-option", "1", "--blocks", "5", "--final", "40", "--step", "3",
+                   "--csv", "all.csv", "--quiet"});
   ASSERT_EQ(options_run.exit_status, 0) << options_run.err;
   const testing::CsvText table(testing::read_file(dir.path() + "/all.csv"));
   ASSERT_EQ(table.size(), 4 * 13u);
   for (std::size_t point = 0; point < 4; ++point) {
     const std::string pmut = table.at(point * 13, "pmut");
-    Recorded model;
-    run_model({.lambda = 30,
-               .mu = 7,
-               .Pmut = parse_real_token(pmut).value,
-               .block_length = 3,
-               .two_option_positions = 1,
-               .blocks = 5,
-               .final_iteration = 40,
-               .step_generations = 3,
-               .arithmetic = Arithmetic::accurate},
-              model);
+    ReportedTails model;
+    run_model(
+        point_parameters(30, 7, parse_real_token(pmut).value, 3, 1, 5, 40, 3, Arithmetic::accurate),
+        model);
     for (std::size_t k = 0; k < 13; ++k) {
       const std::size_t row = point * 13 + k;
       EXPECT_EQ(table.at(row, "t"), std::to_string(3 * (k + 1)));
@@ -77,9 +60,9 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
   // The same answers through options and through the dialogue.
   const std::string answers = "20\n0.1\n3\n1\n2\n6\n2\n5\ndialogue.txt\n";
   ASSERT_EQ(testing::run_program(answers, dir.path()).exit_status, 0);
-  ASSERT_EQ(run(dir, {"--lambda", "20", "--pmut", "0.1", "--block-length", "3", "--two-option", "1",
-                      "--blocks", "2", "--final", "6", "--step", "2", "--mu", "5", "--output",
-                      "options.txt"})
+  ASSERT_EQ(run_in(dir, {"--lambda", "20", "--pmut", "0.1", "--block-length", "3", "--two-option",
+                         "1", "--blocks", "2", "--final", "6", "--step", "2", "--mu", "5",
+                         "--output", "options.txt"})
                 .exit_status,
             0);
   EXPECT_EQ(testing::read_file(dir.path() + "/options.txt"),
@@ -90,7 +73,7 @@ TEST(CommandLine, CsvHoldsTheModelsDoublesAndTheReportFileIsTheDialogues) {
 // it still wins over an unknown option, as it always did.
 TEST(CommandLine, HelpListsTheCommandsBesideTheOptions) {
   TemporaryDirectory dir;
-  const ProgramRun help = run(dir, {"--help"});
+  const ProgramRun help = run_in(dir, {"--help"});
   ASSERT_EQ(help.exit_status, 0) << help.err;
   EXPECT_EQ(help.err, "");
   const std::vector<std::string> lines = lines_of(help.out);
@@ -102,7 +85,7 @@ TEST(CommandLine, HelpListsTheCommandsBesideTheOptions) {
         "computing"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
-  EXPECT_EQ(run(dir, {"--colour", "--help"}).out, help.out);
+  EXPECT_EQ(run_in(dir, {"--colour", "--help"}).out, help.out);
 }
 
 // The simulation does not depend on --jobs.
@@ -117,8 +100,8 @@ TEST(CommandLine, SimulationIsTheSameWhateverTheJobs) {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
-  ASSERT_EQ(run(dir, with({"one.csv", "--jobs", "1"})).exit_status, 0);
-  ASSERT_EQ(run(dir, with({"two.csv", "--jobs", "2"})).exit_status, 0);
+  ASSERT_EQ(run_in(dir, with({"one.csv", "--jobs", "1"})).exit_status, 0);
+  ASSERT_EQ(run_in(dir, with({"two.csv", "--jobs", "2"})).exit_status, 0);
   const std::string one = testing::read_file(dir.path() + "/one.csv");
   EXPECT_EQ(one, testing::read_file(dir.path() + "/two.csv"));
   EXPECT_NE(one.find("\nsimulation_ci95,300,100,0.05,2,0,3,8,2,level,accurate,7,42,8,,"),
@@ -131,9 +114,9 @@ TEST(CommandLine, PlotIsAnImageAndItsNameInjectsNothing) {
   if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
   TemporaryDirectory dir;
   const std::string name = "a'b\"; system 'touch injected' #\n`touch injected2`$(x).png";
-  const ProgramRun r =
-      run(dir, {"--lambda", "100", "--mu", "10", "--pmut", "0.01,0.02", "--block-length", "1",
-                "--blocks", "10", "--final", "40", "--plot", name, "--quiet", "--simulate", "2"});
+  const ProgramRun r = run_in(
+      dir, {"--lambda", "100", "--mu", "10", "--pmut", "0.01,0.02", "--block-length", "1",
+            "--blocks", "10", "--final", "40", "--plot", name, "--quiet", "--simulate", "2"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const std::string png = testing::read_file(dir.path() + "/" + name);
   ASSERT_GT(png.size(), 24u);
@@ -147,8 +130,8 @@ TEST(CommandLine, PlotIsAnImageAndItsNameInjectsNothing) {
   EXPECT_GE(big_endian(20), 600);  // IHDR height
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
-  ASSERT_EQ(run(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1",
-                      "--blocks", "2", "--final", "5", "--plot", "f.svg", "--quiet"})
+  ASSERT_EQ(run_in(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1",
+                         "--blocks", "2", "--final", "5", "--plot", "f.svg", "--quiet"})
                 .exit_status,
             0);
   EXPECT_NE(testing::read_file(dir.path() + "/f.svg").find("<svg"), std::string::npos);
@@ -157,8 +140,8 @@ TEST(CommandLine, PlotIsAnImageAndItsNameInjectsNothing) {
   const std::string saved = path != nullptr ? path : "";
   ::setenv("PATH", "/nonexistent", 1);
   const ProgramRun missing =
-      run(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1", "--blocks",
-                "2", "--final", "5", "--plot", "g.png", "--csv", "g.csv"});
+      run_in(dir, {"--lambda", "9", "--mu", "3", "--pmut", "0.1", "--block-length", "1", "--blocks",
+                   "2", "--final", "5", "--plot", "g.png", "--csv", "g.csv"});
   ::setenv("PATH", saved.c_str(), 1);
   EXPECT_EQ(missing.exit_status, 1);
   EXPECT_NE(missing.err.find("gnuplot"), std::string::npos);
@@ -176,7 +159,7 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
       "--block-length", "1",    "--blocks", "300",    "--final", "3000",
       "--jobs",         "2",    "--csv",    "cut.csv"};
   TemporaryDirectory whole;
-  ASSERT_EQ(run(whole, study).exit_status, 0);
+  ASSERT_EQ(run_in(whole, study).exit_status, 0);
   const std::string expected = testing::read_file(whole.path() + "/cut.csv");
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TemporaryDirectory dir;
@@ -207,7 +190,7 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
     for (const std::string& row : rows) ASSERT_EQ(fields_of(row).size(), 338u);
     std::vector<std::string> resumed = study;
     resumed.push_back("--resume");
-    const ProgramRun again = run(dir, resumed);
+    const ProgramRun again = run_in(dir, resumed);
     EXPECT_EQ(again.exit_status, 0) << again.err;
     EXPECT_EQ(testing::read_file(dir.path() + "/cut.csv"), expected) << signal;
   }
@@ -218,17 +201,17 @@ TEST(CommandLine, InterruptKeepsEndedPointsAndResumeCompletesTheTable) {
       "--blocks", "3",  "--final", "4", "--simulate", "3",    "--csv",          "s.csv"};
   std::vector<std::string> seed2 = simulated;
   seed2.insert(seed2.end(), {"--seed", "2"});
-  ASSERT_EQ(run(seeds, seed2).exit_status, 0);
+  ASSERT_EQ(run_in(seeds, seed2).exit_status, 0);
   const std::string seed2_table = testing::read_file(seeds.path() + "/s.csv");
   std::vector<std::string> resumed_seed1 = simulated;
   resumed_seed1.push_back("--resume");
-  EXPECT_EQ(run(seeds, resumed_seed1).exit_status, 2);
+  EXPECT_EQ(run_in(seeds, resumed_seed1).exit_status, 2);
   EXPECT_EQ(testing::read_file(seeds.path() + "/s.csv"), seed2_table);
   // A table of another study is refused and left as it was.
   std::vector<std::string> other = study;
   other[std::find(other.begin(), other.end(), "--final") - other.begin() + 1] = "2999";
   other.push_back("--resume");
-  const ProgramRun refused = run(whole, other);
+  const ProgramRun refused = run_in(whole, other);
   EXPECT_EQ(refused.exit_status, 2);
   EXPECT_NE(refused.err.find("--resume: 'cut.csv' line 2 is not of this study"), std::string::npos)
       << refused.err;
@@ -251,7 +234,7 @@ TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
   for (std::vector<std::string> study : studies) {
     study.insert(study.end(), {"--quiet", "--csv", "t.csv"});
     TemporaryDirectory dir;
-    ASSERT_EQ(run(dir, study).exit_status, 0);
+    ASSERT_EQ(run_in(dir, study).exit_status, 0);
     const std::string whole = testing::read_file(dir.path() + "/t.csv");
     study.push_back("--resume");
     for (std::size_t cut = whole.find('\n'); cut != std::string::npos;
@@ -259,7 +242,7 @@ TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
       std::FILE* file = std::fopen((dir.path() + "/t.csv").c_str(), "wb");
       std::fwrite(whole.data(), 1, cut + 1, file);
       std::fclose(file);
-      const ProgramRun again = run(dir, study);
+      const ProgramRun again = run_in(dir, study);
       ASSERT_EQ(again.exit_status, 0) << study[1] << " cut at " << cut << ": " << again.err;
       ASSERT_EQ(testing::read_file(dir.path() + "/t.csv"), whole) << study[1] << " cut at " << cut;
     }
@@ -271,8 +254,8 @@ TEST(CommandLine, ResumeCompletesSearchesAndHittingTimesCutAnywhere) {
 TEST(CommandLine, SummaryLinesGiveHalfWidthsToTwoDigits) {
   TemporaryDirectory dir;
   const ProgramRun r =
-      run(dir, {"--lambda", "30,40", "--mu", "6", "--pmut", "0.05", "--block-length", "1",
-                "--blocks", "3", "--final", "4", "--simulate", "5", "--csv", "t.csv"});
+      run_in(dir, {"--lambda", "30,40", "--mu", "6", "--pmut", "0.05", "--block-length", "1",
+                   "--blocks", "3", "--final", "4", "--simulate", "5", "--csv", "t.csv"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const std::vector<std::string> summary = lines_of(r.out);
   ASSERT_EQ(summary.size(), 2u);

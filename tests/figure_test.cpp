@@ -15,11 +15,8 @@ namespace {
 
 using testing::ProgramRun;
 using testing::read_file;
+using testing::run_in;
 using testing::TemporaryDirectory;
-
-ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  return testing::run_in(dir, std::move(args));
-}
 
 bool have_gnuplot() {
   return std::system("command -v gnuplot >/dev/null 2>&1") == 0;
@@ -52,11 +49,11 @@ TEST(Figures, APlotOfATableIsTheStudysOwnFigure) {
     std::vector<std::string> study = f.study;
     study.insert(study.end(), {"--quiet", "--csv", "t.csv", "--plot", "study.svg"});
     study.insert(study.end(), f.figure.begin(), f.figure.end());
-    const ProgramRun computed = run(dir, study);
+    const ProgramRun computed = run_in(dir, study);
     ASSERT_EQ(computed.exit_status, 0) << f.study[1] << ": " << computed.err;
     std::vector<std::string> plot = {"plot", "t.csv", "table.svg"};
     plot.insert(plot.end(), f.figure.begin(), f.figure.end());
-    const ProgramRun drawn = run(dir, plot);
+    const ProgramRun drawn = run_in(dir, plot);
     ASSERT_EQ(drawn.exit_status, 0) << f.study[1] << ": " << drawn.err;
     const std::string figure = read_file(dir.path() + "/study.svg");
     EXPECT_GT(figure.size(), 1000u);
@@ -69,12 +66,12 @@ TEST(Figures, APlotNeverDrawsOverItsTable) {
   TemporaryDirectory dir;
   std::vector<std::string> study = kFigures[0].study;
   study.insert(study.end(), {"--quiet", "--csv", "t.csv"});
-  ASSERT_EQ(run(dir, study).exit_status, 0);
+  ASSERT_EQ(run_in(dir, study).exit_status, 0);
   const std::string table = read_file(dir.path() + "/t.csv");
   std::filesystem::create_symlink("t.csv", dir.path() + "/link.png");
   std::filesystem::create_hard_link(dir.path() + "/t.csv", dir.path() + "/hard.svg");
   for (const std::string figure : {"link.png", "hard.svg"}) {
-    const ProgramRun r = run(dir, {"plot", "t.csv", figure, "--force"});
+    const ProgramRun r = run_in(dir, {"plot", "t.csv", figure, "--force"});
     EXPECT_EQ(r.exit_status, 2) << figure;
     EXPECT_EQ(r.err, "blocklevels: '" + figure + "' (--plot) and 't.csv' (TABLE) are one file\n");
     EXPECT_EQ(read_file(dir.path() + "/t.csv"), table) << figure;
@@ -86,7 +83,7 @@ TEST(Figures, LabelsSayWhatTheyMean) {
   TemporaryDirectory dir;
   std::vector<std::string> study = kFigures[0].study;
   study.insert(study.end(), {"--quiet", "--plot", "f.svg"});
-  ASSERT_EQ(run(dir, study).exit_status, 0);
+  ASSERT_EQ(run_in(dir, study).exit_status, 0);
   const std::string svg = read_file(dir.path() + "/f.svg");
   for (const char* label :
        {">lambda=60, mu=6, pmut=0.01, block_length=2, two_option=0, blocks=5, final=40, 4 "
@@ -99,7 +96,7 @@ TEST(Figures, LabelsSayWhatTheyMean) {
   TemporaryDirectory sweep;
   study = kFigures[1].study;
   study.insert(study.end(), {"--quiet", "--plot", "f.svg"});
-  ASSERT_EQ(run(sweep, study).exit_status, 0);
+  ASSERT_EQ(run_in(sweep, study).exit_status, 0);
   const std::string curves = read_file(sweep.path() + "/f.svg");
   for (const char* label :
        {">lambda=20, pmut=0.01<", ">lambda=80, pmut=0.1<", ">fraction at the top level<"}) {
@@ -107,9 +104,9 @@ TEST(Figures, LabelsSayWhatTheyMean) {
   }
   // Thresholds where the top level is lost as pmut grows: falling, each.
   TemporaryDirectory search;
-  ASSERT_EQ(run(search, {"--lambda", "100", "--mu", "5,30", "--block-length", "4", "--blocks", "30",
-                         "--final", "300", "--find", "pmut:0.0001:0.1", "--where", "Xtop=0.1",
-                         "--find-grid", "12", "--quiet", "--plot", "f.svg"})
+  ASSERT_EQ(run_in(search, {"--lambda", "100", "--mu", "5,30", "--block-length", "4", "--blocks",
+                            "30", "--final", "300", "--find", "pmut:0.0001:0.1", "--where",
+                            "Xtop=0.1", "--find-grid", "12", "--quiet", "--plot", "f.svg"})
                 .exit_status,
             0);
   const std::string thresholds = read_file(search.path() + "/f.svg");

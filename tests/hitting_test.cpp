@@ -18,6 +18,7 @@
 #include "simulation/run_totals.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
@@ -98,14 +99,7 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
 // count reaches the value is the time its hitting counts give it.
 TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   using simulation::RunTotals;
-  const PointParameters p{.lambda = 30,
-                          .mu = 5,
-                          .Pmut = 0.02L,
-                          .block_length = 2,
-                          .two_option_positions = 0,
-                          .blocks = 5,
-                          .final_iteration = 40,
-                          .step_generations = 1};
+  const PointParameters p = point_parameters(30, 5, 0.02L, 2, 0, 5, 40, 1);
   for (const char* text : {"Xtop=0.5", "X3=0.9", "mean_level=3.5", "X1=1"}) {
     Condition c = *parse_condition(text);
     c.value = std::strtod(c.value_text.c_str(), nullptr);

@@ -20,22 +20,14 @@
 #include "model/point_trajectory.hpp"
 #include "model/transition_model.hpp"
 #include "model/transition_terms.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
 
 PointParameters accurate(std::int32_t lambda, std::int32_t mu, long double pmut, std::int32_t b,
                          std::int32_t acc, std::int32_t l, std::int32_t final, std::int32_t step) {
-  PointParameters p{.lambda = lambda,
-                    .mu = mu,
-                    .Pmut = pmut,
-                    .block_length = b,
-                    .two_option_positions = acc,
-                    .blocks = l,
-                    .final_iteration = final,
-                    .step_generations = step};
-  p.arithmetic = Arithmetic::accurate;
-  return p;
+  return point_parameters(lambda, mu, pmut, b, acc, l, final, step, Arithmetic::accurate);
 }
 
 std::string describe(const PointParameters& p) {
@@ -111,16 +103,8 @@ TEST(PointTrajectory, RecurringStatesGiveEveryGenerationsTails) {
   }
 }
 
-struct Reports final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 int stop_of(const PointParameters& p) {
-  Reports ignored;
+  ReportedTails ignored;
   try {
     run_model(p, ignored);
   } catch (const Stop& stop) {
@@ -166,52 +150,24 @@ TEST(AccurateStops, OutOfMemoryIs203) {
 #endif
 }
 
-TEST(AccurateStops, RequestedStopThrowsCancelled) {
-  struct StopAfterFirst final : ModelSink {
-    std::stop_source source;
-    int reports = 0;
-    void start(std::int64_t) override {}
-    void report(std::int64_t, std::span<const double>) override {
-      ++reports;
-      source.request_stop();
-    }
-  };
-  const PointParameters p = accurate(10, 5, 0.3L, 2, 1, 40, 50, 1);
-  StopAfterFirst early;
-  early.source.request_stop();
-  EXPECT_THROW(run_model(p, early, early.source.get_token()), Cancelled);
-  EXPECT_EQ(early.reports, 0);
-  StopAfterFirst late;
-  EXPECT_THROW(run_model(p, late, late.source.get_token()), Cancelled);
-  EXPECT_EQ(late.reports, 1);
-}
-
 // One prepared model serves runs of any mu, lambda and report times, with
 // run_model's results bit for bit, in either arithmetic; it refuses a run
 // of another mutation.
 TEST(PreparedLevelModel, RunsEveryPopulationAsRunModelDoes) {
   for (const Arithmetic arithmetic : {Arithmetic::literal, Arithmetic::accurate}) {
-    PointParameters p{.lambda = 100,
-                      .mu = 70,
-                      .Pmut = 0.002L,
-                      .block_length = 4,
-                      .two_option_positions = 1,
-                      .blocks = 30,
-                      .final_iteration = 120,
-                      .step_generations = 7};
-    p.arithmetic = arithmetic;
+    PointParameters p = point_parameters(100, 70, 0.002L, 4, 1, 30, 120, 7, arithmetic);
     const PreparedLevelModel model(p);
     for (const auto& [lambda, mu, step] : {std::tuple{100, 70, 7}, {50, 5, 13}, {20, 20, 40}}) {
       p.lambda = lambda;
       p.mu = mu;
       p.step_generations = step;
-      Reports shared, alone;
+      ReportedTails shared, alone;
       model.run(p, shared);
       run_model(p, alone);
       EXPECT_EQ(shared.tails, alone.tails) << describe(p);
     }
     p.Pmut = 0.003L;
-    Reports ignored;
+    ReportedTails ignored;
     EXPECT_THROW(model.run(p, ignored), std::invalid_argument);
   }
 }

@@ -26,17 +26,8 @@ using testing::lines_of;
 using testing::ProgramRun;
 using testing::read_file;
 using testing::TemporaryDirectory;
-
-void write(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-}
-
-std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
+using testing::with;
+using testing::write_file;
 
 std::size_t column(const std::string& header, const std::string& name) {
   const std::vector<std::string> names = testing::fields_of(header);
@@ -225,7 +216,7 @@ TEST(MergeForgery, EditsAreRefusedFingerprintedAgainOrNot) {
       {"", "", {"m0", "m1"}, "shard 2 of 3 is missing"},
   };
   for (const auto& c : cases) {
-    if (!c.name.empty()) write(d + c.name, c.text);
+    if (!c.name.empty()) write_file(d + c.name, c.text);
     testing::RunOptions options;
     options.args = with({"merge"}, c.files);
 #ifndef BLOCKLEVELS_SANITIZED
@@ -305,12 +296,12 @@ TEST(MergeForgery, NothingOrAWholeTableUnderLimits) {
     testing::run_in(dir, with(big, {"--shard", std::to_string(k) + "/12", "--csv", names.back()}));
   }
   const std::string last = read_file(d + "b11");
-  write(d + "b11", last.substr(0, last.rfind("shard_end") - 3) + "5" +
-                       last.substr(last.rfind("shard_end") - 2));
+  write_file(d + "b11", last.substr(0, last.rfind("shard_end") - 3) + "5" +
+                            last.substr(last.rfind("shard_end") - 2));
   const ProgramRun late = testing::run_in(dir, names);
   EXPECT_EQ(late.exit_status, 2) << late.err;
   EXPECT_EQ(late.out, "");
-  write(d + "b11", last);
+  write_file(d + "b11", last);
 #ifndef BLOCKLEVELS_SANITIZED  // the sanitizers' checks need descriptors of their own
   testing::RunOptions few;
   few.args = names;

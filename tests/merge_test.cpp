@@ -16,21 +16,12 @@ namespace {
 
 using testing::ProgramRun;
 using testing::read_file;
+using testing::run_in;
 using testing::TemporaryDirectory;
-
-ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args) {
-  return testing::run_in(dir, std::move(args));
-}
+using testing::with;
 
 void write(const TemporaryDirectory& dir, const std::string& name, const std::string& bytes) {
-  std::FILE* file = std::fopen((dir.path() + "/" + name).c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-}
-
-std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
+  testing::write_file(dir.path() + "/" + name, bytes);
 }
 
 // A model sweep; a simulation; a sweep with a simulation whose second point
@@ -63,7 +54,7 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
     if (study == kStudies[2]) continue;
 #endif
     TemporaryDirectory dir;
-    const ProgramRun one = run(dir, with(study, {"--csv", "whole.csv"}));
+    const ProgramRun one = run_in(dir, with(study, {"--csv", "whole.csv"}));
     const std::string whole = read_file(dir.path() + "/whole.csv");
     ASSERT_FALSE(whole.empty()) << study[1] << ": " << one.err;
     if (study == kStudies[2]) {
@@ -76,17 +67,17 @@ TEST(Merge, ShardsInAnyOrderGiveOneMachinesTable) {
     std::vector<std::string> shards;
     for (const char* k : {"0", "1", "2"}) {
       shards.push_back(std::string("s") + k + ".csv");
-      run(dir, with(study, {"--shard", std::string(k) + "/3", "--csv", shards.back()}));
+      run_in(dir, with(study, {"--shard", std::string(k) + "/3", "--csv", shards.back()}));
     }
     do {
-      const ProgramRun merged = run(dir, with({"merge"}, shards));
+      const ProgramRun merged = run_in(dir, with({"merge"}, shards));
       EXPECT_EQ(merged.exit_status, 0) << merged.err;
       EXPECT_EQ(merged.out, whole) << study[1] << " " << shards[0] << shards[1] << shards[2];
     } while (std::next_permutation(shards.begin(), shards.end()));
     // One shard of one is a shard too, and merges into the same table.
-    run(dir, with(study, {"--shard", "0/1", "--csv", "only.csv"}));
+    run_in(dir, with(study, {"--shard", "0/1", "--csv", "only.csv"}));
     EXPECT_NE(read_file(dir.path() + "/only.csv"), whole);
-    EXPECT_EQ(run(dir, {"merge", "only.csv"}).out, whole);
+    EXPECT_EQ(run_in(dir, {"merge", "only.csv"}).out, whole);
   }
 }
 
@@ -123,22 +114,23 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
   const std::vector<std::string>& sweep = kStudies[0];
   const std::vector<std::string>& simulation = kStudies[1];
   for (const char* k : {"0", "1", "2"}) {
-    run(dir, with(sweep, {"--shard", std::string(k) + "/3", "--csv", std::string("m") + k}));
-    run(dir, with(simulation, {"--shard", std::string(k) + "/3", "--csv", std::string("q") + k}));
+    run_in(dir, with(sweep, {"--shard", std::string(k) + "/3", "--csv", std::string("m") + k}));
+    run_in(dir,
+           with(simulation, {"--shard", std::string(k) + "/3", "--csv", std::string("q") + k}));
   }
-  run(dir, with(but(simulation, "--seed", "2"), {"--shard", "1/3", "--csv", "seed2"}));
-  run(dir, with(but(simulation, "--simulate", "8"), {"--shard", "1/3", "--csv", "runs8"}));
-  run(dir, with(simulation, {"--shard", "1/2", "--csv", "n2"}));
-  run(dir, with(but(sweep, "--lambda", "30,20"), {"--shard", "1/3", "--csv", "lambda30"}));
+  run_in(dir, with(but(simulation, "--seed", "2"), {"--shard", "1/3", "--csv", "seed2"}));
+  run_in(dir, with(but(simulation, "--simulate", "8"), {"--shard", "1/3", "--csv", "runs8"}));
+  run_in(dir, with(simulation, {"--shard", "1/2", "--csv", "n2"}));
+  run_in(dir, with(but(sweep, "--lambda", "30,20"), {"--shard", "1/3", "--csv", "lambda30"}));
   // The same points in another order: another study, whose table differs.
-  run(dir, with(but(sweep, "--pmut", "0.3,0.2,0.1"), {"--shard", "1/3", "--csv", "reordered"}));
-  run(dir, with(sweep, {"--csv", "one_machine"}));
+  run_in(dir, with(but(sweep, "--pmut", "0.3,0.2,0.1"), {"--shard", "1/3", "--csv", "reordered"}));
+  run_in(dir, with(sweep, {"--csv", "one_machine"}));
   // Hitting times of another value: another study.
   const std::vector<std::string>& hitting = kStudies.back();
   for (const char* k : {"0", "1"}) {
-    run(dir, with(hitting, {"--shard", std::string(k) + "/2", "--csv", std::string("h") + k}));
+    run_in(dir, with(hitting, {"--shard", std::string(k) + "/2", "--csv", std::string("h") + k}));
   }
-  run(dir, with(but(hitting, "--hitting", "X2=0.6"), {"--shard", "1/2", "--csv", "h_other"}));
+  run_in(dir, with(but(hitting, "--hitting", "X2=0.6"), {"--shard", "1/2", "--csv", "h_other"}));
   const std::string m1 = read_file(dir.path() + "/m1"), q2 = read_file(dir.path() + "/q2");
   write(dir, "cut_row", m1.substr(0, m1.size() - 7));
   write(dir, "no_end", m1.substr(0, m1.rfind("shard_end")));
@@ -191,7 +183,7 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "nothing_here"}, "cannot read 'nothing_here'"},
   };
   for (const auto& c : cases) {
-    const ProgramRun merged = run(dir, with({"merge"}, c.files));
+    const ProgramRun merged = run_in(dir, with({"merge"}, c.files));
     EXPECT_EQ(merged.exit_status, 2) << c.says;
     EXPECT_EQ(merged.out, "") << c.says;
     EXPECT_TRUE(merged.err.starts_with("blocklevels: ")) << merged.err;

@@ -21,6 +21,7 @@
 #include "model/transition_model.hpp"
 #include "runtime/traps.hpp"
 #include "support/reference_model.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
@@ -186,23 +187,16 @@ TEST(ModelRun, ReportsAtEveryStepUpToTheFinalIterationAndAtLeastOnce) {
       {2147483647, 2147483647, {-2147483647, 2147483647}},
   };
   for (const auto& c : cases) {
-    const PointParameters p{.lambda = 10,
-                            .mu = 5,
-                            .Pmut = 0.3L,
-                            .block_length = 1,
-                            .two_option_positions = 0,
-                            .blocks = 1,
-                            .final_iteration = c.final_iteration,
-                            .step_generations = c.step};
+    const PointParameters p = point_parameters(10, 5, 0.3L, 1, 0, 1, c.final_iteration, c.step);
     RecordedRun run;
     run_model(p, run);
     EXPECT_EQ(run.times, c.expected) << c.final_iteration << " " << c.step;
   }
 }
 
-// A requested stop ends a run at its next matrix row or generation: one
-// requested from the start reports nothing; one requested by the sink after
-// the first report reports no second time.
+// A requested stop ends a run at its next matrix row or generation, in
+// either arithmetic: one requested from the start reports nothing; one
+// requested by the sink after the first report reports no second time.
 TEST(ModelRun, RequestedStopThrowsCancelled) {
   struct StopAfterFirst final : ModelSink {
     std::stop_source source;
@@ -213,21 +207,17 @@ TEST(ModelRun, RequestedStopThrowsCancelled) {
       source.request_stop();
     }
   };
-  const PointParameters p{.lambda = 10,
-                          .mu = 5,
-                          .Pmut = 0.3L,
-                          .block_length = 2,
-                          .two_option_positions = 0,
-                          .blocks = 40,
-                          .final_iteration = 50,
-                          .step_generations = 1};
-  StopAfterFirst early;
-  early.source.request_stop();
-  EXPECT_THROW(run_model(p, early, early.source.get_token()), Cancelled);
-  EXPECT_EQ(early.reports, 0);
-  StopAfterFirst late;
-  EXPECT_THROW(run_model(p, late, late.source.get_token()), Cancelled);
-  EXPECT_EQ(late.reports, 1);
+  for (const PointParameters& p :
+       {point_parameters(10, 5, 0.3L, 2, 0, 40, 50, 1),
+        point_parameters(10, 5, 0.3L, 2, 1, 40, 50, 1, Arithmetic::accurate)}) {
+    StopAfterFirst early;
+    early.source.request_stop();
+    EXPECT_THROW(run_model(p, early, early.source.get_token()), Cancelled);
+    EXPECT_EQ(early.reports, 0);
+    StopAfterFirst late;
+    EXPECT_THROW(run_model(p, late, late.source.get_token()), Cancelled);
+    EXPECT_EQ(late.reports, 1);
+  }
 }
 
 // The stop the literal evaluation meets first, under processor traps as
@@ -325,27 +315,12 @@ struct CallerState {
   }
 };
 
-struct Tails final : ModelSink {
-  std::vector<std::vector<double>> tails;
-  void start(std::int64_t) override {}
-  void report(std::int64_t, std::span<const double> tail) override {
-    tails.emplace_back(tail.begin(), tail.end());
-  }
-};
-
 // A stop reaches the caller as a Stop, the process goes on with its own
 // environment (here 53-bit rounding toward zero, which the model must not
 // use), and the next run computes what a run in a fresh process computes.
 TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
-  const PointParameters good{.lambda = 20,
-                             .mu = 5,
-                             .Pmut = 0.1L,
-                             .block_length = 3,
-                             .two_option_positions = 1,
-                             .blocks = 30,
-                             .final_iteration = 40,
-                             .step_generations = 3};
-  Tails before;
+  const PointParameters good = point_parameters(20, 5, 0.1L, 3, 1, 30, 40, 3);
+  ReportedTails before;
   run_model(good, before);
   const unsigned short odd = 0x0E7F;  // every exception masked, 53 bits, toward zero
   asm volatile("fldcw %0" : : "m"(odd));
@@ -354,36 +329,12 @@ TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
     PointParameters p;
     int number;
   } stops[] = {
-      {{.lambda = 10,
-        .mu = 5,
-        .Pmut = 0.3L,
-        .block_length = 1,
-        .two_option_positions = 0,
-        .blocks = 1800,
-        .final_iteration = 4,
-        .step_generations = 1},
-       205},
-      {{.lambda = 0,
-        .mu = 1,
-        .Pmut = 0.3L,
-        .block_length = 1,
-        .two_option_positions = 0,
-        .blocks = 3,
-        .final_iteration = 4,
-        .step_generations = 1},
-       200},
-      {{.lambda = 0,
-        .mu = 0,
-        .Pmut = 0.3L,
-        .block_length = 1,
-        .two_option_positions = 0,
-        .blocks = 3,
-        .final_iteration = 4,
-        .step_generations = 1},
-       207},
+      {point_parameters(10, 5, 0.3L, 1, 0, 1800, 4, 1), 205},
+      {point_parameters(0, 1, 0.3L, 1, 0, 3, 4, 1), 200},
+      {point_parameters(0, 0, 0.3L, 1, 0, 3, 4, 1), 207},
   };
   for (const auto& [p, number] : stops) {
-    Tails ignored;
+    ReportedTails ignored;
     try {
       run_model(p, ignored);
       ADD_FAILURE() << "no stop for " << number;
@@ -393,7 +344,7 @@ TEST(Stops, ReachTheCallerWhoseEnvironmentStaysItsOwn) {
     }
     EXPECT_TRUE(CallerState() == caller) << number;
   }
-  Tails after;
+  ReportedTails after;
   run_model(good, after);
   EXPECT_TRUE(CallerState() == caller);
   EXPECT_EQ(after.tails, before.tails);

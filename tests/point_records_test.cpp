@@ -9,21 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "support/test_points.hpp"
+
 namespace blocklevels::records {
 namespace {
 
 using simulation::uint128;
 
 Point point() {
-  return {.p = {.lambda = 20,
-                .mu = 5,
-                .Pmut = 0.1L,
-                .block_length = 3,
-                .blocks = 4,
-                .final_iteration = 6,
-                .step_generations = 2,
-                .model = ModelKind::block_state},
-          .real_texts = {"0.1"}};
+  Point made{.p = point_parameters(20, 5, 0.1L, 3, 0, 4, 6, 2), .real_texts = {"0.1"}};
+  made.p.model = ModelKind::block_state;
+  return made;
 }
 
 // Records compared by their bytes: each kind writes all it holds.

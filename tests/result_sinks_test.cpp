@@ -8,6 +8,7 @@
 #include <string>
 
 #include "output/csv_table.hpp"
+#include "support/test_points.hpp"
 #include "text/double_text.hpp"
 
 namespace blocklevels {
@@ -40,14 +41,7 @@ class JsonLines final : public RowWriter {
 
 TEST(ResultSinks, AJsonLinesWriterIsOneSinkOfTheSameRows) {
   const TableLayout layout(2);
-  Point point{.p = {.lambda = 20,
-                    .mu = 5,
-                    .Pmut = 0.1L,
-                    .block_length = 3,
-                    .blocks = 2,
-                    .final_iteration = 6,
-                    .step_generations = 2},
-              .real_texts = {"0.1"}};
+  Point point{.p = point_parameters(20, 5, 0.1L, 3, 0, 2, 6, 2), .real_texts = {"0.1"}};
   std::string json;
   JsonLines lines(layout, json);
   layout.write({point, ModelReport{4, {0.5, 0.25}}}, {}, lines);

@@ -10,6 +10,7 @@
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/extended_arithmetic.hpp"
 #include "simulation/simulation_runs.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels::simulation {
 namespace {
@@ -33,13 +34,7 @@ double least_seconds(Prepare prepare, Step step) {
 // before most of their work: in under a tenth of the time they take in full
 // (milliseconds here, with 10000 parents of 1200 positions).
 TEST(SimulationCancel, EveryStepOfThePopulationTestsTheTokenEarly) {
-  const PointParameters p{.lambda = 20000,
-                          .mu = 20000,
-                          .Pmut = 0.001L,
-                          .block_length = 4,
-                          .blocks = 300,
-                          .final_iteration = 5,
-                          .step_generations = 1};
+  const PointParameters p = point_parameters(20000, 20000, 0.001L, 4, 0, 300, 5, 1);
   const ExtendedArithmetic arithmetic;
   Population population(p);
   pcg32 rng(1, 1);
@@ -72,13 +67,7 @@ TEST(SimulationCancel, EveryStepOfThePopulationTestsTheTokenEarly) {
 // Started again after a stop, a run is the one an uncancelled population
 // makes.
 TEST(SimulationCancel, StartedAgainAfterAStopRunsAsAFreshPopulation) {
-  const PointParameters p{.lambda = 3000,
-                          .mu = 600,
-                          .Pmut = 0.01L,
-                          .block_length = 4,
-                          .blocks = 50,
-                          .final_iteration = 5,
-                          .step_generations = 1};
+  const PointParameters p = point_parameters(3000, 600, 0.01L, 4, 0, 50, 5, 1);
   const ExtendedArithmetic arithmetic;
   Population population(p), fresh(p);
   pcg32 rng(1, 1);
@@ -127,13 +116,7 @@ TEST(SimulationCancel, StopsWithinAFifthOfASecondAtAMillionOffspring) {
   GTEST_SKIP() << "AddressSanitizer's allocator marks the populations' memory as it allocates "
                   "it, for seconds at this size";
 #endif
-  const PointParameters setup{.lambda = 1000000,
-                              .mu = 100000,
-                              .Pmut = 0.001L,
-                              .block_length = 4,
-                              .blocks = 300,
-                              .final_iteration = 1000,
-                              .step_generations = 1};
+  const PointParameters setup = point_parameters(1000000, 100000, 0.001L, 4, 0, 300, 1000, 1);
   PointParameters breeding = setup;
   breeding.mu = 100;
   breeding.Pmut = 0.01L;

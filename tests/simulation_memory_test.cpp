@@ -1,48 +1,16 @@
 // The simulation's memory estimate against the resident size runs really
 // reach, the check's threads and refusal, and its figures in words.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
 
 #include "arithmetic/extended_arithmetic.hpp"
 #include "simulation/memory_need.hpp"
 #include "simulation/simulation_runs.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels::simulation {
 namespace {
-
-std::uint64_t resident_bytes() {
-  std::ifstream statm("/proc/self/statm");
-  std::uint64_t size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-}
-
-// In a child process: the growth of the peak resident size over a
-// simulation, in kB, through the exit status's pipe.
-std::uint64_t measured_growth(const PointParameters& p, unsigned threads, std::uint64_t runs) {
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) return 0;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const std::uint64_t before = resident_bytes();
-    simulate_runs(p, 3, {runs, 0, 1}, threads);
-    struct rusage usage = {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const std::uint64_t growth = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024 - before;
-    _exit(::write(pipe_fds[1], &growth, sizeof growth) == sizeof growth ? 0 : 1);
-  }
-  ::close(pipe_fds[1]);
-  std::uint64_t growth = 0;
-  if (::read(pipe_fds[0], &growth, sizeof growth) != sizeof growth) growth = 0;
-  ::close(pipe_fds[0]);
-  ::waitpid(pid, nullptr, 0);
-  return growth;
-}
 
 // The estimate is at least the resident size a run reaches (less 1 MB of
 // the process's own noise) and at most half as much again (and the thread
@@ -58,46 +26,16 @@ TEST(SimulationMemory, EstimateBoundsTheResidentSizeRunsReach) {
     std::uint64_t runs;
   };
   const Case cases[] = {
-      {{.lambda = 5000,
-        .mu = 5000,
-        .Pmut = 0.001L,
-        .block_length = 4,
-        .blocks = 300,
-        .final_iteration = 100,
-        .step_generations = 1},
-       1,
-       1},
-      {{.lambda = 20000,
-        .mu = 200,
-        .Pmut = 0.001L,
-        .block_length = 4,
-        .blocks = 300,
-        .final_iteration = 100,
-        .step_generations = 1},
-       1,
-       1},
-      {{.lambda = 200000,
-        .mu = 1000,
-        .Pmut = 0.02L,
-        .block_length = 2,
-        .blocks = 100,
-        .final_iteration = 5,
-        .step_generations = 1},
-       2,
-       2},
-      {{.lambda = 100,
-        .mu = 50,
-        .Pmut = 0.01L,
-        .block_length = 8,
-        .blocks = 50,
-        .final_iteration = 20000,
-        .step_generations = 1},
-       1,
-       1},
+      {point_parameters(5000, 5000, 0.001L, 4, 0, 300, 100, 1), 1, 1},
+      {point_parameters(20000, 200, 0.001L, 4, 0, 300, 100, 1), 1, 1},
+      {point_parameters(200000, 1000, 0.02L, 2, 0, 100, 5, 1), 2, 2},
+      {point_parameters(100, 50, 0.01L, 8, 0, 50, 20000, 1), 1, 1},
   };
   for (const Case& c : cases) {
     const std::uint64_t estimate = simulation_memory(c.p, c.threads, c.runs).bytes();
-    const std::uint64_t growth = measured_growth(c.p, c.threads, c.runs);
+    const std::uint64_t growth = peak_resident_growth([&] {
+      simulate_runs(c.p, 3, {c.runs, 0, 1}, c.threads);
+    });
     EXPECT_GE(estimate + (1U << 20), growth) << "lambda " << c.p.lambda;
     EXPECT_LE(estimate, growth + growth / 2 + (1U << 20) + (c.threads - 1) * (8U << 20))
         << "lambda " << c.p.lambda << " estimate " << estimate << " growth " << growth;
@@ -105,13 +43,7 @@ TEST(SimulationMemory, EstimateBoundsTheResidentSizeRunsReach) {
 }
 
 TEST(SimulationMemory, CheckRunsFewerThreadsOrRefuses) {
-  const PointParameters p{.lambda = 1000,
-                          .mu = 100,
-                          .Pmut = 0.001L,
-                          .block_length = 4,
-                          .blocks = 300,
-                          .final_iteration = 1000,
-                          .step_generations = 1};
+  const PointParameters p = point_parameters(1000, 100, 0.001L, 4, 0, 300, 1000, 1);
   const std::uint64_t one = simulation_memory(p, 1, 1).per_worker;
   const std::uint64_t stack = SimulationMemory::kThreadStack;
   ASSERT_GT(one, 7200000U);  // 1000 reports of 300 levels take 7.2 MB alone

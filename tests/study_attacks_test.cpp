@@ -28,18 +28,9 @@ using testing::ProgramRun;
 using testing::read_file;
 using testing::RunOptions;
 using testing::TemporaryDirectory;
+using testing::with;
+using testing::write_file;
 using Clock = std::chrono::steady_clock;
-
-void write(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-}
-
-std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
 
 ProgramRun run(const TemporaryDirectory& dir, std::vector<std::string> args,
                RunOptions options = {}) {
@@ -131,7 +122,7 @@ TEST(Resume, ATableCutInsideARowIsTakenBackToItsWholeRows) {
       cuts.push_back(at - 3);
     }
     for (const std::size_t cut : cuts) {
-      write(dir.path() + "/t.csv", whole.substr(0, cut));
+      write_file(dir.path() + "/t.csv", whole.substr(0, cut));
       const ProgramRun again = run(dir, with(*study, {"--resume"}));
       ASSERT_EQ(again.exit_status, 0) << "cut at " << cut << ": " << again.err;
       ASSERT_EQ(read_file(dir.path() + "/t.csv"), whole) << "cut at " << cut;
@@ -143,7 +134,7 @@ TEST(Resume, ATableCutInsideARowIsTakenBackToItsWholeRows) {
   }
   // The start of something else is not this study's: refused, left.
   TemporaryDirectory dir;
-  write(dir.path() + "/t.csv", "my notes");
+  write_file(dir.path() + "/t.csv", "my notes");
   EXPECT_EQ(run(dir, with(kHitting, {"--resume"})).exit_status, 2);
   EXPECT_EQ(read_file(dir.path() + "/t.csv"), "my notes");
 }
@@ -268,7 +259,7 @@ TEST(Resume, ATableSwappedForALinkIsNeverFollowed) {
   RunOptions cut;
   cut.watch = after(std::chrono::milliseconds(200), SIGINT);
   run(dir, kSweep, cut);
-  write(d + "victim.txt", "precious\n");
+  write_file(d + "victim.txt", "precious\n");
   RunOptions swap;
   bool swapped = false;
   swap.watch = [&](testing::RunSoFar& now) {
@@ -305,7 +296,7 @@ TEST(Aliasing, StandardStreamsIntoTheCommandsOwnFilesAreRefused) {
     run(dir, with(small, {"--shard", std::string(k) + "/2", "--csv", std::string("a") + k}));
   }
   run(dir, with(small, {"--csv", "t.csv"}));
-  write(d + "report.txt", "old report\n");
+  write_file(d + "report.txt", "old report\n");
   const std::string a0 = read_file(d + "a0"), table = read_file(d + "t.csv");
   const struct {
     std::vector<std::string> args;

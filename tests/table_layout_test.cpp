@@ -7,25 +7,19 @@
 #include <cmath>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "errors/failure.hpp"
 #include "output/csv_table.hpp"
 #include "output/table_reader.hpp"
 #include "support/run_program.hpp"
+#include "support/test_points.hpp"
 
 namespace blocklevels {
 namespace {
 
 Point point(std::int32_t blocks) {
-  return {.p = {.lambda = 20,
-                .mu = 5,
-                .Pmut = 0.1L,
-                .block_length = 3,
-                .two_option_positions = 1,
-                .blocks = blocks,
-                .final_iteration = 6,
-                .step_generations = 2},
-          .real_texts = {"0.1"}};
+  return {.p = point_parameters(20, 5, 0.1L, 3, 1, blocks, 6, 2), .real_texts = {"0.1"}};
 }
 
 simulation::RunTotals one_run(std::int32_t at_top, std::int32_t below) {
@@ -36,10 +30,11 @@ simulation::RunTotals one_run(std::int32_t at_top, std::int32_t below) {
   return totals;
 }
 
-StudySettings simulated() {
+StudySettings simulated(std::string condition = "") {
   StudySettings s;
   s.runs = 7;
   s.seed = 18446744073709551615u;
+  s.condition = std::move(condition);
   return s;
 }
 
@@ -152,11 +147,7 @@ std::vector<Case> cases() {
        row(with(p2, {{"source", "hitting"}, {"condition", "Xtop=0.5"}}))},
       {"hitting counts",
        {point(2), HittingCounts{times}},
-       [] {
-         StudySettings s = simulated();
-         s.condition = "X2=0.5";
-         return s;
-       }(),
+       simulated("X2=0.5"),
        row(with(with(p2, runs), {{"source", "simulation_hitting_counts"},
                                  {"t", "3"},
                                  {"condition", "X2=0.5"},
@@ -166,11 +157,7 @@ std::vector<Case> cases() {
                                      {"count", "5"}}))},
       {"hitting summary",
        {point(2), HittingSummary{{7, 3, 3.0 / 7, 0.125, 0.75, 4, 5, std::nullopt, 5.5, 280}}},
-       [] {
-         StudySettings s = simulated();
-         s.condition = "X2=0.5";
-         return s;
-       }(),
+       simulated("X2=0.5"),
        row(with(with(p2, runs), {{"source", "simulation_hitting"},
                                  {"condition", "X2=0.5"},
                                  {"reached", "3"},

@@ -19,12 +19,7 @@ namespace {
 
 using testing::read_file;
 using testing::TemporaryDirectory;
-
-void write(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-}
+using testing::write_file;
 
 // The table with field `column` of the `nth` row of `source` set to `to`.
 std::string edited(const std::string& text, const std::string& source, int nth,
@@ -51,7 +46,7 @@ std::size_t entries_of(const std::string& path, bool cut_ok = false) {
 
 // The message reading `text` gives, "" when it is read whole.
 std::string refusal(const TemporaryDirectory& dir, const std::string& text) {
-  write(dir.path() + "/t.csv", text);
+  write_file(dir.path() + "/t.csv", text);
   try {
     entries_of(dir.path() + "/t.csv");
   } catch (const Failure& failure) {
@@ -175,7 +170,7 @@ TEST(TableReader, ReadErrorsAndEndlessLinesAreErrorsNotTheEnd) {
   EXPECT_THROW(entries_of(dir.path()), Failure);  // a directory is no table
   // A table that may be cut ends before its cut entry, and says so.
   const std::string path = dir.path() + "/cut.csv";
-  write(path, table.substr(0, table.size() - 5));
+  write_file(path, table.substr(0, table.size() - 5));
   TableReader reader(path, true);
   TableEntry entry;
   std::uint64_t last_end = 0;
@@ -184,7 +179,7 @@ TEST(TableReader, ReadErrorsAndEndlessLinesAreErrorsNotTheEnd) {
   ASSERT_TRUE(reader.cut().has_value());
   EXPECT_EQ(*reader.cut(), last_end);
   EXPECT_GT(last_end, table.size() / 2);
-  write(path, "source,lam");
+  write_file(path, "source,lam");
   EXPECT_FALSE(TableReader(path, true).holds_header());
 }
 
@@ -197,7 +192,7 @@ TEST(TableReader, AStoppedRowOf128PlusASignalWasEndedFromOutside) {
        std::vector<std::pair<int, bool>>{{137, true}, {143, true}, {203, false}, {128, false}}) {
     std::string row = "stopped,30,6,0.05,2,0,3,20,5,level,accurate,,,," + std::to_string(status);
     row += std::string(parsed.header().size() - testing::fields_of(row).size(), ',') + "3.0.0\n";
-    write(dir.path() + "/s.csv", header + row);
+    write_file(dir.path() + "/s.csv", header + row);
     TableReader reader(dir.path() + "/s.csv");
     TableEntry entry;
     ASSERT_TRUE(reader.next(entry)) << row;

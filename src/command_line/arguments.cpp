@@ -55,6 +55,114 @@ bool split_option(const std::string& argument, std::string& name, std::string& v
   return false;
 }
 
+// How many arguments that name no option the command takes (TABLE
+// FIGURE, FILE...): beyond them, an argument is too many.
+std::size_t positional_count(const CLI::App& app) {
+  std::size_t positionals = 0;
+  for (const CLI::Option* option :
+       app.get_options([](const CLI::Option* o) { return o->get_positional(); })) {
+    positionals += static_cast<std::size_t>(option->get_items_expected_max());
+  }
+  return positionals;
+}
+
+// The arguments read one after another, as the parser reads them: what
+// check_arguments has found so far.
+class ArgumentReading {
+ public:
+  ArgumentReading(const CLI::App& app, const std::string& command)
+      : app_(app),
+        help_(" (" + help_command(command) + " lists the options)"),
+        positionals_(positional_count(app)) {}
+
+  // Reads argv[n] and, for an option that takes one, its value; returns
+  // the index of the last argument read.
+  int read(int argc, char** argv, int n) {
+    const std::string argument = argv[n];
+    std::string name, value;
+    if (!split_option(argument, name, value)) {
+      not_an_option(argument);
+      return n;
+    }
+    const CLI::Option* option = app_.get_option_no_throw(name);
+    after_.clear();
+    if (option == nullptr) {
+      unknown_option(argument);
+      return n;
+    }
+    if (option->get_items_expected_max() == 0) {
+      asks_help_ = asks_help_ || option == app_.get_help_ptr() || option == app_.get_version_ptr();
+      after_ = ": " + option->get_name() + " takes none";
+      return n;
+    }
+    if (value.empty() && n + 1 < argc) taken_value(*option, argv[++n]);
+    count_given(*option);
+    return n;
+  }
+
+  // The first problem found, unless --help or --version was asked; then an
+  // option given twice.
+  void refuse_what_was_found(const std::string& prefix) const {
+    if (!first_problem_.empty() && !asks_help_) refuse(prefix + first_problem_);
+    if (repeated_ != nullptr) {
+      const std::string option = repeated_->get_name();
+      refuse(prefix + option + " was given twice; give it once" +
+             (takes_a_list(*repeated_) ? " (a list is " + option + " 1,2,3)" : ""));
+    }
+  }
+
+ private:
+  void not_an_option(const std::string& argument) {
+    if (positionals_seen_ < positionals_) {
+      ++positionals_seen_;
+    } else if (first_problem_.empty() && positionals_ > 0) {
+      first_problem_ = "'" + argument + "' is one argument too many" + help_;
+    } else if (first_problem_.empty()) {
+      first_problem_ =
+          "'" + argument + "' is not an option's value" + (after_.empty() ? help_ : after_);
+    }
+    after_.clear();
+  }
+
+  void unknown_option(const std::string& argument) {
+    if (!first_problem_.empty()) return;
+    const std::string typed = argument.substr(0, argument.find('='));
+    const std::string nearest = nearest_option(app_, typed);
+    first_problem_ =
+        "unknown option " + typed + (nearest.empty() ? help_ : "; did you mean " + nearest + "?");
+  }
+
+  // The next argument taken as `option`'s value, whatever it is.
+  void taken_value(const CLI::Option& option, const std::string& value) {
+    std::string name, rest;
+    if (split_option(value, name, rest)) {
+      after_ = " (" + option.get_name() + " took '" + value + "' as its value)";
+    }
+  }
+
+  void count_given(const CLI::Option& option) {
+    if (after_.empty() && takes_a_list(option)) {
+      after_ = " (a list is " + option.get_name() + " 1,2,3)";
+    }
+    if (std::find(given_.begin(), given_.end(), &option) != given_.end()) {
+      if (repeated_ == nullptr) repeated_ = &option;
+    } else {
+      given_.push_back(&option);
+    }
+  }
+
+  const CLI::App& app_;
+  const std::string help_;
+  const std::size_t positionals_;
+  std::size_t positionals_seen_ = 0;
+  std::string first_problem_;
+  const CLI::Option* repeated_ = nullptr;
+  bool asks_help_ = false;
+  std::vector<const CLI::Option*> given_;
+  // Why the argument after this one may be a value: an option before it.
+  std::string after_;
+};
+
 // The arguments read as the parser reads them (an option taking a value
 // takes the next argument, whatever it is, unless given as --option=value),
 // to say in this program's words what it would refuse: an unknown option
@@ -63,73 +171,9 @@ bool split_option(const std::string& argument, std::string& name, std::string& v
 // --help and --version), then an option given twice. A flag given
 // twice says the same thing twice and is taken.
 void check_arguments(const CLI::App& app, int argc, char** argv, const std::string& command) {
-  const std::string prefix = command.empty() ? "" : command + ": ";
-  const std::string help = " (" + help_command(command) + " lists the options)";
-  // How many arguments that name no option the command takes (TABLE
-  // FIGURE, FILE...): beyond them, an argument is too many.
-  std::size_t positionals = 0, positionals_seen = 0;
-  for (const CLI::Option* option :
-       app.get_options([](const CLI::Option* o) { return o->get_positional(); })) {
-    positionals += static_cast<std::size_t>(option->get_items_expected_max());
-  }
-  std::string first_problem;
-  const CLI::Option* repeated = nullptr;
-  bool asks_help = false;
-  std::vector<const CLI::Option*> given;
-  // Why the argument after this one may be a value: an option before it.
-  std::string after;
-  for (int n = 1; n < argc; ++n) {
-    const std::string argument = argv[n];
-    std::string name, value;
-    if (!split_option(argument, name, value)) {
-      if (positionals_seen < positionals) {
-        ++positionals_seen;
-      } else if (first_problem.empty() && positionals > 0) {
-        first_problem = "'" + argument + "' is one argument too many" + help;
-      } else if (first_problem.empty()) {
-        first_problem =
-            "'" + argument + "' is not an option's value" + (after.empty() ? help : after);
-      }
-      after.clear();
-      continue;
-    }
-    const CLI::Option* option = app.get_option_no_throw(name);
-    after.clear();
-    if (option == nullptr) {
-      if (first_problem.empty()) {
-        const std::string typed = argument.substr(0, argument.find('='));
-        const std::string nearest = nearest_option(app, typed);
-        first_problem = "unknown option " + typed +
-                        (nearest.empty() ? help : "; did you mean " + nearest + "?");
-      }
-      continue;
-    }
-    const std::string option_name = option->get_name();
-    if (option->get_items_expected_max() == 0) {
-      asks_help = asks_help || option == app.get_help_ptr() || option == app.get_version_ptr();
-      after = ": " + option_name + " takes none";
-      continue;
-    }
-    if (value.empty() && n + 1 < argc) {
-      value = argv[++n];
-      std::string taken_name, taken_value;
-      if (split_option(value, taken_name, taken_value)) {
-        after = " (" + option_name + " took '" + value + "' as its value)";
-      }
-    }
-    if (after.empty() && takes_a_list(*option)) after = " (a list is " + option_name + " 1,2,3)";
-    if (std::find(given.begin(), given.end(), option) != given.end()) {
-      if (repeated == nullptr) repeated = option;
-    } else {
-      given.push_back(option);
-    }
-  }
-  if (!first_problem.empty() && !asks_help) refuse(prefix + first_problem);
-  if (repeated != nullptr) {
-    const std::string option = repeated->get_name();
-    refuse(prefix + option + " was given twice; give it once" +
-           (takes_a_list(*repeated) ? " (a list is " + option + " 1,2,3)" : ""));
-  }
+  ArgumentReading reading(app, command);
+  for (int n = 1; n < argc; ++n) n = reading.read(argc, argv, n);
+  reading.refuse_what_was_found(command.empty() ? "" : command + ": ");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "figures/figure_style.hpp"
 
@@ -10,12 +9,6 @@ namespace blocklevels {
 namespace {
 
 using namespace figure_style;
-
-std::string fixed(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4f", v);
-  return text;
-}
 
 void append_row(std::string& script, std::initializer_list<double> values) {
   const char* gap = "";
@@ -184,9 +177,7 @@ Frame frame_of(const PlotRequest& request, const Geometry& g, const KeyLayout& k
 }
 
 std::string margins(const PlotRequest& request, const Geometry& g, const Frame& frame) {
-  std::string script = "set lmargin at screen " + fixed(frame.left) + "\nset rmargin at screen " +
-                       fixed(frame.right) + "\nset tmargin at screen " + fixed(frame.top) +
-                       "\nset bmargin at screen " + fixed(frame.bottom) + "\n";
+  std::string script = margin_lines(frame.left, frame.right, frame.top, frame.bottom);
   if (request.map.z.empty()) return script;
   return script + "set colorbox user origin screen " +
          fixed(frame.right + g.across(1.2 * g.font_pt)) + ", screen " + fixed(frame.bottom) +

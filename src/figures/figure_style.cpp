@@ -76,6 +76,18 @@ void append_number(std::string& out, double v) {
   out += text;
 }
 
+std::string fixed(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", v);
+  return text;
+}
+
+std::string margin_lines(double left, double right, double top, double bottom) {
+  return "set lmargin at screen " + fixed(left) + "\nset rmargin at screen " + fixed(right) +
+         "\nset tmargin at screen " + fixed(top) + "\nset bmargin at screen " + fixed(bottom) +
+         "\n";
+}
+
 std::string colour(std::size_t n) {
   return "lc rgb '" + std::string(kColourNames[n % kColours]) + "'";
 }

@@ -47,6 +47,13 @@ std::string quoted(const std::string& text);
 // The shortest text that reads back to the same double ("NaN" for none).
 void append_number(std::string& out, double v);
 
+// A setting's number, with four decimals (a fraction of the figure, a
+// width): a ten-thousandth of the figure is below a pixel.
+std::string fixed(double v);
+
+// The panel's margins at these fractions of the figure, four lines.
+std::string margin_lines(double left, double right, double top, double bottom);
+
 // Curve n's colour, dash, open marker and filled marker: 12 colours told
 // apart with any colour vision and in grey, none pale on white, so that
 // up to 12 curves each have their own; the dash and the marker cycle

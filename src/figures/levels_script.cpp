@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "figures/figure_style.hpp"
 
@@ -10,12 +9,6 @@ namespace blocklevels {
 namespace {
 
 using namespace figure_style;
-
-std::string fixed(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4f", v);
-  return text;
-}
 
 std::string text_of(double v) {
   std::string out;
@@ -171,9 +164,7 @@ Layout layout_of(const PlotRequest& request, const std::vector<std::string>& key
 }
 
 std::string margins(const Layout& l, std::size_t panel) {
-  return "set lmargin at screen " + fixed(l.left) + "\nset rmargin at screen " + fixed(l.right) +
-         "\nset tmargin at screen " + fixed(l.top[panel]) + "\nset bmargin at screen " +
-         fixed(l.bottom[panel]) + "\n";
+  return margin_lines(l.left, l.right, l.top[panel], l.bottom[panel]);
 }
 
 // The longest of `labels` that fits the panel's height, else the last.

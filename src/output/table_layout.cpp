@@ -174,65 +174,46 @@ void TableLayout::values(std::span<const double> tail, RowWriter& out) const {
   for (std::size_t j = 0; j < tail.size(); ++j) out.real(mean_level_ + 1 + j, tail[j]);
 }
 
+// A row's source, point and run settings: how most rows begin.
+void TableLayout::begin_row(Source source, const Result& result, const StudySettings& settings,
+                            RowWriter& out) const {
+  out.begin_row();
+  out.text(source_, source_name(source));
+  point_cells(result.point, "", out);
+  settings_cells(source, settings, out);
+}
+
+// The table's format: how every row ends.
+void TableLayout::end_row(RowWriter& out) const {
+  out.text(format_, kTableFormat);
+  out.end_row();
+}
+
 void TableLayout::write(const Result& result, const StudySettings& settings, RowWriter& out) const {
-  const auto row = [&](Source source) {
-    out.begin_row();
-    out.text(source_, source_name(source));
-    point_cells(result.point, "", out);
-    settings_cells(source, settings, out);
-  };
-  const auto end = [&] {
-    out.text(format_, kTableFormat);
-    out.end_row();
-  };
   if (const auto* m = std::get_if<ModelReport>(&result.value)) {
-    row(Source::model);
+    begin_row(Source::model, result, settings, out);
     out.integer(t_, m->t);
     values(m->tail, out);
-    end();
+    end_row(out);
   } else if (const auto* s = std::get_if<Stopped>(&result.value)) {
-    row(Source::stopped);
+    begin_row(Source::stopped, result, settings, out);
     out.integer(status_, s->status);
-    end();
+    end_row(out);
   } else if (std::holds_alternative<SimulationReport>(result.value) ||
              std::holds_alternative<ShardSums>(result.value)) {
     write_simulation(result, settings, out);
   } else if (const auto* h = std::get_if<ModelHitting>(&result.value)) {
-    row(Source::hitting);
+    begin_row(Source::hitting, result, settings, out);
     if (h->t) {
       out.integer(t_, *h->t);
       values(h->tail, out);
     }
     answer_cells(Source::hitting, settings, out);
-    end();
+    end_row(out);
   } else if (const auto* c = std::get_if<HittingCounts>(&result.value)) {
-    for (const auto& [t, runs] : c->times.first) {
-      row(Source::simulation_hitting_counts);
-      out.integer(t_, t);
-      answer_cells(Source::simulation_hitting_counts, settings, out);
-      out.integer(count_, static_cast<std::int64_t>(runs));
-      end();
-    }
-    row(Source::simulation_hitting_counts);
-    answer_cells(Source::simulation_hitting_counts, settings, out);
-    out.integer(count_, static_cast<std::int64_t>(c->times.never));
-    end();
+    write_hitting_counts(result, *c, settings, out);
   } else if (const auto* summary = std::get_if<HittingSummary>(&result.value)) {
-    const simulation::HittingSummary& hs = summary->summary;
-    row(Source::simulation_hitting);
-    answer_cells(Source::simulation_hitting, settings, out);
-    out.integer(reached_, static_cast<std::int64_t>(hs.reached));
-    out.real(success_, hs.success_rate);
-    out.real(success_ + 1, hs.success_low);
-    out.real(success_ + 2, hs.success_high);
-    const std::optional<std::int64_t> quartiles[] = {hs.lower_quartile, hs.median,
-                                                     hs.upper_quartile};
-    for (std::size_t n = 0; n < 3; ++n) {
-      if (quartiles[n]) out.integer(success_ + 3 + n, *quartiles[n]);
-    }
-    out.real(success_ + 6, hs.restricted_mean);
-    if (hs.evaluations) out.real(success_ + 7, *hs.evaluations);
-    end();
+    write_hitting_summary(result, summary->summary, settings, out);
   } else if (const auto* threshold = std::get_if<Threshold>(&result.value)) {
     write_threshold(result, *threshold, settings, out);
   } else if (const auto* simulated = std::get_if<SimulatedThreshold>(&result.value)) {
@@ -259,6 +240,40 @@ void TableLayout::write_simulated_threshold(const Result& result,
   out.end_row();
 }
 
+// A row per generation at which runs first reached the value, then one of
+// the runs that never did.
+void TableLayout::write_hitting_counts(const Result& result, const HittingCounts& counts,
+                                       const StudySettings& settings, RowWriter& out) const {
+  for (const auto& [t, runs] : counts.times.first) {
+    begin_row(Source::simulation_hitting_counts, result, settings, out);
+    out.integer(t_, t);
+    answer_cells(Source::simulation_hitting_counts, settings, out);
+    out.integer(count_, static_cast<std::int64_t>(runs));
+    end_row(out);
+  }
+  begin_row(Source::simulation_hitting_counts, result, settings, out);
+  answer_cells(Source::simulation_hitting_counts, settings, out);
+  out.integer(count_, static_cast<std::int64_t>(counts.times.never));
+  end_row(out);
+}
+
+void TableLayout::write_hitting_summary(const Result& result, const simulation::HittingSummary& hs,
+                                        const StudySettings& settings, RowWriter& out) const {
+  begin_row(Source::simulation_hitting, result, settings, out);
+  answer_cells(Source::simulation_hitting, settings, out);
+  out.integer(reached_, static_cast<std::int64_t>(hs.reached));
+  out.real(success_, hs.success_rate);
+  out.real(success_ + 1, hs.success_low);
+  out.real(success_ + 2, hs.success_high);
+  const std::optional<std::int64_t> quartiles[] = {hs.lower_quartile, hs.median, hs.upper_quartile};
+  for (std::size_t n = 0; n < 3; ++n) {
+    if (quartiles[n]) out.integer(success_ + 3 + n, *quartiles[n]);
+  }
+  out.real(success_ + 6, hs.restricted_mean);
+  if (hs.evaluations) out.real(success_ + 7, *hs.evaluations);
+  end_row(out);
+}
+
 void TableLayout::write_threshold(const Result& result, const Threshold& threshold,
                                   const StudySettings& settings, RowWriter& out) const {
   out.begin_row();
@@ -274,23 +289,16 @@ void TableLayout::write_threshold(const Result& result, const Threshold& thresho
     out.real(lower_, static_cast<double>(threshold.lower));
     out.real(upper_, static_cast<double>(threshold.upper));
   }
-  out.text(format_, kTableFormat);
-  out.end_row();
+  end_row(out);
 }
 
 void TableLayout::write_simulation(const Result& result, const StudySettings& settings,
                                    RowWriter& out) const {
   const auto row = [&](Source source, std::int64_t t) {
-    out.begin_row();
-    out.text(source_, source_name(source));
-    point_cells(result.point, "", out);
-    settings_cells(source, settings, out);
+    begin_row(source, result, settings, out);
     out.integer(t_, t);
   };
-  const auto end = [&] {
-    out.text(format_, kTableFormat);
-    out.end_row();
-  };
+  const auto end = [&] { end_row(out); };
   if (const auto* r = std::get_if<SimulationReport>(&result.value)) {
     row(Source::simulation, r->t);
     out.real(mean_level_, r->level.mean);
@@ -336,8 +344,7 @@ void TableLayout::write_shard(const ShardIdentity& shard, const StudySettings& s
   out.integer(shard_, shard.k);
   out.integer(shard_ + 1, shard.n);
   out.text(shard_ + 2, hex64(shard.fingerprint));
-  out.text(format_, kTableFormat);
-  out.end_row();
+  end_row(out);
 }
 
 void TableLayout::write_shard_end(const ShardIdentity& shard, const StudySettings& settings,
@@ -350,8 +357,7 @@ void TableLayout::write_shard_end(const ShardIdentity& shard, const StudySetting
   out.text(shard_ + 2, hex64(end.fingerprint));
   out.integer(shard_ + 3, static_cast<std::int64_t>(end.rows));
   out.integer(shard_ + 4, static_cast<std::int64_t>(end.points));
-  out.text(format_, kTableFormat);
-  out.end_row();
+  end_row(out);
 }
 
 }  // namespace blocklevels

@@ -143,6 +143,13 @@ class TableLayout {
   void settings_cells(Source source, const StudySettings& settings, RowWriter& out) const;
   void answer_cells(Source source, const StudySettings& settings, RowWriter& out) const;
   void values(std::span<const double> tail, RowWriter& out) const;
+  void begin_row(Source source, const Result& result, const StudySettings& settings,
+                 RowWriter& out) const;
+  void end_row(RowWriter& out) const;
+  void write_hitting_counts(const Result& result, const HittingCounts& counts,
+                            const StudySettings& settings, RowWriter& out) const;
+  void write_hitting_summary(const Result& result, const simulation::HittingSummary& hs,
+                             const StudySettings& settings, RowWriter& out) const;
   void write_threshold(const Result& result, const Threshold& threshold,
                        const StudySettings& settings, RowWriter& out) const;
   void write_simulated_threshold(const Result& result, const SimulatedThreshold& threshold,

@@ -543,15 +543,10 @@ py::str message_text(const std::string& message) {
   return py::reinterpret_steal<py::str>(text);
 }
 
-}  // namespace
-}  // namespace blocklevels::python
-
-PYBIND11_MODULE(_core, m) {
-  using namespace blocklevels::python;
-  m.doc() = "The numeric core of blocklevels; use the package blocklevels, not this module.";
-  // A refused value is a ValueError with the refusal's words; a refusal
-  // with a stop number (a simulation too big for memory: 203) is a
-  // StopRefused(status, words), which the package raises as its Stop.
+// A refused value is a ValueError with the refusal's words; a refusal with
+// a stop number (a simulation too big for memory: 203) is a
+// StopRefused(status, words), which the package raises as its Stop.
+void register_refusals(py::module_& m) {
   static py::exception<blocklevels::Failure> stop_refused(m, "StopRefused", PyExc_Exception);
   py::register_exception_translator([](std::exception_ptr error) {
     try {
@@ -565,6 +560,11 @@ PYBIND11_MODULE(_core, m) {
       }
     }
   });
+}
+
+// The functions the package calls: the runs, the environment check, and the
+// parameter, settings and column tables with their texts.
+void define_functions(py::module_& m) {
   m.def("run", &run, py::arg("items"), py::arg("settings"), py::arg("mode"));
   m.def("run_unchecked", &run_unchecked);
   m.def("floating_point_environment", &floating_point_environment);
@@ -573,4 +573,13 @@ PYBIND11_MODULE(_core, m) {
   m.def("table_columns", &table_columns);
   m.def("table_format", [] { return std::string(blocklevels::kTableFormat); });
   m.def("stop_meaning", [](int number) { return std::string(blocklevels::stop_meaning(number)); });
+}
+
+}  // namespace
+}  // namespace blocklevels::python
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The numeric core of blocklevels; use the package blocklevels, not this module.";
+  blocklevels::python::register_refusals(m);
+  blocklevels::python::define_functions(m);
 }

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "output/report_text.hpp"
 #include "output/write_statement.hpp"
 #include "runs/point_records.hpp"
+#include "runs/throttled_progress.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/memory_room.hpp"
 #include "runtime/run_streams.hpp"
@@ -25,35 +25,20 @@ constexpr std::size_t kRecordBufferSize = std::size_t{1} << 16;
 
 // Progress records, at most a few a second, straight into the pipe: each
 // is small enough (below PIPE_BUF) to arrive whole.
-class ProgressPipe final : public PointProgress {
+class ProgressPipe final : public ThrottledProgress {
  public:
   explicit ProgressPipe(int fd) : fd_(fd) {}
-  void model_reached(std::int64_t t) override {
-    t_ = t;
-    tell(false);
-  }
-  void runs_done(std::uint64_t done, std::uint64_t total) override {
-    done_ = done;
-    total_ = total;
-    tell(true);
-  }
 
  private:
-  void tell(bool now) {
+  void send(std::int64_t t, std::uint64_t done, std::uint64_t total) override {
     if (fd_ < 0) return;
-    const auto time = std::chrono::steady_clock::now();
-    if (!now && time - last_ < std::chrono::milliseconds(200)) return;
-    last_ = time;
     std::string bytes;
-    records::append(bytes, records::Progress{t_, done_, total_});
+    records::append(bytes, records::Progress{t, done, total});
     // A study that has stopped reading has ended us or will: nothing to do.
     if (::write(fd_, bytes.data(), bytes.size()) < 0) return;
   }
 
   int fd_;
-  std::int64_t t_ = 0;
-  std::uint64_t done_ = 0, total_ = 0;
-  std::chrono::steady_clock::time_point last_{};
 };
 
 // One console line after the model's: the simulation's means at the last

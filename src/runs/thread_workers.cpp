@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
 #include "errors/failure.hpp"
+#include "runs/throttled_progress.hpp"
 #include "runtime/code_place.hpp"
 #include "runtime/descriptors.hpp"
 #include "runtime/memory_room.hpp"
@@ -53,33 +53,18 @@ class InterruptsBlocked {
 
 // A point's progress as news: the model's at most every 200 ms, as the
 // processes send theirs; the simulated runs at every batch.
-class ThreadWorkers::Progress final : public PointProgress {
+class ThreadWorkers::Progress final : public ThrottledProgress {
  public:
   Progress(ThreadWorkers& workers, std::size_t index) : workers_(workers), index_(index) {}
-  void model_reached(std::int64_t t) override {
-    t_ = t;
-    tell(false);
-  }
-  void runs_done(std::uint64_t done, std::uint64_t total) override {
-    done_ = done;
-    total_ = total;
-    tell(true);
-  }
 
  private:
-  void tell(bool now) {
-    const auto time = std::chrono::steady_clock::now();
-    if (!now && time - last_ < std::chrono::milliseconds(200)) return;
-    last_ = time;
+  void send(std::int64_t t, std::uint64_t done, std::uint64_t total) override {
     const std::lock_guard lock(workers_.mutex_);
-    workers_.post({.index = index_, .t = t_, .runs_done = done_, .runs_total = total_});
+    workers_.post({.index = index_, .t = t, .runs_done = done, .runs_total = total});
   }
 
   ThreadWorkers& workers_;
   std::size_t index_;
-  std::int64_t t_ = 0;
-  std::uint64_t done_ = 0, total_ = 0;
-  std::chrono::steady_clock::time_point last_{};
 };
 
 ThreadWorkers::ThreadWorkers(const std::vector<const Point*>& points,

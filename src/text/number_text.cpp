@@ -268,51 +268,43 @@ IntegerParse parse_integer_token(std::string_view token) {
   return result;
 }
 
-RealParse parse_real_token(std::string_view token) {
-  const ExtendedArithmetic arithmetic;
-  RealParse result;
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
-  if (i == token.size()) return result;  // a sign with nothing after it
-  long double value = 0.0L;
-  bool nonzero_digit = false;
-  for (; i < token.size() && is_decimal_digit(token[i]); ++i) {
+namespace {
+
+// Decimal digits from token[i] on, accumulated into `value` as value * 10 +
+// digit; `i` moves past them. Returns how many were read.
+long long accumulate_digits(std::string_view token, std::size_t& i, long double& value,
+                            bool& nonzero_digit) {
+  long long count = 0;
+  for (; i < token.size() && is_decimal_digit(token[i]); ++i, ++count) {
     value = value * 10 + static_cast<long double>(token[i] - '0');
     nonzero_digit = nonzero_digit || token[i] != '0';
   }
-  long long fraction_digits = 0;
-  if (i < token.size() && token[i] == '.') {
-    for (++i; i < token.size() && is_decimal_digit(token[i]); ++i) {
-      value = value * 10 + static_cast<long double>(token[i] - '0');
-      nonzero_digit = nonzero_digit || token[i] != '0';
-      ++fraction_digits;
-    }
+  return count;
+}
+
+// The exponent after an exponent letter at token[i - 1]: optional sign and
+// digits, saturated at kSaturatedExponent. False for a letter without digits.
+bool read_exponent(std::string_view token, std::size_t& i, long long& exponent) {
+  bool negative_exponent = false;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+    negative_exponent = token[i++] == '-';
+  if (i == token.size()) return false;
+  for (; i < token.size() && is_decimal_digit(token[i]); ++i) {
+    if (exponent < kSaturatedExponent) exponent = exponent * 10 + (token[i] - '0');
   }
-  long long exponent = 0;
-  if (i < token.size() && (token[i] == 'E' || token[i] == 'e')) {
-    ++i;
-    bool negative_exponent = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
-      negative_exponent = token[i++] == '-';
-    if (i == token.size()) return result;  // an exponent letter without digits
-    for (; i < token.size() && is_decimal_digit(token[i]); ++i) {
-      if (exponent < kSaturatedExponent) exponent = exponent * 10 + (token[i] - '0');
-    }
-    if (negative_exponent) exponent = -exponent;
-  }
-  if (i != token.size()) return result;
-  result.valid = true;
-  const long long decimal_exponent = exponent - fraction_digits;
-  if (!nonzero_digit) {
-    result.value = negative ? -0.0L : 0.0L;
-    return result;
-  }
+  if (negative_exponent) exponent = -exponent;
+  return true;
+}
+
+// value * 10^decimal_exponent for a nonzero value, by correctly rounded
+// powers of ten, 10^4096 first while more is left (the order the rounding
+// depends on).
+long double scaled_by_ten(long double value, long long decimal_exponent) {
   if (decimal_exponent >= kInfiniteDecimalExponent) {
-    value = std::numeric_limits<long double>::infinity();
-  } else if (decimal_exponent <= -kInfiniteDecimalExponent) {
-    value = 0.0L;
-  } else if (decimal_exponent > 0) {
+    return std::numeric_limits<long double>::infinity();
+  }
+  if (decimal_exponent <= -kInfiniteDecimalExponent) return 0.0L;
+  if (decimal_exponent > 0) {
     int left = static_cast<int>(decimal_exponent);
     for (; left > kLargestDecimalStep; left -= kLargestDecimalStep) {
       value *= correctly_rounded_power_of_ten(kLargestDecimalStep);
@@ -325,6 +317,38 @@ RealParse parse_real_token(std::string_view token) {
     }
     value /= correctly_rounded_power_of_ten(left);
   }
+  return value;
+}
+
+}  // namespace
+
+RealParse parse_real_token(std::string_view token) {
+  const ExtendedArithmetic arithmetic;
+  RealParse result;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
+  if (i == token.size()) return result;  // a sign with nothing after it
+  long double value = 0.0L;
+  bool nonzero_digit = false;
+  accumulate_digits(token, i, value, nonzero_digit);
+  long long fraction_digits = 0;
+  if (i < token.size() && token[i] == '.') {
+    ++i;
+    fraction_digits = accumulate_digits(token, i, value, nonzero_digit);
+  }
+  long long exponent = 0;
+  if (i < token.size() && (token[i] == 'E' || token[i] == 'e')) {
+    ++i;
+    if (!read_exponent(token, i, exponent)) return result;  // a letter without digits
+  }
+  if (i != token.size()) return result;
+  result.valid = true;
+  if (!nonzero_digit) {
+    result.value = negative ? -0.0L : 0.0L;
+    return result;
+  }
+  value = scaled_by_ten(value, exponent - fraction_digits);
   result.value = negative ? -value : value;
   // Only the products by powers of ten can overflow; an infinity from a
   // large exponent raises no flag.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -209,6 +210,17 @@ bool running(pid_t pid) {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   const std::size_t close = stat.rfind(')');
   return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
 }
 
 std::string read_file(const std::string& path) {

@@ -80,6 +80,10 @@ bool running(pid_t pid);
 
 // The contents of a file ("" when it cannot be read).
 std::string read_file(const std::string& path);
+// The file at `path` made to hold `bytes` (created or replaced).
+void write_file(const std::string& path, const std::string& bytes);
+// `args` followed by `more`.
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more);
 
 // The lines of a text, without their line ends.
 std::vector<std::string> lines_of(const std::string& text);

@@ -1,6 +1,8 @@
 #include "output/output_files.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 #include "runtime/descriptors.hpp"
 #include "runtime/draft_file.hpp"
 #include "runtime/os_error.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/standard_streams.hpp"
 
 namespace blocklevels {
@@ -306,10 +309,18 @@ void OutputFiles::cut_table_to_whole_rows() {
 int OutputFiles::create_figure_draft() {
   const std::string target = dangling_target(study_.plot);
   std::string draft = directory_of(target) + "/." + base_of(target) + ".XXXXXX";
+  // An interrupt between the draft's creation and its recording would end
+  // the process with the draft left behind: they are held back until the
+  // draft is recorded (the interrupt path then removes it).
+  sigset_t interrupts, before;
+  ::sigemptyset(&interrupts);
+  for (const int signal : runtime::kInterrupts) ::sigaddset(&interrupts, signal);
+  ::pthread_sigmask(SIG_BLOCK, &interrupts, &before);
   const int fd = above_standard(::mkostemp(draft.data(), O_CLOEXEC));
+  if (fd >= 0) runtime::hold_draft_file(draft);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (fd < 0) cannot_create(study_.plot);
   figure_draft_ = draft;
-  runtime::hold_draft_file(draft);
   // mkostemp creates the file for its owner alone; a figure has the mode
   // any new file gets.
   ::fchmod(fd, 0666 & ~current_umask());

@@ -162,6 +162,9 @@ class StudyRunner final : public PointWriter {
   void draw_figure();
   std::size_t concurrency();
   void keep_whole_rows();
+  void check_before_running();
+  void run_points(const ProcessSettings& process, std::size_t jobs);
+  [[noreturn]] void end_after_failure();
 
   const Study& study_;
   StudySettings settings_;
@@ -368,7 +371,9 @@ void StudyRunner::keep_whole_rows() {
   files_.cut_table_to_whole_rows();
 }
 
-int StudyRunner::run() {
+// What is refused before anything runs: a figure without gnuplot, and one
+// point too big for memory (a sweep's points find out in their processes).
+void StudyRunner::check_before_running() {
   if (!study_.plot.empty()) {
     gnuplot_ = find_gnuplot();
     if (gnuplot_.empty()) {
@@ -378,11 +383,60 @@ int StudyRunner::run() {
     }
   }
   if (!study_.is_sweep()) {
-    // One point too big for memory is refused before anything runs; a
-    // sweep's points find out in their processes.
     const runtime::MemoryRoom room = runtime::memory_room();
     check_study_memory(study_, room.bytes, room.limit, Spelling::option);
   }
+}
+
+// The points' workers, started and scheduled until every point is written
+// or an interrupt ends the study.
+void StudyRunner::run_points(const ProcessSettings& process, std::size_t jobs) {
+  std::vector<SchedulerPoint> scheduled;
+  for (std::size_t i = 0; i < points_.size(); ++i) {
+    scheduled.push_back({mine_[i] + 1, last_report_time(points_[i]->p), kept_[i].has_value()});
+  }
+  const int wake = runtime::defer_interrupts();
+  // Each point on a thread unless it needs the isolation of a process.
+  const runtime::MemoryRoom room = runtime::memory_room();
+  const bool single = !study_.is_sweep() || process.console_lines || process.report_fd >= 0;
+  std::vector<bool> on_thread(points_.size());
+  for (std::size_t i = 0; i < points_.size(); ++i) {
+    on_thread[i] = runs_on_thread(points_[i]->p, work_[i], single, study_.jobs, room.bytes);
+  }
+  // Points all on threads are started ahead of the threads: one that ends
+  // its point takes the next at once, and the study wakes once for
+  // several ends.
+  const bool all_on_threads =
+      std::find(on_thread.begin(), on_thread.end(), false) == on_thread.end();
+  const std::size_t started = all_on_threads ? jobs * kThreadPointsAhead : jobs;
+  models_.emplace(std::min(kModelCacheBytes, room.bytes / 8), kModelCacheEntries);
+  workers_.emplace(points_, work_, process, wake, std::move(on_thread), &*models_);
+  ProgressLine line(progress_, study_.find.has_value());
+  Scheduler scheduler(std::move(scheduled), started, *workers_, *this, line);
+  if (const int signal = scheduler.run(runtime::pending_interrupt)) {
+    interrupted(signal, scheduler.missing());
+  }
+}
+
+// Whatever ends the study ends its points too; the table keeps its whole
+// rows, and a failure to write it is said as one. Rethrows the rest.
+void StudyRunner::end_after_failure() {
+  runtime::end_child_processes();
+  if (files_.table_fd() >= 0) keep_whole_rows();
+  if (runtime::table_file().result() != 0 && files_.table_fd() >= 0) {
+    const int number = runtime::table_file().result();
+    throw Failure(number,
+                  "cannot write '" + study_.csv +
+                      "': " + runtime::os_error_words(runtime::table_file().failure_code()) +
+                      " (status " + std::to_string(number) + "); " +
+                      (files_.old_table_fd() >= 0 ? "the table is left as it was before --resume"
+                                                  : "the table ends with its last whole row"));
+  }
+  throw;
+}
+
+int StudyRunner::run() {
+  check_before_running();
   ProcessSettings process;
   if (!study_.csv.empty() && study_.csv != "-") {
     const std::size_t slash = study_.csv.rfind('/');
@@ -397,10 +451,6 @@ int StudyRunner::run() {
   process.report_fd = study_.report_file == "-" ? STDOUT_FILENO : files_.report_fd();
   process.stop_style = study_.is_sweep() ? runtime::StopStyle::silent : runtime::StopStyle::words;
   process.jobs = study_.jobs;
-  std::vector<SchedulerPoint> scheduled;
-  for (std::size_t i = 0; i < points_.size(); ++i) {
-    scheduled.push_back({mine_[i] + 1, last_report_time(points_[i]->p), kept_[i].has_value()});
-  }
   try {
     if (csv()) {
       runtime::table_file().open(study_.csv == "-" ? STDOUT_FILENO : files_.table_fd(),
@@ -408,45 +458,13 @@ int StudyRunner::run() {
       write_line(runtime::table_file(), table_.header());
     }
     shard_row(Source::shard);
-    const int wake = runtime::defer_interrupts();
-    // Each point on a thread unless it needs the isolation of a process.
-    const runtime::MemoryRoom room = runtime::memory_room();
-    const bool single = !study_.is_sweep() || process.console_lines || process.report_fd >= 0;
-    std::vector<bool> on_thread(points_.size());
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-      on_thread[i] = runs_on_thread(points_[i]->p, work_[i], single, study_.jobs, room.bytes);
-    }
-    // Points all on threads are started ahead of the threads: one that ends
-    // its point takes the next at once, and the study wakes once for
-    // several ends.
-    const bool all_on_threads =
-        std::find(on_thread.begin(), on_thread.end(), false) == on_thread.end();
-    const std::size_t started = all_on_threads ? jobs * kThreadPointsAhead : jobs;
-    models_.emplace(std::min(kModelCacheBytes, room.bytes / 8), kModelCacheEntries);
-    workers_.emplace(points_, work_, process, wake, std::move(on_thread), &*models_);
-    ProgressLine line(progress_, study_.find.has_value());
-    Scheduler scheduler(std::move(scheduled), started, *workers_, *this, line);
-    if (const int signal = scheduler.run(runtime::pending_interrupt)) {
-      interrupted(signal, scheduler.missing());
-    }
+    run_points(process, jobs);
     progress_.clear();
     shard_row(Source::shard_end);
     close_stream(runtime::table_file());
     files_.close_table();
   } catch (...) {
-    // Whatever ends the study ends its points too.
-    runtime::end_child_processes();
-    if (files_.table_fd() >= 0) keep_whole_rows();
-    if (runtime::table_file().result() != 0 && files_.table_fd() >= 0) {
-      const int number = runtime::table_file().result();
-      throw Failure(number,
-                    "cannot write '" + study_.csv +
-                        "': " + runtime::os_error_words(runtime::table_file().failure_code()) +
-                        " (status " + std::to_string(number) + "); " +
-                        (files_.old_table_fd() >= 0 ? "the table is left as it was before --resume"
-                                                    : "the table ends with its last whole row"));
-    }
-    throw;
+    end_after_failure();
   }
   files_.replace_table();
   close_stream(runtime::console());

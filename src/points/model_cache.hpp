@@ -26,6 +26,15 @@ namespace blocklevels {
 // as a quarter of the budget so that at most four are kept.
 std::uint64_t prepared_model_cost(const PointParameters& p, std::uint64_t budget);
 
+// The prepared models a study's points share (the command line's and the
+// Python package's): at most kModelCacheBytes (or an eighth of the memory
+// the study may take, if less) and kModelCacheEntries models.
+inline constexpr std::uint64_t kModelCacheBytes = std::uint64_t{64} << 20;
+inline constexpr std::size_t kModelCacheEntries = 256;
+inline std::uint64_t model_cache_budget(std::uint64_t memory_room) {
+  return memory_room / 8 < kModelCacheBytes ? memory_room / 8 : kModelCacheBytes;
+}
+
 class ModelCache final : public ModelSource {
  public:
   // Keeps at most `entries` built models (at least 1), while their costs add

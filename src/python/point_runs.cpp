@@ -8,6 +8,7 @@
 #include "arithmetic/cancelled.hpp"
 #include "arithmetic/stop.hpp"
 #include "arithmetic/stop_numbers.hpp"
+#include "points/model_cache.hpp"
 #include "runtime/memory_room.hpp"
 #include "study/study_memory.hpp"
 
@@ -55,6 +56,10 @@ std::vector<std::vector<Result>> run_points(std::span<const Point> points, const
                                                       1, std::max<std::size_t>(points.size(), 1));
   PointWork shared = work;
   shared.threads = static_cast<unsigned>(std::max(1, jobs / static_cast<int>(workers)));
+  // Points with the same model, arithmetic and mutation share one prepared
+  // matrix, as the command line's do; the values are the same either way.
+  ModelCache models(model_cache_budget(runtime::memory_room().bytes), kModelCacheEntries);
+  if (shared.models == nullptr) shared.models = &models;
   std::atomic<std::size_t> next{0};
   std::vector<std::exception_ptr> errors(workers);
   auto run = [&](std::size_t w) {

@@ -41,12 +41,6 @@ namespace {
 // drawing, the threads' news pipe and room to spare.
 constexpr std::size_t kDescriptorsBeside = 24;
 
-// The prepared models a study's points share: at most this many bytes (or
-// an eighth of the memory the study may take, if less) and this many
-// models.
-constexpr std::uint64_t kModelCacheBytes = std::uint64_t{64} << 20;
-constexpr std::size_t kModelCacheEntries = 256;
-
 // The table's rows, written as each result is taken, whole rows only.
 class TableSink final : public ResultSink {
  public:
@@ -409,7 +403,7 @@ void StudyRunner::run_points(const ProcessSettings& process, std::size_t jobs) {
   const bool all_on_threads =
       std::find(on_thread.begin(), on_thread.end(), false) == on_thread.end();
   const std::size_t started = all_on_threads ? jobs * kThreadPointsAhead : jobs;
-  models_.emplace(std::min(kModelCacheBytes, room.bytes / 8), kModelCacheEntries);
+  models_.emplace(model_cache_budget(room.bytes), kModelCacheEntries);
   workers_.emplace(points_, work_, process, wake, std::move(on_thread), &*models_);
   ProgressLine line(progress_, study_.find.has_value());
   Scheduler scheduler(std::move(scheduled), started, *workers_, *this, line);

@@ -198,6 +198,40 @@ TEST(FigureScripts, ThresholdsMarkWhereNoneWasFoundAndPlotDrawsTheirTable) {
   EXPECT_EQ(read_file(dir.path() + "/g.svg"), read_file(dir.path() + "/f.svg"));
 }
 
+// A simulated search draws its estimates with their intervals as the
+// table holds them: a single search along x at the value sought, a swept
+// one along y per swept value.
+TEST(FigureScripts, SimulatedCrossingsAreTheTablesWithTheirIntervals) {
+  if (real_gnuplot().empty()) GTEST_SKIP() << "no gnuplot";
+  for (const char* mu : {"10", "10,30"}) {
+    TemporaryDirectory dir;
+    const ScriptKeeper keeper(dir.path());
+    const ProgramRun run = testing::run_in(
+        dir, {"--lambda",   "100",     "--mu",    mu,       "--block-length", "1",       "--blocks",
+              "5",          "--final", "50",      "--find", "pmut:0.05:0.2",  "--where", "Xtop=0.5",
+              "--simulate", "5",       "--quiet", "--csv",  "t.csv",          "--plot",  "f.svg"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const std::string script = keeper.script();
+    const bool single = std::string(mu) == "10";
+    EXPECT_TRUE(contains(script, single ? "title 'simulated crossing (95 % band''s interval)'"
+                                        : "title 'simulated Xtop=0.5 falling below as pmut grows'"))
+        << script;
+    const CsvText csv(read_file(dir.path() + "/t.csv"));
+    const auto rows = csv.rows_of("simulated_threshold");
+    ASSERT_EQ(rows.size(), single ? 1u : 2u);
+    const auto drawn = block(script, single ? "$c2" : "$c1");
+    ASSERT_EQ(drawn.size(), rows.size()) << script;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const double estimate = std::stod(csv.at(rows[k], "pmut"));
+      EXPECT_EQ(drawn[k][single ? 0 : 1], estimate);
+      EXPECT_EQ(drawn[k][single ? 1 : 0], single ? 0.5 : std::stod(csv.at(rows[k], "mu")));
+      EXPECT_EQ(drawn[k][2], std::stod(csv.at(rows[k], "lower")));
+      EXPECT_EQ(drawn[k][3], std::stod(csv.at(rows[k], "upper")));
+    }
+    EXPECT_TRUE(contains(script, single ? "with xerrorbars" : "with yerrorbars"));
+  }
+}
+
 std::pair<int, int> png_size(const std::string& png) {
   const auto be = [&](std::size_t at) {
     return (static_cast<unsigned char>(png[at]) << 24) |

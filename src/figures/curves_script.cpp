@@ -24,8 +24,13 @@ void append_row(std::string& script, std::initializer_list<double> values) {
 void append_curves(std::string& script, const std::vector<PlotCurve>& curves) {
   for (std::size_t n = 0; n < curves.size(); ++n) {
     script += "$c" + std::to_string(n) + " << EOD\n";
-    for (std::size_t k = 0; k < curves[n].x.size(); ++k) {
-      append_row(script, {curves[n].x[k], curves[n].y[k]});
+    const PlotCurve& c = curves[n];
+    for (std::size_t k = 0; k < c.x.size(); ++k) {
+      if (c.bars == Bars::none) {
+        append_row(script, {c.x[k], c.y[k]});
+      } else {
+        append_row(script, {c.x[k], c.y[k], c.low[k], c.high[k]});
+      }
     }
     script += "EOD\n";
   }
@@ -79,6 +84,24 @@ void append_map(std::string& script, const PlotRequest& request) {
   script += "EOD\n";
 }
 
+// "1:2 with points", or with its bars "1:2:3:4 with yerrorbars".
+std::string style_of(const PlotCurve& c) {
+  switch (c.bars) {
+    case Bars::along_x:
+      return "1:2:3:4 with xerrorbars";
+    case Bars::along_y:
+      return "1:2:3:4 with yerrorbars";
+    case Bars::none:
+      break;
+  }
+  return std::string("1:2 with ") + (c.points_only ? "points" : "linespoints");
+}
+
+// A curve's dash; an interval's bar is solid, so that it reads as one.
+int dash_of(const PlotCurve& c, std::size_t n) {
+  return c.bars == Bars::none ? dash(n) : 1;
+}
+
 bool drawn(const PlotCurve& curve) {
   return !curve.x.empty();
 }
@@ -92,9 +115,9 @@ std::vector<std::pair<std::string, std::string>> key_entries(const PlotRequest& 
   for (std::size_t n = 0; n < request.curves.size(); ++n) {
     const PlotCurve& c = request.curves[n];
     if (!drawn(c)) continue;
-    entries.push_back({"keyentry with " + std::string(c.points_only ? "points" : "linespoints") +
+    entries.push_back({"keyentry with " + style_of(c).substr(style_of(c).find("with ") + 5) +
                            " pt " + std::to_string(filled_marker(n)) + " dt " +
-                           std::to_string(dash(n)) + size + " " + colour(n),
+                           std::to_string(dash_of(c, n)) + size + " " + colour(n),
                        c.label});
   }
   if (request.has_level) {
@@ -142,11 +165,10 @@ std::string plot_command(const PlotRequest& request, const Geometry& g) {
   for (std::size_t n = 0; n < request.curves.size(); ++n) {
     const PlotCurve& c = request.curves[n];
     if (!drawn(c)) continue;
-    const std::string data = "$c" + std::to_string(n) + " using 1:2 with " +
-                             (c.points_only ? "points" : "linespoints") + " pt " +
+    const std::string data = "$c" + std::to_string(n) + " using " + style_of(c) + " pt " +
                              std::to_string(filled_marker(n));
     if (with_map) add(data + " ps " + fixed(1.8 * marker_size(g)) + " lw 5 lc rgb 'white' notitle");
-    add(data + ps + lw + " dt " + std::to_string(dash(n)) + " " + colour(n) + " notitle");
+    add(data + ps + lw + " dt " + std::to_string(dash_of(c, n)) + " " + colour(n) + " notitle");
   }
   if (request.has_level) {
     std::string level;
@@ -193,6 +215,9 @@ std::string x_range(const PlotRequest& request) {
   }
   for (const PlotCurve& c : request.curves) {
     for (const double x : c.x) low = std::min(low, x), high = std::max(high, x);
+    if (c.bars != Bars::along_x) continue;
+    for (const double x : c.low) low = std::min(low, x);
+    for (const double x : c.high) high = std::max(high, x);
   }
   if (!(high > low)) return "set autoscale xfix\n";
   const double room = request.log_x ? std::pow(high / low, 0.03) : (high - low) * 0.03;

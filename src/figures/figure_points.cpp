@@ -134,6 +134,13 @@ void FigureCollector::take(const Result& result) {
     }
     f.crossings.push_back(static_cast<double>(parameter_value(result.point.p, *searched_)));
     f.directions.push_back(t->direction);
+  } else if (const auto* st = std::get_if<SimulatedThreshold>(&v)) {
+    if (!st->found) return;
+    f.simulated_crossings.push_back(
+        static_cast<double>(parameter_value(result.point.p, *searched_)));
+    f.simulated_lower.push_back(static_cast<double>(st->lower));
+    f.simulated_upper.push_back(static_cast<double>(st->upper));
+    f.simulated_directions.push_back(st->direction);
   } else if (const auto* g = std::get_if<ThresholdGrid>(&v)) {
     f.grid_values = g->values;
     f.grid_quantity = g->quantity;

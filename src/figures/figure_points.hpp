@@ -39,6 +39,9 @@ struct PointFigure {
   std::vector<Direction> directions;
   std::vector<long double> grid_values;
   std::vector<double> grid_quantity;
+  // The simulated search's answers: estimates, directions, intervals.
+  std::vector<double> simulated_crossings, simulated_lower, simulated_upper;
+  std::vector<Direction> simulated_directions;
   bool not_found = false;  // a search that found no crossing
   bool stopped = false;
   std::optional<std::vector<double>> last_tail;  // the model's at its last report

@@ -30,11 +30,16 @@ struct PlotSeries {
 };
 
 // A curve y(x) of a one-panel figure: drawn as points joined by lines, or
-// as points alone.
+// as points alone; points alone may carry a bar from `low` to `high` along
+// y or along x (an interval of the answer).
+enum class Bars { none, along_x, along_y };
+
 struct PlotCurve {
   std::string label;
   std::vector<double> x, y;
   bool points_only = false;
+  Bars bars = Bars::none;
+  std::vector<double> low = {}, high = {};  // per point, with bars
 };
 
 // A heat map: z at (x[i], y[i]), ordered by x and then y, with the same

@@ -262,6 +262,20 @@ void crossing_curves(const Study& study, const std::vector<PointAnswer>& points,
       request.curves[at->second].x.push_back(x);
       request.curves[at->second].y.push_back(a.crossings[k]);
     }
+    for (std::size_t k = 0; k < a.simulated.size(); ++k) {
+      const std::size_t kind = a.simulated_directions[k] == Direction::falling ? 2 : 3;
+      auto [at, added] = curve_of.emplace(std::pair(label, kind), request.curves.size());
+      if (added) {
+        std::string name = "simulated " + (label.empty() ? name_alone : label + ": " + name_alone);
+        name += kind == 2 ? " falling below" : " rising above";
+        request.curves.push_back({name, {}, {}, true, Bars::along_y, {}, {}});
+      }
+      PlotCurve& c = request.curves[at->second];
+      c.x.push_back(x);
+      c.y.push_back(a.simulated[k]);
+      c.low.push_back(a.simulated_lower[k]);
+      c.high.push_back(a.simulated_upper[k]);
+    }
   }
 }
 
@@ -319,6 +333,17 @@ void single_search(const Study& study, const PointAnswer& a, const std::string& 
     request.log_x = spans_decades(a.crossings);
   }
   request.curves.push_back(std::move(found));
+  if (!a.simulated.empty()) {
+    PlotCurve simulated{"simulated crossing (95 % band's interval)",
+                        a.simulated,
+                        {},
+                        true,
+                        Bars::along_x,
+                        a.simulated_lower,
+                        a.simulated_upper};
+    simulated.y.assign(a.simulated.size(), static_cast<double>(where.value));
+    request.curves.push_back(std::move(simulated));
+  }
   request.has_level = true;
   request.level = static_cast<double>(where.value);
   request.level_label = where.quantity.name() + "=" + where.value_text;
@@ -362,8 +387,10 @@ std::optional<PlotRequest> figure_request(const Study& study,
   if (study.find || !study.plot_map.empty()) {
     std::vector<PointAnswer> answers;
     for (const PointFigure& p : points) {
-      PointAnswer a{&p.point,        p.crossings,  p.directions, p.grid_values,
-                    p.grid_quantity, std::nullopt, p.not_found,  p.stopped};
+      PointAnswer a{&p.point,          p.crossings,       p.directions,
+                    p.grid_values,     p.grid_quantity,   std::nullopt,
+                    p.not_found,       p.stopped,         p.simulated_crossings,
+                    p.simulated_lower, p.simulated_upper, p.simulated_directions};
       if (p.last_tail && !study.plot_map.empty()) {
         a.final_quantity = parse_condition(study.plot_map + "=0")->quantity.of(*p.last_tail);
       }

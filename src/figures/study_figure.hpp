@@ -33,6 +33,9 @@ struct PointAnswer {
   std::vector<double> grid_quantity;
   std::optional<double> final_quantity;
   bool not_found = false, stopped = false;
+  // The simulated search's estimates, with their intervals and directions.
+  std::vector<double> simulated, simulated_lower, simulated_upper;
+  std::vector<Direction> simulated_directions;
 };
 
 // A single search: the quantity over the searched parameter's grid (when

@@ -115,13 +115,15 @@ int stop_of(const PointParameters& p) {
 
 // The stops the literal evaluation has for the same inputs: the factorials
 // beyond the extended range from 1755 blocks on, lambda = 0 dividing by
-// zero (0/0 with mu = 0 too), and none at the ends of Pmut's range.
+// zero (0/0 with mu = 0 too), none at the ends of Pmut's range, and tails
+// that grow beyond the double range (Pmut 3, which the dialogue takes).
 TEST(AccurateStops, AreTheLiteralEvaluations) {
   const PointParameters cases[] = {
       accurate(10, 5, 0.3L, 1, 0, 1755, 4, 1), accurate(10, 5, 0.3L, 2, 1, 1800, 4, 1),
       accurate(0, 1, 0.3L, 1, 0, 3, 4, 1),     accurate(0, 0, 0.3L, 1, 0, 3, 4, 1),
       accurate(0, 5, 0.0L, 3, 1, 5, 4, 1),     accurate(10, 5, 1.0L, 3, 1, 40, 40, 1),
       accurate(10, 5, 0.0L, 3, 1, 40, 40, 1),  accurate(10, 0, 0.2L, 3, 1, 40, 40, 1),
+      accurate(10, 5, 3.0L, 2, 0, 3, 200, 1),
   };
   for (PointParameters p : cases) {
     const int number = stop_of(p);
@@ -131,6 +133,7 @@ TEST(AccurateStops, AreTheLiteralEvaluations) {
   EXPECT_EQ(stop_of(cases[0]), 205);
   EXPECT_EQ(stop_of(cases[2]), 200);
   EXPECT_EQ(stop_of(cases[3]), 207);
+  EXPECT_EQ(stop_of(cases[8]), 205);
 }
 
 TEST(AccurateStops, OutOfMemoryIs203) {

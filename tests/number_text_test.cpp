@@ -69,6 +69,13 @@ TEST(TypedReals, ReadAsTheTextRulesSay) {
       {"12345678901234567890", 12345678901234567890.0L},  // below 2^64: exact
       {"1e27", 1e27L},
       {"0.000000000000000000000000000001", 1.0L / 1e30L},
+      // Beyond 10^4096: times 10^4096, then the rest, each rounded (the
+      // values from a 64-bit-significand evaluation of the two products).
+      {"1e4500", 0x6648873c3327289bp14886L},
+      {"3e4900", 0x82ed831d82e9bb9p16220L},
+      // An exponent beyond any long long saturates.
+      {"1e9999999999999999999", infinity},
+      {"1e-9999999999999999999", 0.0L},
       {"1e5120", infinity},
       {"-1e5120", -infinity},
       {"1e-5120", 0.0L},

@@ -36,6 +36,7 @@
 #include "model/block_state_run.hpp"
 #include "model/model_run.hpp"
 #include "parameters/quantity.hpp"
+#include "simulation/hitting_summary.hpp"
 #include "simulation/run_totals.hpp"
 #include "simulation/simulation_runs.hpp"
 #include "simulation/student_t.hpp"
@@ -124,6 +125,12 @@ Recorded block_model(const PointParameters& p, blocklevels::BlockStateMethod met
   return r;
 }
 
+// A Kaplan-Meier quartile of the runs' hitting times, "never" where fewer
+// runs than that share reached the value.
+std::string quartile(const std::optional<std::int64_t>& t) {
+  return t ? std::to_string(*t) : "never";
+}
+
 std::string hit_text(std::int64_t hit) {
   return hit == 0 ? "never" : std::to_string(hit);
 }
@@ -134,7 +141,8 @@ void compare(const PointParameters& p, std::uint64_t runs) {
   const blocklevels::simulation::RunTotals totals =
       blocklevels::simulation::simulate_runs(p, 1, {runs, 0, 1}, 2, &top_half);
   const auto summary = blocklevels::simulation::summarize(totals, p.lambda);
-  const auto hitting = blocklevels::simulation::summarize_hitting(totals.hitting());
+  const auto hitting =
+      blocklevels::simulation::summarize_hitting(totals.hitting(), p.final_iteration, p.lambda);
   const Recorded level = level_model(p);
   const blocklevels::BlockStateMethod method =
       blocklevels::chosen_method(p.block_length, p.two_option_positions, p.blocks);
@@ -150,15 +158,16 @@ void compare(const PointParameters& p, std::uint64_t runs) {
   }
   const bool exact = method == blocklevels::BlockStateMethod::exact;
   std::printf(
-      "%4d %3d %5.2f %2d | %+8.2f | %+8.2f %-17s| %s | %3d/%-3d of %4zu | %s %s %.1f "
-      "[%.1f %.1f] %llu/%llu\n",
+      "%4d %3d %5.2f %2d | %+8.2f | %+8.2f %-17s| %s | %3d/%-3d of %4zu | %s %s %s "
+      "[%s %s] %llu/%llu\n",
       p.block_length, p.two_option_positions, static_cast<double>(p.Pmut), p.blocks,
       dl.sign * dl.largest, db.sign * db.largest,
       ((exact ? "exact " : "indep ") + db.where).c_str(), independent.c_str(), db.floored, db.zero,
       static_cast<std::size_t>(p.final_iteration) * static_cast<std::size_t>(p.blocks + 1),
-      hit_text(level.hit).c_str(), hit_text(block.hit).c_str(), hitting.median,
-      hitting.lower_quartile, hitting.upper_quartile,
-      static_cast<unsigned long long>(hitting.never), static_cast<unsigned long long>(runs));
+      hit_text(level.hit).c_str(), hit_text(block.hit).c_str(), quartile(hitting.median).c_str(),
+      quartile(hitting.lower_quartile).c_str(), quartile(hitting.upper_quartile).c_str(),
+      static_cast<unsigned long long>(runs - hitting.reached),
+      static_cast<unsigned long long>(runs));
   std::fflush(stdout);
 }
 

@@ -107,8 +107,20 @@ CONF
       { echo "slurmd n$i did not start: $(tail -3 "$cluster_dir/slurmd-n$i.log")"; return 1; }
     cluster_pidfiles+=("$cluster_dir/slurmd-n$i.pid")
   done
-  for _ in $(seq 120); do
-    [ "$(sinfo -h -N -t idle -o %N 2>/dev/null | sort -u | wc -l)" = "$nodes" ] && return 0
+  for try in $(seq 240); do
+    local idle
+    idle=$(sinfo -h -N -t idle -o %N 2>/dev/null | sort -u)
+    [ "$(echo "$idle" | grep -c .)" = "$nodes" ] && return 0
+    # A node whose registration timed out (a loaded machine) waits for the
+    # controller's next ping; after 30 s its slurmd starts again.
+    if [ "$try" = 60 ]; then
+      for i in $(seq "$nodes"); do
+        echo "$idle" | grep -qx "n$i" && continue
+        kill "$(cat "$cluster_dir/slurmd-n$i.pid" 2>/dev/null)" 2>/dev/null || true
+        sleep 1
+        BLOCKLEVELS_CLUSTER_NODE="$cluster_dir:n$i" slurmd -f "$conf" -N "n$i" || true
+      done
+    fi
     sleep 0.5
   done
   echo "the nodes did not come up: $(sinfo -N 2>&1 | tail -4) $(tail -3 "$cluster_dir/slurmctld.log")"

@@ -137,19 +137,22 @@ void put_body(std::string& out, const HittingSummary& r) {
   put(out, s.restricted_mean);
   put(out, s.evaluations.value_or(-1.0));
 }
+// A crossing's answer, the model's or the simulation's: whether one was
+// found, its bracket or interval, its direction.
+void put_crossing(std::string& out, bool found, long double lower, long double upper,
+                  Direction direction) {
+  put(out, static_cast<std::uint8_t>(found));
+  put(out, lower);
+  put(out, upper);
+  put(out, static_cast<std::uint8_t>(direction));
+}
 void put_body(std::string& out, const Threshold& r) {
-  put(out, static_cast<std::uint8_t>(r.found));
-  put(out, r.lower);
-  put(out, r.upper);
-  put(out, static_cast<std::uint8_t>(r.direction));
+  put_crossing(out, r.found, r.lower, r.upper, r.direction);
   put(out, r.t);
   put_all(out, r.tail);
 }
 void put_body(std::string& out, const SimulatedThreshold& r) {
-  put(out, static_cast<std::uint8_t>(r.found));
-  put(out, r.lower);
-  put(out, r.upper);
-  put(out, static_cast<std::uint8_t>(r.direction));
+  put_crossing(out, r.found, r.lower, r.upper, r.direction);
 }
 void put_body(std::string& out, const ThresholdGrid& r) {
   put_all(out, r.values);
@@ -221,14 +224,21 @@ ShardSums take_sums(Payload& payload) {
   return r;
 }
 
-Threshold take_threshold(Payload& payload) {
-  Threshold r;
+// put_crossing's fields, into a Threshold or a SimulatedThreshold.
+template <typename Answer>
+Answer take_crossing(Payload& payload) {
+  Answer r;
   r.found = payload.take<std::uint8_t>() != 0;
   r.lower = payload.take<long double>();
   r.upper = payload.take<long double>();
   const auto direction = payload.take<std::uint8_t>();
   if (direction > 1) throw RecordError("a crossing of no direction");
   r.direction = static_cast<Direction>(direction);
+  return r;
+}
+
+Threshold take_threshold(Payload& payload) {
+  Threshold r = take_crossing<Threshold>(payload);
   r.t = payload.take<std::int64_t>();
   r.tail = payload.take_all<double>();
   return r;
@@ -297,16 +307,8 @@ Record take_body(std::size_t index, Payload& payload) {
     }
     case 11:
       return payload.take<Progress>();
-    case 12: {
-      SimulatedThreshold r;
-      r.found = payload.take<std::uint8_t>() != 0;
-      r.lower = payload.take<long double>();
-      r.upper = payload.take<long double>();
-      const auto direction = payload.take<std::uint8_t>();
-      if (direction > 1) throw RecordError("a crossing of no direction");
-      r.direction = static_cast<Direction>(direction);
-      return r;
-    }
+    case 12:
+      return take_crossing<SimulatedThreshold>(payload);
     default:
       throw RecordError("a record of no known kind");
   }

@@ -257,32 +257,33 @@ bool stopped_next(Shard& shard, const Point& point, const ParameterDescription& 
          same_but(next->result.point, point, searched);
 }
 
-// The simulated search's answers after the model's: its crossings in
-// increasing order of the estimate, each followed by the runs there; or
-// its one answer without a crossing. A stop of the point ends them.
-void take_simulated_entries(Shard& shard, Output& out, const Point& point,
-                            const ParameterDescription& searched) {
-  if (stopped_next(shard, point, searched)) return;
-  const TableEntry* entry = shard.peek();
-  const auto* first =
-      entry == nullptr ? nullptr : std::get_if<SimulatedThreshold>(&entry->result.value);
-  if (first == nullptr || !same_but(entry->result.point, point, searched)) {
-    refuse(where(shard) + " lacks the simulated search of " + describe_point(point));
-  }
-  bool crossing = first->found;
-  Point at = entry->result.point;
+// A search's answers of one kind, the model's (Threshold) or the
+// simulation's (SimulatedThreshold), the shard's next entry the first: its
+// crossings in increasing order of the searched parameter, each followed by
+// the runs there when `runs` says so ("the runs at ..." when they lack,
+// ended by a stop of the point when `stops`); or its one answer without a
+// crossing.
+template <typename Answer>
+void take_crossings(Shard& shard, Output& out, const Point& point,
+                    const ParameterDescription& searched, bool runs, bool stops,
+                    const std::string& lacking) {
+  bool crossing = std::get<Answer>(shard.peek()->result.value).found;
+  Point at = shard.peek()->result.point;
   out.result(shard.take().result);
   while (crossing) {
-    if (stopped_next(shard, point, searched)) return;
-    entry = shard.peek();
-    if (entry == nullptr || !std::holds_alternative<SimulationReport>(entry->result.value) ||
-        !same_point(entry->result.point, at)) {
-      refuse(where(shard) + " lacks the runs at the simulated crossing at " + describe_point(at));
+    if (stops && stopped_next(shard, point, searched)) return;
+    if (runs) {
+      const TableEntry* entry = shard.peek();
+      if (entry == nullptr || !std::holds_alternative<SimulationReport>(entry->result.value) ||
+          !same_point(entry->result.point, at)) {
+        refuse(where(shard) + " lacks " + lacking + describe_point(at));
+      }
+      out.result(shard.take().result);
     }
-    out.result(shard.take().result);
     const TableEntry* next = shard.peek();
-    const auto* t = next == nullptr ? nullptr : std::get_if<SimulatedThreshold>(&next->result.value);
-    crossing = t != nullptr && t->found && same_but(next->result.point, point, searched) &&
+    const auto* answer = next == nullptr ? nullptr : std::get_if<Answer>(&next->result.value);
+    crossing = answer != nullptr && answer->found &&
+               same_but(next->result.point, point, searched) &&
                parameter_value(next->result.point.p, searched) > parameter_value(at.p, searched);
     if (!crossing) break;
     at = next->result.point;
@@ -290,37 +291,25 @@ void take_simulated_entries(Shard& shard, Output& out, const Point& point,
   }
 }
 
-// A search's answers from one shard: its crossings in increasing order of
-// the searched parameter, each followed by its simulated runs (at the
-// crossing) when the study simulates; or its one answer without a crossing.
-// Then, when the study simulates, the simulated search's.
+// A search's answers from one shard: the model's, each crossing followed
+// by its simulated runs when the study simulates; then, when it simulates,
+// the simulated search's (unless the point stopped before them).
 void take_search_entries(Shard& shard, Output& out, MergedStudy& study) {
   const ParameterDescription& searched = *study.searched;
   const Point point = shard.peek()->result.point;
   ++shard.points;
   study.add(point);
-  bool crossing = std::get<Threshold>(shard.peek()->result.value).found;
-  Point at = point;
-  out.result(shard.take().result);
-  while (crossing) {
-    if (study.settings.runs) {
-      const TableEntry* entry = shard.peek();
-      if (entry == nullptr || !std::holds_alternative<SimulationReport>(entry->result.value) ||
-          !same_point(entry->result.point, at)) {
-        refuse(where(shard) + " lacks the simulated runs of the crossing at " + describe_point(at));
-      }
-      out.result(shard.take().result);
-    }
-    const TableEntry* next = shard.peek();
-    const auto* threshold = next == nullptr ? nullptr : std::get_if<Threshold>(&next->result.value);
-    crossing = threshold != nullptr && threshold->found &&
-               same_but(next->result.point, point, searched) &&
-               parameter_value(next->result.point.p, searched) > parameter_value(at.p, searched);
-    if (!crossing) break;
-    at = next->result.point;
-    out.result(shard.take().result);
+  const bool runs = study.settings.runs.has_value();
+  take_crossings<Threshold>(shard, out, point, searched, runs, false,
+                            "the simulated runs of the crossing at ");
+  if (!runs || stopped_next(shard, point, searched)) return;
+  const TableEntry* entry = shard.peek();
+  if (entry == nullptr || !std::holds_alternative<SimulatedThreshold>(entry->result.value) ||
+      !same_but(entry->result.point, point, searched)) {
+    refuse(where(shard) + " lacks the simulated search of " + describe_point(point));
   }
-  if (study.settings.runs) take_simulated_entries(shard, out, point, searched);
+  take_crossings<SimulatedThreshold>(shard, out, point, searched, true, true,
+                                     "the runs at the simulated crossing at ");
 }
 
 // A model sweep's shard K holds points K, K + N, ...: one machine's table

@@ -96,7 +96,8 @@ TEST(Hitting, TheModelsIsTheFirstGenerationOfAStepOneRunToReachTheValue) {
 }
 
 // Each run alone, reported at every generation: its first generation whose
-// count reaches the value is the time its hitting counts give it.
+// count reaches the value is the time its hitting counts and its own time
+// give it; together on two threads, each run keeps its own.
 TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
   using simulation::RunTotals;
   const PointParameters p = point_parameters(30, 5, 0.02L, 2, 0, 5, 40, 1);
@@ -104,6 +105,7 @@ TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
     Condition c = *parse_condition(text);
     c.value = std::strtod(c.value_text.c_str(), nullptr);
     simulation::HittingTimes all;
+    RunTotals::RunHittingTimes own;
     for (std::uint64_t r = 0; r < 12; ++r) {
       const RunTotals one = simulation::simulate_runs(p, 3, {r + 1, r, 1}, 1, &c);
       std::int64_t first = 0;
@@ -122,10 +124,15 @@ TEST(Hitting, ASimulatedRunsIsTheFirstGenerationItsOwnCountsReachTheValue) {
         expected.first[first] = 1;
       }
       EXPECT_EQ(one.hitting(), expected) << text << " run " << r;
+      const std::optional<std::int64_t> t = first == 0 ? std::nullopt : std::optional(first);
+      EXPECT_EQ(one.run_hitting(), (RunTotals::RunHittingTimes{{r, t}})) << text << " run " << r;
       all.add(one.hitting());
+      own[r] = t;
     }
-    // The runs together give the same counts.
-    EXPECT_EQ(simulation::simulate_runs(p, 3, {12, 0, 1}, 2, &c).hitting(), all) << text;
+    // The runs together give the same counts and times.
+    const RunTotals together = simulation::simulate_runs(p, 3, {12, 0, 1}, 2, &c);
+    EXPECT_EQ(together.hitting(), all) << text;
+    EXPECT_EQ(together.run_hitting(), own) << text;
   }
 }
 

@@ -43,6 +43,11 @@ const std::vector<std::vector<std::string>> kStudies = {
      "300", "--find", "pmut:0.0001:0.1", "--where", "Xtop=0.1", "--find-grid", "12", "--quiet"},
     {"--lambda", "20,30,40", "--pmut", "0.2", "--block-length", "2", "--blocks", "4", "--final",
      "10", "--find", "mu:1:20", "--where", "Xtop=0.05", "--quiet"},
+    // Each run's own hitting time: shard K's runs K, K + 3, ... interleaved.
+    {"--lambda",       "30",     "--mu",      "6",      "--pmut",     "0.05,0.3",
+     "--block-length", "2",      "--blocks",  "3",      "--final",    "20",
+     "--step",         "5",      "--hitting", "X2=0.5", "--simulate", "7",
+     "--hitting-runs", "--quiet"},
     {"--lambda", "30", "--mu", "6", "--pmut", "0.05,0.3", "--block-length", "2", "--blocks", "3",
      "--final", "20", "--step", "5", "--hitting", "X2=0.5", "--simulate", "6", "--quiet"},
 };
@@ -131,6 +136,17 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
     run_in(dir, with(hitting, {"--shard", std::string(k) + "/2", "--csv", std::string("h") + k}));
   }
   run_in(dir, with(but(hitting, "--hitting", "X2=0.6"), {"--shard", "1/2", "--csv", "h_other"}));
+  const std::vector<std::string>& own_times = kStudies[kStudies.size() - 2];
+  for (const char* k : {"0", "1"}) {
+    run_in(dir, with(own_times, {"--shard", std::string(k) + "/2", "--csv", std::string("r") + k}));
+  }
+  std::vector<std::string> counted_only = own_times;
+  counted_only.erase(std::find(counted_only.begin(), counted_only.end(), "--hitting-runs"));
+  run_in(dir, with(counted_only, {"--shard", "1/2", "--csv", "counted_only"}));
+  // A run's row saying another run (its line: header, shard row, data).
+  const std::string r1 = read_file(dir.path() + "/r1");
+  const std::size_t own_row = testing::CsvText(r1).rows_of("simulation_hitting_run")[0];
+  write(dir, "run_renamed", edit(r1, own_row + 1, "run", "5"));
   const std::string m1 = read_file(dir.path() + "/m1"), q2 = read_file(dir.path() + "/q2");
   write(dir, "cut_row", m1.substr(0, m1.size() - 7));
   write(dir, "no_end", m1.substr(0, m1.rfind("shard_end")));
@@ -177,6 +193,8 @@ TEST(Merge, RefusesShardsThatDoNotBelongAndRowsThatAreNotItsOwn) {
       {{"m0", "end_miscounted", "m2"},
        "'end_miscounted': its shard_end row counts 4 points in 99 rows"},
       {{"h0", "h_other"}, "'h_other' is a shard of another study than 'h0'"},
+      {{"r0", "counted_only"}, "'counted_only' is a shard of another study than 'r0'"},
+      {{"r0", "run_renamed"}, "'run_renamed': the runs' own hitting times of lambda=30"},
       {{"one_machine"}, "'one_machine' is not a shard"},
       {{"empty"}, "'empty' holds no table header"},
       {{BLOCKLEVELS_SOURCE_DIR "/README.md"}, "/README.md' does not have the header of a table"},

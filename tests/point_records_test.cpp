@@ -55,7 +55,9 @@ std::vector<Record> every_kind() {
           Stopped{137, true, std::nullopt},
           ModelChecked{{41.25, 8, 2, 0.244, {0.108, 0.0033}, false}},
           ModelChecked{{3.5, 2, 0, 1.0 - 1e-12, {1.0, 0.0}, true}},
-          Progress{3, 8, 9}};
+          Progress{3, 8, 9},
+          HittingRun{UINT64_MAX, 2147483647},
+          HittingRun{0, std::nullopt}};
 }
 
 TEST(PointRecords, EveryKindSurvivesAnyCutOfThePipe) {

@@ -261,6 +261,7 @@ TEST(ThreadWorkers, PointsGiveRunPointsResultsAndStopsAsStopped) {
   work.runs = 3;
   work.seed = 77;
   work.hitting = &*hitting;
+  work.hitting_runs = true;
   const std::vector<PointWork> works(points.size(), work);
   ModelCache cache(std::uint64_t{1} << 20, 4);
   ThreadWorkers workers(pointers, works, 2, &cache);

@@ -100,6 +100,35 @@ TEST(Resume, AnotherQuestionOfTheSamePointsIsRefusedAndTheTableLeft) {
   }
 }
 
+// Each run's own hitting time is kept only as the run it is, in its place;
+// a table with them is not another study's, nor one without them this one's.
+TEST(Resume, RunsOwnHittingTimesAreKeptOnlyAsTheirRuns) {
+  const std::vector<std::string> own_times = with(kHitting, {"--hitting-runs"});
+  const std::string whole = whole_table(own_times);
+  const std::string first_run =
+      "\nsimulation_hitting_run,30,6,0.05,2,0,3,20,5,level,accurate,6,1,0,";
+  const std::size_t at = whole.find(first_run);
+  ASSERT_NE(at, std::string::npos) << whole;
+  std::string swapped = whole;
+  swapped[at + first_run.size() - 2] = '1';  // run 0 says it is run 1
+  const struct {
+    std::vector<std::string> study;
+    std::string table, says;
+  } cases[] = {
+      {own_times, swapped, "is not of this study: a point this study does not run"},
+      {kHitting, whole, "has the columns of another study"},
+      {own_times, whole_table(kHitting), "has the columns of another study"},
+  };
+  for (const auto& c : cases) {
+    TemporaryDirectory dir;
+    write_file(dir.path() + "/t.csv", c.table);
+    const ProgramRun refused = run(dir, with(c.study, {"--resume"}));
+    EXPECT_EQ(refused.exit_status, 2) << refused.err;
+    EXPECT_NE(refused.err.find(c.says), std::string::npos) << refused.err;
+    EXPECT_EQ(read_file(dir.path() + "/t.csv"), c.table);
+  }
+}
+
 // A table cut anywhere inside a row (a killed study, a full disk), or
 // before its header was whole, is taken back to its last whole row, with a
 // note, and completed.
@@ -111,9 +140,13 @@ const std::vector<std::string> kSimulatedSearch = {
     "--find-grid", "8",       "--simulate", "4",      "--quiet",        "--csv",   "t.csv"};
 
 TEST(Resume, ATableCutInsideARowIsTakenBackToItsWholeRows) {
-  for (const auto* study : {&kHitting, &kSimulatedSearch}) {
+  // Each run's own hitting time, in a table and in a shard of the runs.
+  const std::vector<std::string> own_times = with(kHitting, {"--hitting-runs"});
+  const std::vector<std::string> own_shard = with(own_times, {"--shard", "1/2"});
+  for (const auto* study : {&kHitting, &kSimulatedSearch, &own_times, &own_shard}) {
     const std::string whole = whole_table(*study);
-    ASSERT_TRUE(study == &kHitting || whole.find("\nsimulated_threshold,30,6,") != whole.npos)
+    ASSERT_TRUE(study != &kSimulatedSearch ||
+                whole.find("\nsimulated_threshold,30,6,") != whole.npos)
         << whole;
     TemporaryDirectory dir;
     std::vector<std::size_t> cuts = {0, 10, whole.find('\n')};

@@ -225,6 +225,43 @@ TEST_P(Layout, WritesItsRowsAndReadsThemBack) {
   EXPECT_FALSE(reader.next(entry));
 }
 
+// A study asking for each run's own hitting time has a run column after
+// seed and format 3.1.0 in every row; a table without the column writes no
+// such row.
+TEST(Layout, EachRunsHittingTimeHasTheRunColumn) {
+  const CsvTable table(1, true), without(1);
+  const std::string header =
+      "source,lambda,mu,pmut,block_length,two_option,blocks,final,step,model,arithmetic,runs,seed,"
+      "run,t,status,mean_level,X1,condition,search,grid,direction,lower,upper,reached,"
+      "success_rate,success_low,success_high,lower_quartile_t,median_t,upper_quartile_t,"
+      "restricted_mean_t,evaluations,count,shard,shards,fingerprint,rows,points,format\n";
+  EXPECT_EQ(table.header(), header);
+  const std::string point_cells = "20,5,0.1,3,1,1,6,2,level,literal,";
+  const std::string answers_empty = std::string(22, ',');
+  Point p = point(1);
+  p.p.arithmetic = Arithmetic::literal;
+  std::string text;
+  for (const Result& r : {Result{p, ModelReport{2, {0.5}}}, Result{p, HittingRun{6, 4}},
+                          Result{p, HittingRun{0, std::nullopt}}}) {
+    table.append(text, r, simulated("X1=0.5"));
+    std::string none;
+    without.append(none, r, simulated("X1=0.5"));
+    EXPECT_EQ(none.empty(), std::holds_alternative<HittingRun>(r.value)) << none;
+  }
+  EXPECT_EQ(text, "model," + point_cells + ",,,2,,0.5,0.5" + answers_empty + "3.1.0\n" +
+                      "simulation_hitting_run," + point_cells +
+                      "7,18446744073709551615,6,4,,,,X1=0.5" + std::string(21, ',') + "3.1.0\n" +
+                      "simulation_hitting_run," + point_cells +
+                      "7,18446744073709551615,0,,,,,X1=0.5" + std::string(21, ',') + "3.1.0\n");
+  const std::string path = ::testing::TempDir() + "/runs.csv";
+  std::ofstream(path) << header << text;
+  TableReader reader(path);
+  EXPECT_TRUE(reader.table().layout().run_column());
+  std::string again;
+  for (TableEntry entry; reader.next(entry);) table.append(again, entry.result, entry.settings);
+  EXPECT_EQ(again, text);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryKind, Layout, ::testing::ValuesIn(cases()), [](const auto& param) {
   std::string name = param.param.name;
   for (char& c : name) c = std::isalnum(c) != 0 ? c : '_';

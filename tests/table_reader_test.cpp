@@ -78,6 +78,8 @@ TEST(TableReader, RefusesRowsTheProgramNeverWrites) {
   const std::string hitting = table_of(dir, kHitting);
   const std::string search = table_of(dir, kSearch);
   const std::string counts = table_of(dir, kHitting, {"--shard", "0/2"});
+  const std::string own = table_of(dir, kHitting, {"--hitting-runs"});
+  ASSERT_EQ(refusal(dir, own), "");
   ASSERT_EQ(refusal(dir, hitting), "");
   ASSERT_EQ(refusal(dir, search), "");
   ASSERT_EQ(refusal(dir, counts), "");
@@ -117,6 +119,12 @@ TEST(TableReader, RefusesRowsTheProgramNeverWrites) {
       {search, "threshold", 0, "upper", "0.6", "a crossing without its bracket"},
       {search, "threshold", 0, "pmut", "0.6", "a pmut outside the search's range"},
       {counts, "simulation_hitting_counts", 0, "count", "7", "a count of runs that is not 1 to 6"},
+      {own, "simulation_hitting_run", 0, "run", "6", "a run that is not 0 to 5"},
+      {own, "simulation_hitting_run", 1, "t", "21", "a time that is not 1 to 20"},
+      {own, "simulation_hitting_run", 2, "condition", "", "a run's hitting time of no condition"},
+      {own, "simulation_hitting_run", 3, "run", "", "a run that is not 0 to 5"},
+      {hitting, "simulation_hitting", 0, "source", "simulation_hitting_run",
+       "a run's hitting time in a table without the run column"},
       {counts, "simulation_runs", 0, "X1", "4", "the sums of no runs"},
       {counts, "shard", 0, "fingerprint", "", "a shard row without its study's fingerprint"},
       {counts, "shard_end", 0, "fingerprint", "12",

@@ -76,6 +76,12 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
   texts.settings.resize(settings.size());
   for (std::size_t n = 0; n < settings.size(); ++n) {
     const SettingDescription& s = settings[n];
+    if (s.kind == SettingKind::flag) {
+      std::string& text = texts.settings[n];
+      app.add_flag_function(
+          std::string(s.option), [&text](std::int64_t) { text = "true"; }, std::string(s.meaning));
+      continue;
+    }
     app.add_option(std::string(s.option), texts.settings[n], std::string(s.meaning))
         ->type_name(std::string(s.value_name));
   }

@@ -17,7 +17,8 @@ inline constexpr std::size_t kTableBufferSize = std::size_t{1} << 16;
 
 class CsvTable {
  public:
-  explicit CsvTable(std::int32_t max_blocks) : layout_(max_blocks) {}
+  explicit CsvTable(std::int32_t max_blocks, bool run_column = false)
+      : layout_(max_blocks, run_column) {}
   const TableLayout& layout() const { return layout_; }
   std::int32_t max_blocks() const { return layout_.max_blocks(); }
 

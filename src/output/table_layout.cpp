@@ -21,7 +21,8 @@ constexpr std::string_view kSourceNames[] = {"model",
                                              "simulation_hitting_counts",
                                              "shard",
                                              "shard_end",
-                                             "simulated_threshold"};
+                                             "simulated_threshold",
+                                             "simulation_hitting_run"};
 
 // The columns after the values, in order, with what their cells hold.
 constexpr std::pair<std::string_view, ColumnKind> kAnswerColumns[] = {
@@ -75,7 +76,8 @@ std::optional<Source> source_called(std::string_view name) {
   return std::nullopt;
 }
 
-TableLayout::TableLayout(std::int32_t max_blocks) : max_blocks_(max_blocks) {
+TableLayout::TableLayout(std::int32_t max_blocks, bool run_column)
+    : max_blocks_(max_blocks), run_column_(run_column) {
   const auto add = [this](std::string name, ColumnKind kind) {
     columns_.push_back({std::move(name), kind});
     return columns_.size() - 1;
@@ -87,6 +89,7 @@ TableLayout::TableLayout(std::int32_t max_blocks) : max_blocks_(max_blocks) {
   }
   runs_ = add("runs", ColumnKind::integer);
   seed_ = add("seed", ColumnKind::count);
+  if (run_column) run_ = add("run", ColumnKind::count);
   t_ = add("t", ColumnKind::integer);
   status_ = add("status", ColumnKind::integer);
   mean_level_ = add("mean_level", ColumnKind::real);
@@ -138,8 +141,9 @@ StudySettings row_settings(Source source, const StudySettings& study) {
     row.seed = study.runs ? study.seed : 0;
   }
   if (source == Source::hitting || source == Source::simulation_hitting ||
-      source == Source::simulation_hitting_counts || source == Source::threshold ||
-      source == Source::simulated_threshold || source == Source::shard) {
+      source == Source::simulation_hitting_counts || source == Source::simulation_hitting_run ||
+      source == Source::threshold || source == Source::simulated_threshold ||
+      source == Source::shard) {
     row.condition = study.condition;
   }
   if (source == Source::threshold || source == Source::simulated_threshold ||
@@ -185,7 +189,7 @@ void TableLayout::begin_row(Source source, const Result& result, const StudySett
 
 // The table's format: how every row ends.
 void TableLayout::end_row(RowWriter& out) const {
-  out.text(format_, kTableFormat);
+  out.text(format_, format());
   out.end_row();
 }
 
@@ -218,7 +222,21 @@ void TableLayout::write(const Result& result, const StudySettings& settings, Row
     write_threshold(result, *threshold, settings, out);
   } else if (const auto* simulated = std::get_if<SimulatedThreshold>(&result.value)) {
     write_simulated_threshold(result, *simulated, settings, out);
+  } else if (const auto* run = std::get_if<HittingRun>(&result.value)) {
+    write_hitting_run(result, *run, settings, out);
   }
+}
+
+// A table without the run column holds no run's own hitting time: the
+// study did not ask for them, and such results are not written.
+void TableLayout::write_hitting_run(const Result& result, const HittingRun& run,
+                                    const StudySettings& settings, RowWriter& out) const {
+  if (!run_column_) return;
+  begin_row(Source::simulation_hitting_run, result, settings, out);
+  out.count(run_, run.run);
+  if (run.t) out.integer(t_, *run.t);
+  answer_cells(Source::simulation_hitting_run, settings, out);
+  end_row(out);
 }
 
 // The estimate in the searched parameter's column, the band's interval in
@@ -236,7 +254,7 @@ void TableLayout::write_simulated_threshold(const Result& result,
     out.real(lower_, static_cast<double>(threshold.lower));
     out.real(upper_, static_cast<double>(threshold.upper));
   }
-  out.text(format_, kTableFormat);
+  out.text(format_, format());
   out.end_row();
 }
 

@@ -7,6 +7,8 @@
 //   source            the row's kind (below)
 //   lambda ... arithmetic   the point's parameters (the parameter table's names)
 //   runs, seed        a simulation's runs and seed, in the rows of its runs
+//   run               a run's number (from 0), in its own hitting time's row;
+//                     only a table whose study asks for them has this column
 //   t                 the generation of the row's values
 //   status            a stopped point's stop number
 //   mean_level, X1 .. XL   the expected (or mean) level and the fractions at
@@ -27,7 +29,8 @@
 //   shard, shards, fingerprint, rows, points   a shard's bookkeeping (the
 //                     fingerprint: the study's in the shard row, the rows'
 //                     between in the shard_end row)
-//   format            the table's format, "3.0.0", in every row
+//   format            the table's format, in every row: "3.0.0", or "3.1.0"
+//                     in a table with the run column
 //
 // Sources: "model" (a report of the model), "stopped" (a point that
 // stopped: its status), "simulation" and "simulation_ci95" (the simulated
@@ -36,7 +39,8 @@
 // shard's exact sums), "threshold" (a crossing, or that there is none: the
 // searched parameter's column empty), "hitting" (the model's hitting time:
 // t empty when never), "simulation_hitting" (the runs' hitting times),
-// "simulation_hitting_counts" (a shard's counts), "shard" and "shard_end"
+// "simulation_hitting_counts" (a shard's counts), "simulation_hitting_run"
+// (a run's own hitting time: t empty when never), "shard" and "shard_end"
 // (a shard's first and last rows).
 #pragma once
 
@@ -53,6 +57,8 @@
 namespace blocklevels {
 
 inline constexpr std::string_view kTableFormat = "3.0.0";
+// Format 3.0.0 with the run column: tables of each run's hitting time.
+inline constexpr std::string_view kRunsTableFormat = "3.1.0";
 
 enum class Source {
   model,
@@ -69,6 +75,7 @@ enum class Source {
   shard,
   shard_end,
   simulated_threshold,
+  simulation_hitting_run,
 };
 
 std::string_view source_name(Source source);
@@ -122,10 +129,13 @@ StudySettings row_settings(Source source, const StudySettings& study);
 
 class TableLayout {
  public:
-  // A table whose widest point has `max_blocks` blocks.
-  explicit TableLayout(std::int32_t max_blocks);
+  // A table whose widest point has `max_blocks` blocks; with `run_column`,
+  // one that holds each simulated run's hitting time.
+  explicit TableLayout(std::int32_t max_blocks, bool run_column = false);
 
   std::int32_t max_blocks() const { return max_blocks_; }
+  bool run_column() const { return run_column_; }
+  std::string_view format() const { return run_column_ ? kRunsTableFormat : kTableFormat; }
   const std::vector<TableColumn>& columns() const { return columns_; }
   // The index of the column called `name`; the caller names a column that is.
   std::size_t column(std::string_view name) const;
@@ -155,10 +165,13 @@ class TableLayout {
   void write_simulated_threshold(const Result& result, const SimulatedThreshold& threshold,
                                  const StudySettings& settings, RowWriter& out) const;
   void write_simulation(const Result& result, const StudySettings& settings, RowWriter& out) const;
+  void write_hitting_run(const Result& result, const HittingRun& run, const StudySettings& settings,
+                         RowWriter& out) const;
 
   std::int32_t max_blocks_;
+  bool run_column_;
   std::vector<TableColumn> columns_;
-  std::size_t source_ = 0, runs_ = 0, seed_ = 0, t_ = 0, status_ = 0, mean_level_ = 0;
+  std::size_t source_ = 0, runs_ = 0, seed_ = 0, run_ = 0, t_ = 0, status_ = 0, mean_level_ = 0;
   std::size_t condition_ = 0, search_ = 0, grid_ = 0, direction_ = 0, lower_ = 0, upper_ = 0;
   std::size_t reached_ = 0, success_ = 0, count_ = 0, shard_ = 0, format_ = 0;
 };

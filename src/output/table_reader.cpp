@@ -1,5 +1,6 @@
 #include "output/table_reader.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "errors/failure.hpp"
@@ -94,7 +95,9 @@ TableReader::TableReader(int fd, std::string path, bool cut_ok)
 
 void TableReader::check_header() {
   if (!holds_header()) return;
-  table_ = CsvTable(x_columns(reader_.columns()));
+  const std::vector<std::string>& columns = reader_.columns();
+  const bool run_column = std::find(columns.begin(), columns.end(), "run") != columns.end();
+  table_ = CsvTable(x_columns(columns), run_column);
   if (reader_.header() + "\n" == table_.header()) return;
   if (reader_.header().starts_with(kFormat2Header)) {
     throw Failure(kBadUsage, "'" + reader_.path() +
@@ -379,6 +382,8 @@ void TableReader::read_entry(TableEntry& entry) {
       return read_hitting_summary(entry);
     case Source::simulation_hitting_counts:
       return read_counts(entry);
+    case Source::simulation_hitting_run:
+      return read_hitting_run(entry);
     case Source::threshold:
       return read_threshold(entry);
     case Source::simulated_threshold:
@@ -514,6 +519,19 @@ void TableReader::read_counts(TableEntry& entry) {
     continue_with(Source::simulation_hitting_counts, entry);
   }
   entry.result.value = std::move(counts);
+}
+
+// A run's own hitting time: a run of the study's, and one of the point's
+// generations or none. A table without the run column has no such row.
+void TableReader::read_hitting_run(TableEntry& entry) {
+  const TableLayout& layout = table_.layout();
+  if (!layout.run_column()) refuse("a run's hitting time in a table without the run column");
+  if (entry.settings.condition.empty()) refuse("a run's hitting time of no condition");
+  HittingRun run;
+  run.run = static_cast<std::uint64_t>(
+      integer_field(layout.column("run"), 0, *entry.settings.runs - 1, "a run"));
+  run.t = optional_time(entry.result.point.p, false);
+  entry.result.value = run;
 }
 
 void TableReader::read_threshold(TableEntry& entry) {

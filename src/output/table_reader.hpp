@@ -86,6 +86,7 @@ class TableReader {
   void read_simulation(TableEntry& entry);
   void read_sums(TableEntry& entry);
   void read_counts(TableEntry& entry);
+  void read_hitting_run(TableEntry& entry);
   void read_hitting_summary(TableEntry& entry);
   void read_threshold(TableEntry& entry);
   void read_simulated_threshold(TableEntry& entry);

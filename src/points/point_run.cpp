@@ -131,6 +131,8 @@ void simulate(const Point& point, const PointWork& work, bool at_final, ResultSi
     sink.take({point, HittingSummary{simulation::summarize_hitting(totals.hitting(),
                                                                    p.final_iteration, p.lambda)}});
   }
+  if (!work.hitting_runs) return;
+  for (const auto& [run, t] : totals.run_hitting()) sink.take({point, HittingRun{run, t}});
 }
 
 void tell_stage(PointProgress* progress, SearchStage stage) {

@@ -37,6 +37,7 @@ struct PointWork {
   // A search instead of the model's run, or a hitting time beside it.
   const ThresholdSearch* find = nullptr;
   const Condition* hitting = nullptr;
+  bool hitting_runs = false;  // each run's hitting time after their summary
   // Where the model's prepared matrix comes from when it may be shared with
   // other points (points/model_cache.hpp); none: built for this point. The
   // values are the same either way, bit for bit.

@@ -234,6 +234,14 @@ py::dict point_dict(const Point& point, const std::vector<Result>& results) {
     out["hitting_first"] = first;
     out["hitting_never"] = counts->times.never;
   }
+  // Each run's own hitting time, by run (None: never), when given.
+  py::list own;
+  for (const Result& result : results) {
+    if (const auto* run = std::get_if<HittingRun>(&result.value)) {
+      own.append(run->t ? py::object(py::int_(*run->t)) : py::none());
+    }
+  }
+  if (!own.empty()) out["hitting_runs"] = own;
   return out;
 }
 
@@ -380,8 +388,8 @@ Study study_of(const std::map<std::string, std::vector<Item>>& items,
 
 // What a call computes of each point: "model" its reports, "simulate" its
 // simulated runs' exact sums, "study" all a study's table holds, "hitting"
-// the same with the runs' exact sums and hitting-time counts, so that each
-// run's hitting time is there beside their summary.
+// the same with the runs' exact sums, hitting-time counts and each run's
+// own hitting time (its table holds these rows only when asked).
 PointWork work_of(const Study& study, const std::string& mode) {
   PointWork work;
   work.model = mode != "simulate";
@@ -391,6 +399,7 @@ PointWork work_of(const Study& study, const std::string& mode) {
   work.sums = mode == "simulate" || mode == "hitting";
   work.find = study.find ? &*study.find : nullptr;
   work.hitting = study.hitting ? &*study.hitting : nullptr;
+  work.hitting_runs = mode == "hitting" || settings_of(study).hitting_runs;
   return work;
 }
 
@@ -434,8 +443,8 @@ py::dict run(const std::map<std::string, std::vector<Item>>& items,
     points.append(point_dict(study.points[n], results[n]));
   }
   out["points"] = points;
-  const TableLayout layout(study.max_blocks);
   const StudySettings table_settings = settings_of(study);
+  const TableLayout layout(study.max_blocks, table_settings.hitting_runs);
   TableColumns columns(layout);
   for (const std::vector<Result>& point : results) {
     for (const Result& result : point) layout.write(as_summary(result), table_settings, columns);
@@ -515,8 +524,8 @@ py::list settings() {
   return rows;
 }
 
-std::vector<std::string> table_columns(std::int32_t max_blocks) {
-  const TableLayout layout(max_blocks);
+std::vector<std::string> table_columns(std::int32_t max_blocks, bool run_column) {
+  const TableLayout layout(max_blocks, run_column);
   std::vector<std::string> names;
   for (const TableColumn& column : layout.columns()) names.push_back(column.name);
   return names;
@@ -570,7 +579,7 @@ void define_functions(py::module_& m) {
   m.def("floating_point_environment", &floating_point_environment);
   m.def("parameters", &parameters);
   m.def("settings", &settings);
-  m.def("table_columns", &table_columns);
+  m.def("table_columns", &table_columns, py::arg("max_blocks"), py::arg("run_column") = false);
   m.def("table_format", [] { return std::string(blocklevels::kTableFormat); });
   m.def("stop_meaning", [](int number) { return std::string(blocklevels::stop_meaning(number)); });
 }

@@ -57,6 +57,15 @@ struct HittingCounts {
 struct HittingSummary {
   simulation::HittingSummary summary;
 };
+// One run's own hitting time (run numbers from 0, as the runs draw their
+// randomness): nothing when it did not reach the value by the final
+// generation. A point gives one per run, in the order of the runs, after
+// the summary (or a shard's counts), when the study asks for them.
+struct HittingRun {
+  std::uint64_t run = 0;
+  std::optional<std::int64_t> t;
+  bool operator==(const HittingRun&) const = default;
+};
 
 // A crossing found by a search: the point at the crossing (the searched
 // parameter at the value found), the bracket the search narrowed it to, its
@@ -109,7 +118,7 @@ std::string_view direction_name(Direction direction);
 
 using ResultValue = std::variant<ModelReport, SimulationReport, ShardSums, ModelHitting,
                                  HittingCounts, HittingSummary, Threshold, ThresholdGrid, Stopped,
-                                 ModelChecked, SimulatedThreshold>;
+                                 ModelChecked, SimulatedThreshold, HittingRun>;
 
 // One result and the point it is of: the study's point, or, for a search's
 // crossing and the runs simulated there, the point at the crossing.

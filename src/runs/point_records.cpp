@@ -124,6 +124,10 @@ void put_body(std::string& out, const HittingCounts& r) {
     put(out, runs);
   }
 }
+void put_body(std::string& out, const HittingRun& r) {
+  put(out, r.run);
+  put(out, static_cast<std::int64_t>(r.t.value_or(-1)));
+}
 void put_body(std::string& out, const HittingSummary& r) {
   const simulation::HittingSummary& s = r.summary;
   put(out, s.runs);
@@ -309,6 +313,13 @@ Record take_body(std::size_t index, Payload& payload) {
       return payload.take<Progress>();
     case 12:
       return take_crossing<SimulatedThreshold>(payload);
+    case 13: {
+      HittingRun r;
+      r.run = payload.take<std::uint64_t>();
+      const auto t = payload.take<std::int64_t>();
+      if (t >= 0) r.t = t;
+      return r;
+    }
     default:
       throw RecordError("a record of no known kind");
   }

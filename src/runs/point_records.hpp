@@ -31,7 +31,7 @@ struct PointChange {
 
 using Record = std::variant<PointChange, ModelReport, SimulationReport, ShardSums, ModelHitting,
                             HittingCounts, HittingSummary, Threshold, ThresholdGrid, Stopped,
-                            ModelChecked, Progress, SimulatedThreshold>;
+                            ModelChecked, Progress, SimulatedThreshold, HittingRun>;
 
 // Bytes that no writer makes: a fault of the program, never of a point.
 class RecordError : public std::exception {

@@ -13,16 +13,22 @@ namespace blocklevels {
 namespace {
 
 // One result a point of the study gives: its kind and, where it has one,
-// its generation (any_t: whatever generation).
+// its generation (any_t: whatever generation) or its run.
 struct EntryShape {
   std::size_t kind;  // the index in ResultValue
   std::optional<std::int64_t> t;
   bool any_t = false;
+  std::optional<std::uint64_t> run;
 };
 
 template <class T>
 std::size_t kind_of() {
   return ResultValue(T{}).index();
+}
+
+std::optional<std::uint64_t> run_of(const ResultValue& value) {
+  if (const auto* r = std::get_if<HittingRun>(&value)) return r->run;
+  return std::nullopt;
 }
 
 std::optional<std::int64_t> time_of(const ResultValue& value) {
@@ -35,24 +41,38 @@ std::optional<std::int64_t> time_of(const ResultValue& value) {
 // The results a point of the study gives, in order, when it ends well: a
 // model report per report time (none in a simulation shard other than 0)
 // and its hitting time, then the simulation's per report time and its
-// hitting times. A search's are not known before it runs: it has none.
+// hitting times, each run's own after them when the study asks. A
+// search's are not known before it runs: it has none.
 std::vector<EntryShape> entries_of(const Study& study, const Point& point) {
   std::vector<EntryShape> shapes;
   if (study.find) return shapes;
   const std::int64_t reports = report_count(point.p);
   if (!(study.shards_runs() && study.shard_index != 0)) {
     for (std::int64_t r = 0; r < reports; ++r) {
-      shapes.push_back({kind_of<ModelReport>(), report_time(point.p, r)});
+      shapes.push_back({kind_of<ModelReport>(), report_time(point.p, r), false, {}});
     }
-    if (study.hitting) shapes.push_back({kind_of<ModelHitting>(), std::nullopt, true});
+    if (study.hitting) shapes.push_back({kind_of<ModelHitting>(), std::nullopt, true, {}});
   }
   if (study.simulate_runs > 0) {
     const std::size_t kind =
         study.shards_runs() ? kind_of<ShardSums>() : kind_of<SimulationReport>();
-    for (std::int64_t r = 0; r < reports; ++r) shapes.push_back({kind, report_time(point.p, r)});
+    for (std::int64_t r = 0; r < reports; ++r) {
+      shapes.push_back({kind, report_time(point.p, r), false, {}});
+    }
     if (study.hitting) {
       shapes.push_back({study.shards_runs() ? kind_of<HittingCounts>() : kind_of<HittingSummary>(),
-                        std::nullopt, true});
+                        std::nullopt,
+                        true,
+                        {}});
+    }
+    if (settings_of(study).hitting_runs) {
+      // A shard of the runs holds runs K, K + N, ...; a table all of them.
+      const auto runs = static_cast<std::uint64_t>(study.simulate_runs);
+      const auto first = static_cast<std::uint64_t>(study.shards_runs() ? study.shard_index : 0);
+      const auto stride = static_cast<std::uint64_t>(study.shards_runs() ? study.shard_count : 1);
+      for (std::uint64_t run = first; run < runs; run += stride) {
+        shapes.push_back({kind_of<HittingRun>(), std::nullopt, true, run});
+      }
     }
   }
   return shapes;
@@ -126,7 +146,7 @@ void KeptReader::check_shard_row() {
 // A table without a whole header: a study ended before its first row was
 // written, or a file of something else. The first is started afresh.
 std::string KeptReader::without_header() const {
-  const std::string header = CsvTable(study_.max_blocks).header();
+  const std::string header = CsvTable(study_.max_blocks, settings_.hitting_runs).header();
   std::string start(header.size(), '\0');
   const ssize_t n = ::pread(fd_, start.data(), start.size(), 0);
   if (n < 0 ||
@@ -142,7 +162,8 @@ std::string KeptReader::without_header() const {
 
 ResumedTable KeptReader::read() {
   if (!reader_.holds_header()) return {{}, without_header()};
-  if (reader_.table().max_blocks() != study_.max_blocks) {
+  if (reader_.table().max_blocks() != study_.max_blocks ||
+      reader_.table().layout().run_column() != settings_.hitting_runs) {
     throw Failure(kBadUsage, "--resume: '" + path_ +
                                  "' has the columns of another study; it is left as it was");
   }
@@ -190,7 +211,7 @@ void KeptReader::take(const TableEntry& entry) {
     const Point& point = study_.points[mine_[open_place_]];
     const EntryShape& shape = expected_[matched_];
     if (value.index() == shape.kind && (shape.any_t || time_of(value) == shape.t) &&
-        same_point(entry.result.point, point)) {
+        run_of(value) == shape.run && same_point(entry.result.point, point)) {
       if (++matched_ == expected_.size()) keep(entry.end_offset);
       return;
     }

@@ -59,6 +59,8 @@ void RunTotals::add(const RunTotals& other) {
   assert(other.reports_ == reports_ && other.blocks_ == blocks_);
   runs_ += other.runs_;
   hitting_.add(other.hitting_);
+  // Disjoint sets of runs: no run is in both.
+  run_hitting_.insert(other.run_hitting_.begin(), other.run_hitting_.end());
   for (std::size_t i = 0; i < at_least_.size(); ++i) {
     at_least_[i] += other.at_least_[i];
     at_least_squared_[i] += other.at_least_squared_[i];

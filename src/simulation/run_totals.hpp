@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -41,8 +42,8 @@ class RunTotals {
   RunTotals(std::int64_t reports, std::int32_t blocks);
 
   // The bytes such totals allocate, without the hitting times (one map node
-  // per generation at which a run first reached the value: at most one per
-  // run).
+  // per generation at which a run first reached the value, at most one per
+  // run, and one per run for its own time).
   static std::uint64_t allocated_bytes(std::int64_t reports, std::int32_t blocks);
 
   // Adds report `report` of one run: level_histogram[i] offspring at level i,
@@ -68,9 +69,13 @@ class RunTotals {
   std::uint64_t sum_level(std::int64_t report) const;
   uint128 sum_level_squared(std::int64_t report) const;
 
-  // The hitting times, when the runs were asked for them.
+  // The hitting times, when the runs were asked for them: counted, and each
+  // run's own (run -> its time; nothing: never by the final generation).
   HittingTimes& hitting() { return hitting_; }
   const HittingTimes& hitting() const { return hitting_; }
+  using RunHittingTimes = std::map<std::uint64_t, std::optional<std::int64_t>>;
+  RunHittingTimes& run_hitting() { return run_hitting_; }
+  const RunHittingTimes& run_hitting() const { return run_hitting_; }
 
   bool operator==(const RunTotals&) const = default;
 
@@ -89,6 +94,7 @@ class RunTotals {
   Sums<std::uint64_t> level_;       // [report]
   Sums<uint128> level_squared_;     // [report]
   HittingTimes hitting_;
+  RunHittingTimes run_hitting_;
 };
 
 // A mean over runs and the half-width of its 95 % confidence interval:

@@ -82,8 +82,10 @@ void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64
   if (hitting != nullptr) {
     if (reached == 0) {
       ++totals.hitting().never;
+      totals.run_hitting()[run] = std::nullopt;
     } else {
       ++totals.hitting().first[reached];
+      totals.run_hitting()[run] = reached;
     }
   }
   totals.count_run();

@@ -33,10 +33,10 @@ RunTotals empty_totals(const PointParameters& params);
 // (built for params) and adds its reports to totals. With `hitting`, also
 // the first generation at which the run's quantity (of its offspring:
 // k_j / lambda, or the level sum / lambda) reaches the value, or that it
-// never did by the last report time. A stop requested through `cancel`
-// throws Cancelled within Population::kCancelStride parents or offspring of
-// the run's start or of a generation, leaving `totals` with the runs before
-// and `population` to be started again.
+// never did by the final generation, counted and as the run's own. A stop requested through
+// `cancel` throws Cancelled within Population::kCancelStride parents or offspring of the run's
+// start or of a generation, leaving `totals` with the runs before and `population` to be started
+// again.
 void simulate_run(const PointParameters& params, std::uint64_t seed, std::uint64_t run,
                   Population& population, RunTotals& totals, const Condition* hitting = nullptr,
                   const std::stop_token& cancel = {});

@@ -55,6 +55,13 @@ constexpr SettingDescription kSettings[] = {
      .value_name = "Q=V",
      .meaning = "the first generation at which Q reaches V (and each simulated run's)",
      .kind = condition},
+    {.name = "hitting_runs",
+     .option = "--hitting-runs",
+     .value_name = "",
+     .meaning = "also each simulated run's own hitting time, a row per run in the table "
+                "(its run column)",
+     .kind = flag,
+     .needs = "hitting"},
     {.name = "zip",
      .option = "--zip",
      .value_name = "P,Q,...",
@@ -227,6 +234,11 @@ void apply_setting(Study& study, const SettingDescription& setting, std::string_
     study.zip = read_zip(setting, text, spelling);
   } else if (name == "mu_ratio") {
     study.mu_ratio = text;
+  } else if (setting.kind == SettingKind::flag) {
+    // The command line gives "true"; Python True or False.
+    if (text != "true" && text != "false")
+      refuse(refused(setting, text, spelling) + " is not true or false");
+    study.hitting_runs = text == "true";
   }
 }
 
@@ -312,6 +324,11 @@ void check_settings(const Study& study, std::span<const std::string_view> given,
   }
   if (was_given(given, "seed") && !was_given(given, "runs")) {
     refuse(say("seed", spelling) + ": only a simulation takes a seed");
+  }
+  if (study.hitting_runs && (!study.hitting || study.simulate_runs == 0)) {
+    refuse(say("hitting_runs", spelling) + ": only simulated runs of " + say("hitting", spelling) +
+           " Q=V have hitting times of their own; give both " + say("hitting", spelling) + " and " +
+           say("runs", spelling));
   }
 }
 

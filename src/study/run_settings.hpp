@@ -24,6 +24,7 @@ enum class SettingKind {
   search,     // PARAM:LOW:HIGH
   zip,        // P,Q,...: parameters' names
   ratio,      // R: reals, one value, a list or a range
+  flag,       // on when given: an option without a value, a keyword True
 };
 
 struct SettingDescription {

@@ -44,6 +44,8 @@ struct Study {
   std::string find_range;
   // --hitting Q=V: the first generation at which Q reaches V.
   std::optional<Condition> hitting;
+  // --hitting-runs: each simulated run's hitting time, a row per run.
+  bool hitting_runs = false;
   // --zip P,Q,...: the parameters whose lists advance together.
   std::vector<const ParameterDescription*> zip;
   // --mu-ratio R: mu as a ratio of lambda, in place of --mu ("" for none).

@@ -32,6 +32,7 @@ StudySettings settings_of(const Study& study) {
     settings.grid = study.find->grid;
   } else if (study.hitting) {
     settings.condition = study.hitting->quantity.name() + "=" + study.hitting->value_text;
+    settings.hitting_runs = study.hitting_runs && study.simulate_runs > 0;
   }
   return settings;
 }
@@ -52,6 +53,8 @@ std::uint64_t study_fingerprint(std::span<const Point> points, const StudySettin
   } else if (!settings.condition.empty()) {
     hash(h, "hitting=" + settings.condition + "\n");
   }
+  // Only when set, so that the studies without it keep their fingerprints.
+  if (settings.hitting_runs) hash(h, "hitting_runs\n");
   return h;
 }
 

@@ -20,6 +20,9 @@ struct StudySettings {
   std::string condition;  // "Xtop=0.5" of --where or --hitting, "" for none
   std::string search;     // "pmut:0.0001:0.1", "" for none
   std::int32_t grid = 0;  // a search's
+  // Each run's hitting time in a row of its own: no row says it, the
+  // table's `run` column does.
+  bool hitting_runs = false;
   bool operator==(const StudySettings&) const = default;
 };
 

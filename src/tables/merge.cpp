@@ -385,6 +385,29 @@ void merge_hitting_counts(std::vector<Shard>& shards, Output& out, std::int32_t 
                                                                   point.p.lambda)}});
 }
 
+// Each run's own hitting time of a point: shard k holds runs k, k + n, ...
+// in order, one machine's table every run in order.
+void merge_hitting_runs(std::vector<Shard>& shards, Output& out, std::int32_t runs,
+                        const Point& point) {
+  std::vector<HittingRun> merged(static_cast<std::size_t>(runs));
+  for (Shard& shard : shards) {
+    const auto n = static_cast<std::uint64_t>(shard.identity().shard.n);
+    const std::uint64_t share = runs_of_shard(runs, shard.k(), shard.identity().shard.n);
+    for (std::uint64_t i = 0; i < share; ++i) {
+      const std::uint64_t run = static_cast<std::uint64_t>(shard.k()) + i * n;
+      const TableEntry* entry = shard.peek();
+      const auto* own = entry == nullptr ? nullptr : std::get_if<HittingRun>(&entry->result.value);
+      if (own == nullptr || !same_point(entry->result.point, point) || own->run != run) {
+        refuse(where(shard) + ": the runs' own hitting times of " + describe_point(point) +
+               " end or skip before run " + std::to_string(run));
+      }
+      merged[run] = *own;
+      shard.take();
+    }
+  }
+  for (const HittingRun& run : merged) out.result({point, run});
+}
+
 // The sums of one report time from every shard, added up and summarised as
 // one machine summarises its runs.
 void merge_sums(std::vector<Shard>& shards, Output& out, std::int32_t runs, const Point& point,
@@ -443,6 +466,7 @@ void merge_runs(std::vector<Shard>& shards, Output& out, MergedStudy& study) {
       merge_sums(shards, out, runs, point, report_time(point.p, report));
     }
     if (hitting) merge_hitting_counts(shards, out, runs, point);
+    if (study.settings.hitting_runs) merge_hitting_runs(shards, out, runs, point);
   }
 }
 
@@ -464,7 +488,8 @@ void check_shards(std::vector<Shard>& shards) {
     }
     if (identity.shard.fingerprint != study.fingerprint ||
         identity.settings != reference.identity().settings ||
-        shard.table().max_blocks() != reference.table().max_blocks()) {
+        shard.table().max_blocks() != reference.table().max_blocks() ||
+        shard.table().layout().run_column() != reference.table().layout().run_column()) {
       refuse(where(shard) + " is a shard of another study than " + where(reference));
     }
   }
@@ -491,6 +516,7 @@ void merge_pass(const std::vector<std::unique_ptr<ShardFile>>& files, bool write
   check_shards(shards);
   MergedStudy study;
   study.settings = shards[0].identity().settings;
+  study.settings.hitting_runs = shards[0].table().layout().run_column();
   if (!study.settings.search.empty()) {
     // The reader took the search as --find takes it.
     Study search;

@@ -58,6 +58,35 @@ def test_hitting_is_the_command_lines_and_each_runs_time():
     assert model_only.points[0]["runs"] == 0 and len(model_only.table) == 2
 
 
+def test_each_runs_own_hitting_time_is_the_command_lines_row():
+    point = dict(lambda_=30, mu=6, pmut="0.05,0.3", block_length=2, blocks=3, final=20, step=5)
+    status, header, rows = cli_table(options(**point) + [
+        "--hitting", "X2=0.5", "--simulate", "7", "--seed", "3", "--hitting-runs"])
+    assert status == 0 and "run" in header
+    assert_same_table(blocklevels.study(**point, hitting="X2=0.5", runs=7, seed=3,
+                                        hitting_runs=True), header, rows)
+    result = blocklevels.hitting(**point, hitting="X2=0.5", runs=7, seed=3, hitting_runs=True)
+    own = result.table[result.table["source"] == "simulation_hitting_run"]
+    assert len(own) == 14
+    for n, p in enumerate(result.points):
+        runs = own[own["pmut"] == float(point["pmut"].split(",")[n])]
+        assert runs["run"].tolist() == list(range(7))
+        assert [str(t) for t in p["run_times"]] == [str(t) for t in runs["t"]]
+        reached = sorted(int(t) for t in p["run_times"] if t is not pd.NA)
+        assert reached == list(p["times"]) and 7 - len(reached) == p["never"]
+    # Long, a run's row is its number at its time.
+    long = blocklevels.tidy(result.table)
+    long = long[long["source"] == "simulation_hitting_run"]
+    assert long["quantity"].unique().tolist() == ["run"]
+    assert [str(t) for t in long["t"]] == [str(t) for t in own["t"]]
+    assert long["value"].tolist() == [float(r) for r in own["run"]]
+    # Without asking, the table has no run column, but the times are there.
+    counted = blocklevels.hitting(**point, hitting="X2=0.5", runs=7, seed=3)
+    assert "run" not in counted.table.columns
+    assert [list(p["run_times"]) for p in counted.points] == [
+        list(p["run_times"]) for p in result.points]
+
+
 # A call, the package's refusal and the command line's, in their names.
 REFUSED = [
     (blocklevels.find, dict(SEARCH, pmut="0.01", **FIND), "pmut: find searches it",

@@ -64,11 +64,12 @@ parameter_names: tuple = tuple(p["name"] for p in _PARAMETERS)
 table_format: str = _core.table_format()
 
 
-def table_columns(max_blocks: int) -> list:
+def table_columns(max_blocks: int, run_column: bool = False) -> list:
     """The table's columns for a study whose largest point has ``max_blocks``
-    blocks: source, the parameters, runs, seed, t, status, mean_level,
+    blocks: source, the parameters, runs, seed, (with ``run_column``, as a
+    study with ``hitting_runs=True`` has it: run,) t, status, mean_level,
     X1..XL, then the answers' and shards' columns and format."""
-    return list(_core.table_columns(int(max_blocks)))
+    return list(_core.table_columns(int(max_blocks), bool(run_column)))
 
 
 class Stop(ArithmeticError):
@@ -151,7 +152,9 @@ def _keywords(given: dict) -> dict:
 def _setting_text(value, separator: str = ",") -> str:
     """A setting as the command line's text: a list or tuple (zip's names,
     mu_ratio's values; find's parameter and ends, with ``separator`` ":")
-    joined."""
+    joined; a flag's True or False as "true" or "false"."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
     if isinstance(value, (list, tuple)):
         return separator.join(_text(v) for v in value)
     return _text(value)
@@ -189,7 +192,7 @@ def _one_point(parameters: dict, settings: dict, mode: str) -> tuple:
     point = points[0]
     if point["status"] != 0:
         raise _stop(point["status"])
-    return point, lambda: _frame(result["table"], result["max_blocks"])
+    return point, lambda: _frame(result["table"])
 
 
 class ModelResult:
@@ -397,7 +400,7 @@ def study(**kwargs):
     """
     parameters, settings = _bind(study, (), kwargs)
     result = _call(parameters, settings, "study")
-    return _frame(result["table"], result["max_blocks"])
+    return _frame(result["table"])
 
 
 def find(**kwargs):
@@ -431,7 +434,7 @@ def find(**kwargs):
         raise TypeError("find() needs find and where")
     result = _call(parameters, settings, "study")
     _raise_single_stop(result)
-    return _frame(result["table"], result["max_blocks"])
+    return _frame(result["table"])
 
 
 def _raise_single_stop(result: dict) -> None:
@@ -458,10 +461,12 @@ class HittingResult:
         points: one dict per point: ``parameters``, ``status`` (0, or the
             stop number of a point that stopped, whose table row is
             "stopped"), ``t`` (the model's hitting time, or None), ``final``,
-            ``runs``, ``times`` (numpy
-            int64, every run's own hitting time that reached the value, in
-            increasing order: which run took which is not kept) and ``never``
-            (the runs that did not by the final generation).
+            ``runs``, ``times`` (numpy int64, the hitting times of the runs
+            that reached the value, in increasing order), ``never`` (the
+            runs that did not by the final generation) and ``run_times``
+            (pandas Int64, run r's own hitting time at [r], <NA> when it did
+            not reach the value by the final generation; the table's
+            "simulation_hitting_run" rows with ``hitting_runs=True``).
     """
 
     def __init__(self, points: list, table):
@@ -486,22 +491,25 @@ def hitting(*args, **kwargs) -> HittingResult:
     as in study().
 {parameters}{settings}
     Returns a HittingResult: ``table`` (the command line's "hitting" and
-    "simulation_hitting" rows, value for value, and "stopped" rows) and ``points`` (each point's
-    model hitting time and its runs' own times).
+    "simulation_hitting" rows, value for value, with ``hitting_runs=True``
+    its "simulation_hitting_run" rows, and "stopped" rows) and ``points``
+    (each point's model hitting time and its runs' own times).
 
     Raises TypeError without ``hitting``, ValueError with the command line's
     refusal, Stop when a study of one point stops (203 when its populations
     do not fit in memory), KeyboardInterrupt on Ctrl-C.
     """
     import numpy as np
+    import pandas as pd
 
     parameters, settings = _bind(hitting, args, kwargs)
     if settings.get("hitting") is None:
         raise TypeError("hitting() needs hitting")
     result = _call(parameters, settings, "hitting")
     _raise_single_stop(result)
-    table = _frame(result["table"], result["max_blocks"])
-    table = table[table["source"].isin(["hitting", "simulation_hitting", "stopped"])]
+    table = _frame(result["table"])
+    table = table[table["source"].isin(
+        ["hitting", "simulation_hitting", "simulation_hitting_run", "stopped"])]
     points = []
     for point in result["points"]:
         first = point.get("hitting_first", [])
@@ -516,6 +524,7 @@ def hitting(*args, **kwargs) -> HittingResult:
             "runs": len(times) + never,
             "times": times,
             "never": never,
+            "run_times": pd.array(point.get("hitting_runs", []), dtype="Int64"),
         })
     return HittingResult(points, table.reset_index(drop=True))
 
@@ -532,15 +541,18 @@ def tidy(table):
     line's CSV read by pandas) as a long DataFrame, one value a row:
     the point's parameters, ``source``, ``t``, ``quantity`` (``mean_level``,
     ``X1`` .. ``XL``, or an answer's column such as ``median_t``) and
-    ``value`` (float64). Empty cells give no row; the rows keep the table's
-    order, and within a row its columns' order."""
+    ``value`` (float64); a run's own hitting time (``hitting_runs=True``)
+    is a row of quantity ``run``, its number, at ``t`` its hitting time.
+    Empty cells give no row; the rows keep the table's order, and within a
+    row its columns' order."""
     import numpy as np
     import pandas as pd
 
     if isinstance(table, (HittingResult, ModelResult, SimulationResult)):
         table = table.to_pandas()
     levels = [c for c in table.columns if c[:1] == "X" and c[1:].isdigit()]
-    quantities = ["mean_level"] + levels + [c for c in _ANSWER_COLUMNS if c in table.columns]
+    quantities = ["mean_level"] + levels + [c for c in _ANSWER_COLUMNS + ("run",)
+                                            if c in table.columns]
     keys = [c for c in parameter_names if c in table.columns] + ["source", "t"]
     long = table[keys + quantities].melt(id_vars=keys, value_vars=quantities,
                                          var_name="quantity", value_name="value",
@@ -721,12 +733,12 @@ def plot(result, levels=None):
     return _plot_final(result, levels)
 
 
-_STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting", "zip", "mu_ratio"]
+_STUDY_SETTINGS = ["runs", "seed", "jobs", "hitting", "hitting_runs", "zip", "mu_ratio"]
 model.__signature__ = _signature([])
 simulate.__signature__ = _signature(["runs", "seed", "jobs"])
 study.__signature__ = _signature(_STUDY_SETTINGS)
 _FIND_SETTINGS = ["find", "where", "grid", "runs", "seed", "jobs", "zip", "mu_ratio"]
-_HITTING_SETTINGS = ["hitting", "runs", "seed", "jobs", "zip", "mu_ratio"]
+_HITTING_SETTINGS = ["hitting", "hitting_runs", "runs", "seed", "jobs", "zip", "mu_ratio"]
 find.__signature__ = _signature(_FIND_SETTINGS, searched=True)
 hitting.__signature__ = _signature(_HITTING_SETTINGS)
 _PARAMETER_HELP = "".join(_parameter_help(p) for p in _PARAMETERS)
@@ -741,15 +753,15 @@ hitting.__doc__ = hitting.__doc__.format(
     parameters=_PARAMETER_HELP, settings="".join(_setting_help(s) for s in _HITTING_SETTINGS))
 
 
-def _frame(table: dict, max_blocks: int):
-    """The table's columns as a DataFrame, in the table's order."""
+def _frame(table: dict):
+    """The table's columns as a DataFrame, in the table's order (the core
+    gives them in that order)."""
     import numpy as np
     import pandas as pd
 
     kinds = {p["name"]: p["kind"] for p in _PARAMETERS}
     data = {}
-    for name in table_columns(max_blocks):
-        kind, values, given = table[name]
+    for name, (kind, values, given) in table.items():
         # A search without a crossing leaves its searched parameter empty:
         # NaN, or <NA> in an integer column then nullable.
         if kinds.get(name) == "real":
@@ -768,4 +780,4 @@ def _frame(table: dict, max_blocks: int):
             data[name] = pd.arrays.IntegerArray(np.asarray(values).astype(np.uint64), ~given)
         else:
             data[name] = pd.arrays.IntegerArray(np.asarray(values, dtype=np.int64), ~given)
-    return pd.DataFrame(data, columns=table_columns(max_blocks))
+    return pd.DataFrame(data, columns=list(table))

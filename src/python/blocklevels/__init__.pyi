@@ -10,7 +10,7 @@ from matplotlib.figure import Figure
 parameter_names: tuple[str, ...]
 table_format: str
 
-def table_columns(max_blocks: int) -> list[str]: ...
+def table_columns(max_blocks: int, run_column: bool = ...) -> list[str]: ...
 
 class Stop(ArithmeticError):
     status: int
@@ -72,7 +72,7 @@ def study(
     lambda_: Value, mu: Value, pmut: Value, block_length: Value, blocks: Value, final: Value,
     step: Optional[Value] = ..., two_option: Optional[Value] = ..., model: Optional[Value] = ...,
     arithmetic: Optional[Value] = ..., *, runs: Optional[int] = ..., seed: Optional[int] = ...,
-    jobs: Optional[int] = ..., hitting: Optional[str] = ...,
+    jobs: Optional[int] = ..., hitting: Optional[str] = ..., hitting_runs: Optional[bool] = ...,
     zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
 ) -> pd.DataFrame: ...
 def find(
@@ -88,8 +88,9 @@ def find(
 def hitting(
     lambda_: Value, mu: Value, pmut: Value, block_length: Value, blocks: Value, final: Value,
     step: Optional[Value] = ..., two_option: Optional[Value] = ..., model: Optional[Value] = ...,
-    arithmetic: Optional[Value] = ..., *, hitting: Optional[str] = ..., runs: Optional[int] = ...,
-    seed: Optional[int] = ..., jobs: Optional[int] = ...,
+    arithmetic: Optional[Value] = ..., *, hitting: Optional[str] = ...,
+    hitting_runs: Optional[bool] = ..., runs: Optional[int] = ..., seed: Optional[int] = ...,
+    jobs: Optional[int] = ...,
     zip: Optional[Union[str, Sequence[str]]] = ..., mu_ratio: Optional[Value] = ...
 ) -> HittingResult: ...
 def tidy(table: Union[pd.DataFrame, ModelResult, SimulationResult, HittingResult]) -> pd.DataFrame: ...

@@ -23,7 +23,7 @@ def parameters() -> list[dict[str, Any]]:
 def settings() -> list[dict[str, Any]]:
     """The settings table: name, option, default, meaning."""
 
-def table_columns(max_blocks: int) -> list[str]:
+def table_columns(max_blocks: int, run_column: bool = ...) -> list[str]:
     """The table's columns."""
 
 def table_format() -> str:

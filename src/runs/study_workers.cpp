@@ -44,6 +44,9 @@ std::uint64_t result_bytes(const PointParameters& p, const PointWork& work) {
   if (work.runs > 0) {
     bytes = saturated_sum(bytes, saturated_product(reports, saturated_sum(side * 32, 128)));
   }
+  if (work.hitting_runs) {
+    bytes = saturated_sum(bytes, saturated_product(static_cast<std::uint64_t>(work.runs), 128));
+  }
   return bytes;
 }
 

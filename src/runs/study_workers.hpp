@@ -36,8 +36,8 @@ inline constexpr std::size_t kThreadPointsAhead = 4;
 
 // What a point's results are expected to take in memory: each report's
 // model tail ((l + 1) doubles) and simulated estimates (a mean and a
-// half-width per level), 128 bytes of bookkeeping each, and a search's
-// grid. Saturated at 2^64 - 1.
+// half-width per level), 128 bytes of bookkeeping each, a search's grid,
+// and each run's own hitting time. Saturated at 2^64 - 1.
 std::uint64_t result_bytes(const PointParameters& p, const PointWork& work);
 
 // What a point is expected to hold at once: its level model (twice the

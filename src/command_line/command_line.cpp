@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <deque>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +33,9 @@ namespace {
 struct OptionTexts {
   std::vector<std::string> parameters;
   std::vector<std::string> settings;
+  // The flags among the settings, by the same index (a deque: each bool
+  // keeps its place while the option parser holds it).
+  std::deque<bool> flags;
   std::string shard;
   FigureOptionTexts figure;
 };
@@ -74,12 +78,11 @@ void add_options(CLI::App& app, Study& study, OptionTexts& texts) {
       ->type_name("K/N");
   const auto settings = setting_table();
   texts.settings.resize(settings.size());
+  texts.flags.resize(settings.size());
   for (std::size_t n = 0; n < settings.size(); ++n) {
     const SettingDescription& s = settings[n];
     if (s.kind == SettingKind::flag) {
-      std::string& text = texts.settings[n];
-      app.add_flag_function(
-          std::string(s.option), [&text](std::int64_t) { text = "true"; }, std::string(s.meaning));
+      app.add_flag(std::string(s.option), texts.flags[n], std::string(s.meaning));
       continue;
     }
     app.add_option(std::string(s.option), texts.settings[n], std::string(s.meaning))
@@ -165,10 +168,12 @@ std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& te
   const auto settings = setting_table();
   std::vector<std::string_view> given;
   for (std::size_t n = 0; n < settings.size(); ++n) {
-    if (texts.settings[n].empty() || before_points(settings[n]) != first) {
-      continue;
-    }
-    apply_setting(study, settings[n], texts.settings[n], Spelling::option);
+    // A flag is given when on ("--hitting-runs=false" leaves it off).
+    const std::string_view text = settings[n].kind != SettingKind::flag ? texts.settings[n]
+                                  : texts.flags[n]                      ? "true"
+                                                                        : "";
+    if (text.empty() || before_points(settings[n]) != first) continue;
+    apply_setting(study, settings[n], text, Spelling::option);
     given.push_back(settings[n].name);
   }
   return given;

@@ -169,9 +169,8 @@ std::vector<std::string_view> apply_settings(Study& study, const OptionTexts& te
   std::vector<std::string_view> given;
   for (std::size_t n = 0; n < settings.size(); ++n) {
     // A flag is given when on ("--hitting-runs=false" leaves it off).
-    const std::string_view text = settings[n].kind != SettingKind::flag ? texts.settings[n]
-                                  : texts.flags[n]                      ? "true"
-                                                                        : "";
+    std::string_view text = texts.settings[n];
+    if (settings[n].kind == SettingKind::flag) text = texts.flags[n] ? "true" : "";
     if (text.empty() || before_points(settings[n]) != first) continue;
     apply_setting(study, settings[n], text, Spelling::option);
     given.push_back(settings[n].name);

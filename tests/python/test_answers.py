@@ -65,7 +65,8 @@ def test_each_runs_own_hitting_time_is_the_command_lines_row():
     assert status == 0 and "run" in header
     assert_same_table(blocklevels.study(**point, hitting="X2=0.5", runs=7, seed=3,
                                         hitting_runs=True), header, rows)
-    result = blocklevels.hitting(**point, hitting="X2=0.5", runs=7, seed=3, hitting_runs=True)
+    result = blocklevels.hitting(**point, hitting="X2=0.5", runs=7, seed=3,
+                                 hitting_runs=np.True_)
     own = result.table[result.table["source"] == "simulation_hitting_run"]
     assert len(own) == 14
     for n, p in enumerate(result.points):

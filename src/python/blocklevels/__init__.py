@@ -152,8 +152,10 @@ def _keywords(given: dict) -> dict:
 def _setting_text(value, separator: str = ",") -> str:
     """A setting as the command line's text: a list or tuple (zip's names,
     mu_ratio's values; find's parameter and ends, with ``separator`` ":")
-    joined; a flag's True or False as "true" or "false"."""
-    if isinstance(value, bool):
+    joined; a flag's True or False (numpy's too) as "true" or "false"."""
+    import numpy as np
+
+    if isinstance(value, (bool, np.bool_)):
         return "true" if value else "false"
     if isinstance(value, (list, tuple)):
         return separator.join(_text(v) for v in value)

@@ -137,7 +137,7 @@ class StudyRunner final : public PointWriter {
   explicit StudyRunner(const Study& study)
       : study_(study),
         settings_(settings_of(study)),
-        table_(study.max_blocks, settings_of(study).hitting_runs),
+        table_(study.max_blocks, settings_.hitting_runs),
         files_(study),
         table_sink_(table_, settings_),
         searched_(study.find ? study.find->parameter : nullptr),
@@ -210,7 +210,7 @@ void StudyRunner::make_work() {
   work.sums = study_.shards_runs();
   work.find = study_.find ? &*study_.find : nullptr;
   work.hitting = study_.hitting ? &*study_.hitting : nullptr;
-  work.hitting_runs = settings_of(study_).hitting_runs;
+  work.hitting_runs = settings_.hitting_runs;
   work_.assign(points_.size(), work);
 }
 

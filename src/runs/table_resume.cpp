@@ -65,7 +65,7 @@ std::vector<EntryShape> entries_of(const Study& study, const Point& point) {
                         true,
                         {}});
     }
-    if (settings_of(study).hitting_runs) {
+    if (study.hitting && study.hitting_runs) {
       // A shard of the runs holds runs K, K + N, ...; a table all of them.
       const auto runs = static_cast<std::uint64_t>(study.simulate_runs);
       const auto first = static_cast<std::uint64_t>(study.shards_runs() ? study.shard_index : 0);
